@@ -1,0 +1,60 @@
+// One drive as the run knows it, and the run that finds, identifies, selects and
+// updates the drives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum DriverKind : std::int32_t {
+    RstRaid = 1,
+    RstNvme = 2,
+    Inbox = 3,
+};
+
+// Per-drive result codes left by the run for the report.
+enum UpdateCode : std::int32_t {
+    kUpdateSucceeded = 0,
+    kUpdateFailed = 1,
+    kUpdateDriveUnreachable = 5,
+    kUpdateAlreadyAtTarget = 20,
+    kUpdateNeedsReboot = 1602,
+    kUpdateLatestFirmware = 4000,
+};
+
+struct DiskInfo {
+    std::wstring devicePath;
+    std::int64_t pathId = -1;
+    std::int32_t driverKind = 0;
+    std::wstring modelNumber;
+    std::wstring serialNumber;
+    std::wstring firmwareRevision;
+    std::int32_t downloadGranularity = 1;
+    std::int32_t updateResult = 0;
+};
+
+using DiskList = std::vector<DiskInfo>;
+
+// Same length and the same UTF-16 code unit at every position: case-sensitive,
+// nothing trimmed.
+inline bool SameRevision(const std::wstring& a, const std::wstring& b) {
+    return a == b;
+}
+
+struct UpdateRunner {
+    DiskList discoveredDisks;
+    DiskList identifiedDisks;
+
+    void RunUpdates(DiskList& updateList);
+};
+
+void SelectEligibleDisks(const UpdateRunner& runner, DiskList& updateList);
+
+struct UpdateSession {
+    DiskList updateList;
+    std::unique_ptr<UpdateRunner> runner = std::make_unique<UpdateRunner>();
+    std::wstring startTime;
+    std::wstring endTime;
+    std::int32_t finalResult = 0;
+};

@@ -1,0 +1,144 @@
+#include "discovery/device_setup.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+// Wide text from a zero-filled byte area that the platform wrote: up to the first
+// NUL, and never past the area, whatever sizes were reported.
+std::wstring TextFromUnits(const std::vector<wchar_t>& units, std::size_t first = 0) {
+    std::wstring text;
+    for (std::size_t i = first; i < units.size() && units[i] != L'\0'; ++i) {
+        text.push_back(units[i]);
+    }
+    return text;
+}
+
+std::size_t UnitsFor(DWORD bytes) {
+    return (static_cast<std::size_t>(bytes) + sizeof(wchar_t) - 1) / sizeof(wchar_t);
+}
+
+// A property's bytes: the size query first; then, as long as the platform says the
+// room was too small, a zero-filled area twice the size it asked for.
+template <typename Fetch>
+std::optional<std::vector<wchar_t>> FetchDoubling(Fetch fetch) {
+    DWORD required = 0;
+    if (fetch(nullptr, 0, &required)) {
+        return std::nullopt;  // an empty value: nothing to read
+    }
+    std::optional<std::vector<wchar_t>> units;
+    while (win::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        if (required == 0 || required > 0x7FFFFFFF / 2) {
+            return std::nullopt;
+        }
+        const DWORD bytes = required * 2;
+        units.emplace(UnitsFor(bytes), L'\0');
+        if (fetch(reinterpret_cast<BYTE*>(units->data()), bytes, &required)) {
+            return units;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+DeviceInfoSet::DeviceInfoSet(const GUID& classGuid, DWORD flags)
+    : set_(win::SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, flags)) {}
+
+DeviceInfoSet::~DeviceInfoSet() {
+    if (IsOpen()) {
+        win::SetupDiDestroyDeviceInfoList(set_);
+    }
+}
+
+bool DeviceInfoSet::Element(DWORD index, SP_DEVINFO_DATA& element) const {
+    element = {};
+    element.cbSize = sizeof(SP_DEVINFO_DATA);
+    return win::SetupDiEnumDeviceInfo(set_, index, &element) != FALSE;
+}
+
+std::optional<std::wstring> ReadRawDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* element,
+                                                  const DEVPROPKEY& key) {
+    const auto units = FetchDoubling([&](BYTE* buffer, DWORD size, DWORD* required) {
+        DEVPROPTYPE type = 0;
+        return win::SetupDiGetDevicePropertyW(set, element, &key, &type, buffer, size, required,
+                                              0) != FALSE;
+    });
+    if (!units) {
+        return std::nullopt;
+    }
+    return TextFromUnits(*units);
+}
+
+std::optional<std::vector<std::wstring>> ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* element) {
+    const auto units = FetchDoubling([&](BYTE* buffer, DWORD size, DWORD* required) {
+        DWORD type = 0;
+        return win::SetupDiGetDeviceRegistryPropertyW(set, element, SPDRP_HARDWAREID, &type, buffer,
+                                                      size, required) != FALSE;
+    });
+    if (!units) {
+        return std::nullopt;
+    }
+    std::vector<std::wstring> ids;
+    std::size_t position = 0;
+    while (position < units->size() && (*units)[position] != L'\0') {
+        std::wstring id = TextFromUnits(*units, position);
+        position += id.size() + 1;
+        ids.push_back(std::move(id));
+    }
+    return ids;
+}
+
+bool EnumInterface(HDEVINFO set, const GUID& interfaceClass, DWORD index,
+                   SP_DEVICE_INTERFACE_DATA& interfaceData) {
+    interfaceData = {};
+    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    return win::SetupDiEnumDeviceInterfaces(set, nullptr, &interfaceClass, index, &interfaceData) !=
+           FALSE;
+}
+
+std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfaceClass, DWORD index,
+                                              SP_DEVINFO_DATA* element) {
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    if (!EnumInterface(set, interfaceClass, index, interfaceData)) {
+        return std::nullopt;
+    }
+    return ReadInterfaceDetail(set, interfaceData, element);
+}
+
+std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
+                                                SP_DEVICE_INTERFACE_DATA& interfaceData,
+                                                SP_DEVINFO_DATA* element) {
+    DWORD required = 0;
+    if (win::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required,
+                                              nullptr) ||
+        win::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        return std::nullopt;
+    }
+    std::vector<wchar_t> units;
+    do {
+        if (required == 0 || required > 0x7FFFFFFF) {
+            return std::nullopt;
+        }
+        // Never smaller than the record's fixed part, so cbSize always has its place;
+        // kept in wchar_t units so the record and its path are aligned.
+        const DWORD bytes = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
+        units.assign(UnitsFor(bytes) + 1, L'\0');
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(units.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        if (element != nullptr) {
+            *element = {};
+            element->cbSize = sizeof(SP_DEVINFO_DATA);
+        }
+        if (win::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, detail, bytes, &required,
+                                                  element)) {
+            const std::size_t pathStart =
+                offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) / sizeof(wchar_t);
+            // The path ends at its NUL or at the end of the area the platform was given.
+            units.resize(UnitsFor(bytes));
+            return TextFromUnits(units, pathStart);
+        }
+    } while (win::GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+    return std::nullopt;
+}

@@ -1,0 +1,73 @@
+// CSMI CC_CSMI_SAS_GET_RAID_CONFIG to the Intel RST driver: which drives make up a
+// RAID set.
+//
+// Buffer: SRB_IO_CONTROL (0..27), CSMI_SAS_RAID_CONFIG (28..63), then 136-byte
+// CSMI_SAS_RAID_DRIVES member records from 64, as many as the asker made room for.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "drivers/byte_layout.h"
+#include "drivers/sdk_structs.h"
+#include "drivers/srb_io_control.h"
+
+namespace csmi {
+
+inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
+inline constexpr std::uint32_t kControlCode = CC_CSMI_SAS_GET_RAID_CONFIG;
+inline constexpr std::string_view kSignature{"CSMIARY\0", srb::kSignatureLength};
+inline constexpr std::uint32_t kTimeout = 30;
+
+inline constexpr std::size_t kConfigOffset = srb::kHeaderLength;
+inline constexpr std::size_t kRaidSetIndexOffset =
+    kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uRaidSetIndex);
+inline constexpr std::size_t kDriveCountOffset =
+    kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bDriveCount);
+inline constexpr std::size_t kDrivesOffset = kConfigOffset + sizeof(sdk::CSMI_SAS_RAID_CONFIG);
+inline constexpr std::size_t kDriveRecordLength = sizeof(sdk::CSMI_SAS_RAID_DRIVES);
+inline constexpr std::size_t kSasAddressInRecord = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSASAddress);
+// bSASAddress[2] carries the member's RST path number.
+inline constexpr std::size_t kPathNumberInRecord = kSasAddressInRecord + 2;
+
+inline constexpr std::size_t kDefaultMemberRecords = 2;
+
+constexpr std::size_t RequestSize(std::size_t memberRecords) {
+    return kDrivesOffset + kDriveRecordLength * memberRecords;
+}
+
+inline constexpr std::size_t kDefaultRequestSize = RequestSize(kDefaultMemberRecords);
+
+static_assert(kRaidSetIndexOffset == 28 && kDriveCountOffset == 43 && kDrivesOffset == 64);
+static_assert(kPathNumberInRecord == 90 && kDrivesOffset + kPathNumberInRecord == 154);
+static_assert(kDefaultRequestSize == 336);
+
+// The zero-filled request for RAID set `raidSetIndex`, with room for `memberRecords`
+// member records; Length is the buffer size less the header.
+RequestBuffer BuildRaidConfigRequest(std::uint32_t raidSetIndex,
+                                     std::size_t memberRecords = kDefaultMemberRecords);
+
+// How many whole member records a buffer of `bufferSize` bytes holds.
+constexpr std::size_t MemberRecordCapacity(std::size_t bufferSize) {
+    return bufferSize < kDrivesOffset ? 0 : (bufferSize - kDrivesOffset) / kDriveRecordLength;
+}
+
+// Readers of the reply; nothing when the field lies outside the buffer. A member
+// whose whole record does not lie inside the buffer is never read, whatever
+// bDriveCount announced.
+std::optional<std::uint8_t> DriveCount(std::span<const std::uint8_t> reply);
+std::optional<std::uint8_t> MemberPathNumber(std::span<const std::uint8_t> reply,
+                                             std::size_t member);
+
+// The request as a driver reads it.
+std::optional<std::uint32_t> RaidSetIndex(std::span<const std::uint8_t> request);
+
+// How the driver answers: the member count and each member's path number.
+bool WriteDriveCount(std::span<std::uint8_t> reply, std::uint8_t driveCount);
+bool WriteMemberPathNumber(std::span<std::uint8_t> reply, std::size_t member,
+                           std::uint8_t pathNumber);
+
+}  // namespace csmi

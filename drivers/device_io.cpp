@@ -1,0 +1,51 @@
+#include "drivers/device_io.h"
+
+#include <utility>
+
+DeviceHandle::~DeviceHandle() {
+    Close();
+}
+
+DeviceHandle::DeviceHandle(DeviceHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)),
+      openError_(std::exchange(other.openError_, ERROR_SUCCESS)) {}
+
+DeviceHandle& DeviceHandle::operator=(DeviceHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        handle_ = std::exchange(other.handle_, INVALID_HANDLE_VALUE);
+        openError_ = std::exchange(other.openError_, ERROR_SUCCESS);
+    }
+    return *this;
+}
+
+DeviceHandle DeviceHandle::Open(const std::wstring& path, DWORD shareMode,
+                                DWORD flagsAndAttributes) {
+    DeviceHandle device;
+    device.handle_ = win::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, shareMode,
+                                      nullptr, OPEN_EXISTING, flagsAndAttributes, nullptr);
+    if (device.handle_ == INVALID_HANDLE_VALUE) {
+        device.openError_ = win::GetLastError();
+    }
+    return device;
+}
+
+void DeviceHandle::Close() {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        win::CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+}
+
+bool SendControlRequest(HANDLE device, DWORD controlCode, std::span<std::uint8_t> buffer) {
+    const DWORD length = static_cast<DWORD>(buffer.size());
+    DWORD returned = 0;
+    return win::DeviceIoControl(device, controlCode, buffer.data(), length, buffer.data(), length,
+                                &returned, nullptr) != 0;
+}
+
+bool ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::uint8_t> reply) {
+    DWORD returned = 0;
+    return win::DeviceIoControl(device, controlCode, nullptr, 0, reply.data(),
+                                static_cast<DWORD>(reply.size()), &returned, nullptr) != 0;
+}

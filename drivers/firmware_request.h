@@ -1,0 +1,177 @@
+// The Windows firmware request structures: FIRMWARE_REQUEST_BLOCK and the
+// STORAGE_FIRMWARE_* payloads behind it. The inbox driver's "FIRMWARE" requests and
+// the Intel RST "IntelFw " requests carry the same structures at different places in
+// their buffers, so everything here works at a given base offset; the two request
+// headers (miniport_firmware.h, rst_firmware.h) supply the offsets.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "drivers/sdk_structs.h"
+
+namespace fwreq {
+
+// FIRMWARE_REQUEST_BLOCK, from its start.
+inline constexpr std::size_t kBlockVersionOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Version);
+inline constexpr std::size_t kBlockSizeOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Size);
+inline constexpr std::size_t kBlockFunctionOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Function);
+inline constexpr std::size_t kBlockFlagsOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Flags);
+inline constexpr std::size_t kBlockDataBufferOffsetOffset =
+    offsetof(sdk::FIRMWARE_REQUEST_BLOCK, DataBufferOffset);
+inline constexpr std::size_t kBlockDataBufferLengthOffset =
+    offsetof(sdk::FIRMWARE_REQUEST_BLOCK, DataBufferLength);
+inline constexpr std::size_t kBlockLength = sizeof(sdk::FIRMWARE_REQUEST_BLOCK);
+
+inline constexpr std::uint32_t kRequestBlockVersion = 1;
+inline constexpr std::uint32_t kFunctionGetInfo = 1;
+inline constexpr std::uint32_t kFunctionDownload = 2;
+inline constexpr std::uint32_t kFunctionActivate = 3;
+inline constexpr std::uint32_t kFlagController = 0x1;
+
+// Firmware statuses, as the driver leaves them in SRB_IO_CONTROL.ReturnCode.
+inline constexpr std::uint32_t kStatusSuccess = 0x00;
+inline constexpr std::uint32_t kStatusError = 0x01;
+inline constexpr std::uint32_t kStatusIllegalRequest = 0x02;
+inline constexpr std::uint32_t kStatusInvalidParameter = 0x03;
+inline constexpr std::uint32_t kStatusInputBufferTooBig = 0x04;
+inline constexpr std::uint32_t kStatusOutputBufferTooSmall = 0x05;
+inline constexpr std::uint32_t kStatusInvalidSlot = 0x06;
+inline constexpr std::uint32_t kStatusInvalidImage = 0x07;
+inline constexpr std::uint32_t kStatusControllerError = 0x10;
+inline constexpr std::uint32_t kStatusPowerCycleRequired = 0x20;
+
+// STORAGE_FIRMWARE_DOWNLOAD (version 1), from its start; the image follows the
+// fixed part.
+inline constexpr std::size_t kDownloadVersionOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Version);
+inline constexpr std::size_t kDownloadSizeOffset = offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Size);
+inline constexpr std::size_t kDownloadOffsetOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Offset);
+inline constexpr std::size_t kDownloadBufferSizeOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, BufferSize);
+inline constexpr std::size_t kDownloadFixedLength = sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD);
+inline constexpr std::uint32_t kDownloadVersion = 1;
+
+// STORAGE_FIRMWARE_DOWNLOAD_V2, from its start; the image follows the fixed part.
+inline constexpr std::size_t kDownloadV2SlotOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Slot);
+inline constexpr std::size_t kDownloadV2ImageSizeOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, ImageSize);
+inline constexpr std::size_t kDownloadV2FixedLength = sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2);
+inline constexpr std::uint32_t kDownloadV2Version = 2;
+// Slot value that leaves the choice of slot to the driver.
+inline constexpr std::uint8_t kSlotUnspecified = 0xFF;
+static_assert(offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Version) == kDownloadVersionOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Size) == kDownloadSizeOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Offset) == kDownloadOffsetOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, BufferSize) ==
+                      kDownloadBufferSizeOffset,
+              "the two download versions share their leading fields");
+
+// STORAGE_FIRMWARE_ACTIVATE, from its start.
+inline constexpr std::size_t kActivateVersionOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, Version);
+inline constexpr std::size_t kActivateSizeOffset = offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, Size);
+inline constexpr std::size_t kActivateSlotOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, SlotToActivate);
+inline constexpr std::size_t kActivateLength = sizeof(sdk::STORAGE_FIRMWARE_ACTIVATE);
+inline constexpr std::uint32_t kActivateVersion = 1;
+
+// STORAGE_FIRMWARE_INFO (version 1), from its start; 16-byte slot entries follow the
+// fixed part.
+inline constexpr std::size_t kInfoVersionOffset = offsetof(sdk::STORAGE_FIRMWARE_INFO, Version);
+inline constexpr std::size_t kInfoSizeOffset = offsetof(sdk::STORAGE_FIRMWARE_INFO, Size);
+inline constexpr std::size_t kInfoUpgradeSupportOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_INFO, UpgradeSupport);
+inline constexpr std::size_t kInfoSlotCountOffset = offsetof(sdk::STORAGE_FIRMWARE_INFO, SlotCount);
+inline constexpr std::size_t kInfoActiveSlotOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_INFO, ActiveSlot);
+inline constexpr std::size_t kInfoPendingActivateSlotOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_INFO, PendingActivateSlot);
+inline constexpr std::size_t kInfoFixedLength = sizeof(sdk::STORAGE_FIRMWARE_INFO);
+inline constexpr std::size_t kSlotNumberOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, SlotNumber);
+inline constexpr std::size_t kSlotReadOnlyOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, ReadOnly);
+inline constexpr std::size_t kSlotRevisionOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, Revision);
+inline constexpr std::size_t kSlotEntryLength = sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO);
+inline constexpr std::uint32_t kInfoVersion = 1;
+
+// Bytes a STORAGE_FIRMWARE_INFO with `slotCount` entries takes.
+constexpr std::size_t InfoLength(std::size_t slotCount) {
+    return kInfoFixedLength + kSlotEntryLength * slotCount;
+}
+
+struct RequestBlock {
+    std::uint32_t version = 0;
+    std::uint32_t size = 0;
+    std::uint32_t function = 0;
+    std::uint32_t flags = 0;
+    std::uint32_t dataBufferOffset = 0;
+    std::uint32_t dataBufferLength = 0;
+};
+
+// A download payload as a driver reads it. `image` is the BufferSize bytes after the
+// fixed part when they lie inside the buffer; otherwise it is empty.
+struct Download {
+    std::uint32_t version = 0;
+    std::uint32_t size = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t bufferSize = 0;
+    std::uint8_t slot = 0;        // version 2 only
+    std::uint32_t imageSize = 0;  // version 2 only
+    std::span<const std::uint8_t> image;
+};
+
+struct Activate {
+    std::uint32_t version = 0;
+    std::uint32_t size = 0;
+    std::uint8_t slotToActivate = 0;
+};
+
+struct FirmwareSlot {
+    std::uint8_t number = 0;
+    bool readOnly = false;
+    std::array<std::uint8_t, 8> revision{};
+};
+
+struct FirmwareInfo {
+    bool upgradeSupport = false;
+    std::uint8_t activeSlot = 0;
+    std::uint8_t pendingActivateSlot = 0;
+    std::vector<FirmwareSlot> slots;  // SlotCount entries, in reply order
+};
+
+// Writers: each writes its structure at `at` (Version 1, Size 24 and Flags
+// FIRMWARE_REQUEST_FLAG_CONTROLLER for the request block), and is false, writing
+// nothing, when the structure does not fit the buffer.
+bool WriteRequestBlock(std::span<std::uint8_t> buffer, std::size_t at, std::uint32_t function,
+                       std::uint32_t dataBufferOffset, std::uint32_t dataBufferLength);
+// Version 1: the fixed part, then the chunk; BufferSize is the chunk's own length.
+bool WriteDownload(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
+                   std::span<const std::uint8_t> chunk);
+// Version 2, with the given slot and an ImageSize of 0.
+bool WriteDownloadV2(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
+                     std::span<const std::uint8_t> chunk, std::uint8_t slot);
+bool WriteActivate(std::span<std::uint8_t> buffer, std::size_t at, std::uint8_t slot);
+// How a driver answers an information request. SlotCount is one byte: more than 255
+// entries are refused.
+bool WriteFirmwareInfo(std::span<std::uint8_t> buffer, std::size_t at, const FirmwareInfo& info);
+
+// Readers: nothing when the structure (and for the information, every slot entry it
+// announces) does not lie wholly inside the buffer. `at` may come from a reply.
+std::optional<RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> buffer,
+                                             std::uint64_t at);
+std::optional<Download> ReadDownload(std::span<const std::uint8_t> buffer, std::uint64_t at);
+std::optional<Download> ReadDownloadV2(std::span<const std::uint8_t> buffer, std::uint64_t at);
+std::optional<Activate> ReadActivate(std::span<const std::uint8_t> buffer, std::uint64_t at);
+std::optional<FirmwareInfo> ReadFirmwareInfo(std::span<const std::uint8_t> buffer,
+                                             std::uint64_t at);
+
+}  // namespace fwreq

@@ -1,0 +1,83 @@
+// The inbox NVMe driver's firmware interface: IOCTL_SCSI_MINIPORT requests whose
+// SRB_IO_CONTROL carries "FIRMWARE" and IOCTL_SCSI_MINIPORT_FIRMWARE.
+//
+// Buffer: SRB_IO_CONTROL (0..27), FIRMWARE_REQUEST_BLOCK (28..51), data area from 52.
+// One buffer of B = K + 76 bytes (K the full chunk size) serves all three requests of
+// an update; Length (B - 28) and DataBufferLength (B - 52) follow the buffer, whatever
+// the function.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "drivers/firmware_request.h"
+#include "drivers/srb_io_control.h"
+
+namespace inbox_fw {
+
+inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
+inline constexpr std::uint32_t kControlCode = IOCTL_SCSI_MINIPORT_FIRMWARE;
+inline constexpr std::string_view kSignature{"FIRMWARE", srb::kSignatureLength};
+inline constexpr std::uint32_t kTimeout = 30;
+
+inline constexpr std::size_t kRequestBlockOffset = srb::kHeaderLength;
+inline constexpr std::size_t kDataAreaOffset = kRequestBlockOffset + fwreq::kBlockLength;
+// Fields of the request block, as buffer offsets.
+inline constexpr std::size_t kFunctionOffset = kRequestBlockOffset + fwreq::kBlockFunctionOffset;
+inline constexpr std::size_t kDataBufferOffsetOffset =
+    kRequestBlockOffset + fwreq::kBlockDataBufferOffsetOffset;
+inline constexpr std::size_t kDataBufferLengthOffset =
+    kRequestBlockOffset + fwreq::kBlockDataBufferLengthOffset;
+// STORAGE_FIRMWARE_DOWNLOAD and STORAGE_FIRMWARE_ACTIVATE sit at the data area.
+inline constexpr std::size_t kDownloadOffsetOffset = kDataAreaOffset + fwreq::kDownloadOffsetOffset;
+inline constexpr std::size_t kDownloadBufferSizeOffset =
+    kDataAreaOffset + fwreq::kDownloadBufferSizeOffset;
+inline constexpr std::size_t kImageOffset = kDataAreaOffset + fwreq::kDownloadFixedLength;
+inline constexpr std::size_t kActivateSlotOffset = kDataAreaOffset + fwreq::kActivateSlotOffset;
+// The smallest buffer the request block and an activation fit in.
+inline constexpr std::size_t kMinimumRequestSize = kDataAreaOffset + fwreq::kActivateLength;
+
+static_assert(kDataAreaOffset == 52 && kImageOffset == 76);
+static_assert(kFunctionOffset == 36 && kDataBufferOffsetOffset == 44);
+static_assert(kDownloadOffsetOffset == 60 && kDownloadBufferSizeOffset == 68);
+static_assert(kActivateSlotOffset == 60);
+
+// B for chunks of `chunkSize` bytes.
+constexpr std::size_t RequestSize(std::size_t chunkSize) {
+    return chunkSize + kImageOffset;
+}
+
+// SRB_IO_CONTROL and FIRMWARE_REQUEST_BLOCK for `function`, sized by the buffer.
+// Only the header bytes are written. False when the buffer is below
+// kMinimumRequestSize.
+bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function);
+// STORAGE_FIRMWARE_DOWNLOAD at the data area, the chunk behind it; BufferSize is the
+// chunk's own length, so a shorter last chunk is sent as it is. False when the chunk
+// does not fit the buffer.
+bool WriteDownloadPayload(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
+                          std::span<const std::uint8_t> chunk);
+// STORAGE_FIRMWARE_ACTIVATE at the data area.
+bool WriteActivatePayload(std::span<std::uint8_t> buffer, std::uint8_t slot);
+
+// Whole requests: each clears the buffer, then writes the header and its payload.
+bool FillGetInfoRequest(std::span<std::uint8_t> buffer);
+bool FillDownloadRequest(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
+                         std::span<const std::uint8_t> chunk);
+bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot);
+
+// The STORAGE_FIRMWARE_INFO of an information reply, found at the DataBufferOffset
+// the reply's own request block names. Nothing when that offset, the fixed part or
+// any of the SlotCount entries reaches past the buffer.
+std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply);
+// How the driver answers: the information at the DataBufferOffset the request names.
+bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info);
+
+// The request as a driver reads it.
+std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request);
+std::optional<fwreq::Download> ReadDownload(std::span<const std::uint8_t> request);
+std::optional<fwreq::Activate> ReadActivate(std::span<const std::uint8_t> request);
+
+}  // namespace inbox_fw

@@ -1,0 +1,29 @@
+#include "drivers/device_io.h"
+#include "drivers/nvme_identify.h"
+#include "drivers/storage_requests.h"
+#include "inbox/inbox.h"
+#include "inbox/inbox_messages.h"
+
+std::int32_t IdentifyInboxDisk(DiskInfo disk, DiskList& identifiedDisks) {
+    DeviceHandle drive = DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+    if (!drive.IsOpen()) {
+        PrintOpenFailure(drive.OpenError());
+        return 2;
+    }
+
+    RequestBuffer query = storage::BuildIdentifyQuery();
+    if (!SendControlRequest(drive.Get(), IOCTL_STORAGE_QUERY_PROPERTY, query)) {
+        return 5;
+    }
+
+    // The Identify data sits where the query asked for it; the reply's descriptor is
+    // not consulted.
+    const std::span<const std::uint8_t> identify = storage::IdentifyData(query);
+    disk.serialNumber = nvme::IdentifyText(identify, nvme::kSerialNumber, true);
+    disk.modelNumber = nvme::IdentifyText(identify, nvme::kModelNumber, true);
+    disk.firmwareRevision = nvme::IdentifyText(identify, nvme::kFirmwareRevision, true);
+    disk.downloadGranularity = nvme::DownloadGranularityOf(identify).value_or(1);
+    disk.pathId = -1;
+    identifiedDisks.push_back(disk);
+    return 0;
+}

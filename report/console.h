@@ -1,0 +1,34 @@
+// Console output: everything the program shows goes to standard output as bytes,
+// through here. Wide text is written as UTF-8. The three kinds of output the drive
+// operations use are kept apart by name so that each call site says which it is:
+//
+//   WideLine       a line of wide text, followed by a line end and a flush
+//   Narrow         bytes on the narrow stream, exactly as given
+//   WideFormatted  wide text that carries its own line ends (printf-style messages)
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace console {
+
+void WideLine(std::wstring_view text);
+void Narrow(std::string_view text);
+void WideFormatted(std::wstring_view text);
+
+// Tests collect the output here instead of standard output; nullptr restores it.
+void CaptureInto(std::string* sink);
+
+// Number texts as the messages show them.
+std::string HexLower(std::uint32_t value);  // "1a": a stream's hex, no leading zeros
+std::string HexUpper(std::uint32_t value);  // "1A": a "%X" format
+std::string Decimal(std::int64_t value);    // "%d"
+
+// ASCII text widened character by character, for building formatted messages.
+std::wstring Widen(std::string_view ascii);
+
+// UTF-16 code units (one per wchar_t) to UTF-8; a lone surrogate becomes U+FFFD.
+std::string EncodeUtf8(std::wstring_view text);
+
+}  // namespace console

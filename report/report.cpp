@@ -1,0 +1,144 @@
+#include "report/report.h"
+
+#include <cstdio>
+#include <string_view>
+
+#include "firmware/firmware_package.h"
+#include "platform/win32.h"
+#include "report/console.h"
+
+namespace {
+
+constexpr char kUpdatedMessage[] = "Updated firmware successfully.\n";
+constexpr char kRebootMessage[] =
+    "Downloaded firmware successfully, but firmware activation requires reboot.\n";
+constexpr char kFailedMessage[] = "Unable to update firmware.\n";
+constexpr char kLatestMessage[] = "Already have the latest firmware.\n";
+
+// The report is 8-bit text: each UTF-16 unit keeps its low 8 bits.
+void AppendNarrowed(std::string& text, const std::wstring& wide) {
+    for (wchar_t unit : wide) {
+        text.push_back(static_cast<char>(static_cast<unsigned char>(unit & 0xFF)));
+    }
+}
+
+std::wstring WidenByValue(const std::string& narrow) {
+    std::wstring wide;
+    wide.reserve(narrow.size());
+    for (char c : narrow) {
+        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return wide;
+}
+
+// The message for one drive's final code, and what it does to the run's result.
+// A failure sticks; a reboot and an up-to-date drive replace each other, so the
+// last of them in list order decides. Any code the table does not know is a
+// failure: a drive that could not be opened, or whose driver refused a request,
+// was not updated, and the run must not claim that it was.
+const char* ApplyDriveResult(std::int32_t updateResult, std::int32_t& finalResult) {
+    switch (updateResult) {
+        case kUpdateSucceeded:
+            return kUpdatedMessage;
+        case kUpdateNeedsReboot:
+            if (finalResult != kUpdateFailed) {
+                finalResult = kUpdateNeedsReboot;
+            }
+            return kRebootMessage;
+        case kUpdateLatestFirmware:
+            if (finalResult != kUpdateFailed) {
+                finalResult = kUpdateLatestFirmware;
+            }
+            return kLatestMessage;
+        default:
+            finalResult = kUpdateFailed;
+            return kFailedMessage;
+    }
+}
+
+const char* FinalLine(std::int32_t finalResult) {
+    switch (finalResult) {
+        case kUpdateSucceeded:
+            return "Result Details : Updated firmware successfully.\n";
+        case kUpdateNeedsReboot:
+            return "Result Details : Downloaded firmware successfully, but firmware activation "
+                   "requires reboot.\n";
+        case kUpdateLatestFirmware:
+            return kLatestMessage;
+        default:
+            return "Result Details : Unable to update firmware.\n";
+    }
+}
+
+}  // namespace
+
+std::string FormatLocalTime() {
+    SYSTEMTIME now{};
+    win::GetLocalTime(&now);
+    char text[64];
+    std::snprintf(text, sizeof text, "%02u-%02u-%04u(%02u:%02u:%02u)", unsigned{now.wDay},
+                  unsigned{now.wMonth}, unsigned{now.wYear}, unsigned{now.wHour},
+                  unsigned{now.wMinute}, unsigned{now.wSecond});
+    return text;
+}
+
+std::wstring Utf8ToWide(const char* text, std::size_t length) {
+    if (text == nullptr || length == 0 || length > 0x7FFFFFFF) {
+        return {};
+    }
+    const int byteCount = static_cast<int>(length);
+    const int wideCount = win::MultiByteToWideChar(CP_UTF8, 0, text, byteCount, nullptr, 0);
+    if (wideCount <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(wideCount), L'\0');
+    const int written =
+        win::MultiByteToWideChar(CP_UTF8, 0, text, byteCount, wide.data(), wideCount);
+    wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+    return wide;
+}
+
+std::int32_t WriteReport(UpdateSession& session) {
+    session.endTime = WidenByValue(FormatLocalTime());
+
+    std::string text = "Start Time : ";
+    AppendNarrowed(text, session.startTime);
+    text += "\nEnd Time : ";
+    AppendNarrowed(text, session.endTime);
+    text += "\n";
+
+    if (session.updateList.empty()) {
+        text += "\n[No Disk]\nUpdated Firmware Version : ";
+        AppendNarrowed(text, targetRevision);
+        text += "\nResult Details : No disks are available for download.\n";
+        session.finalResult = kUpdateFailed;
+    } else {
+        int number = 1;
+        for (DiskInfo& disk : session.updateList) {
+            text += "\n[Disk #" + std::to_string(number++) + "]\nModel Number : ";
+            AppendNarrowed(text, disk.modelNumber);
+            text += "\nSerial Number : ";
+            AppendNarrowed(text, disk.serialNumber);
+            text += "\nCurrent Firmware Version : ";
+            AppendNarrowed(text, disk.firmwareRevision);
+            text += "\nUpdated Firmware Version : ";
+            AppendNarrowed(text, targetRevision);
+            text += "\n";
+
+            if (SameRevision(disk.firmwareRevision, targetRevision)) {
+                disk.updateResult = kUpdateLatestFirmware;
+            }
+            if (disk.driverKind != Inbox && disk.updateResult == kUpdateSucceeded) {
+                disk.updateResult = kUpdateNeedsReboot;
+            }
+            text += "Result Details : ";
+            text += ApplyDriveResult(disk.updateResult, session.finalResult);
+        }
+    }
+
+    text += "\n[Final Result]\n";
+    text += FinalLine(session.finalResult);
+
+    console::WideLine(Utf8ToWide(text.data(), text.size()));
+    return session.finalResult;
+}

@@ -1,0 +1,15 @@
+// RAID membership, identify, download and activation through the Intel RST driver.
+#pragma once
+
+#include <cstdint>
+
+#include "app/disk_info.h"
+#include "platform/win32.h"
+
+std::int32_t QueryRaidMembers(DiskInfo raidEntry, DiskList& identifiedDisks);
+std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks);
+
+std::int32_t UpdateRstDisk(const DiskInfo& disk, const std::uint32_t& imageSize);
+std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
+                                 const std::uint32_t& imageSize);
+std::int32_t ActivateRstFirmware(HANDLE controller, std::int64_t pathId);

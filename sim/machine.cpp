@@ -1,0 +1,123 @@
+#include "sim/machine.h"
+
+#include <algorithm>
+
+#include "sim/io.h"
+#include "sim/runtime.h"
+#include "sim/sim.h"
+
+namespace sim {
+
+Runtime& State() {
+    static Runtime runtime;
+    return runtime;
+}
+
+Machine& CurrentMachine() {
+    static Machine empty;
+    Machine* installed = State().machine;
+    return installed != nullptr ? *installed : empty;
+}
+
+std::uintptr_t NewHandleValue() {
+    // Kernel handles are multiples of 4; sets share the numbering so that a handle of
+    // one kind passed where the other is expected is never mistaken for a valid one.
+    const std::uintptr_t value = State().nextHandle;
+    State().nextHandle += 4;
+    return value;
+}
+
+MachineInstall::MachineInstall(Machine& machine) : previous_(State().machine) {
+    Runtime& rt = State();
+    rt.machine = &machine;
+    rt.files.clear();
+    rt.sets.clear();
+    rt.nextHandle = 0x48;
+    rt.lastError = 0;
+    rt.trace.clear();
+    rt.commandLineBuffer.clear();
+}
+
+MachineInstall::~MachineInstall() {
+    State().machine = previous_;
+}
+
+Machine* InstalledMachine() {
+    return State().machine;
+}
+
+std::size_t OpenHandleCount() {
+    return State().files.size() + State().sets.size();
+}
+
+Device* FindDevice(Machine& machine, DEVINST devInst) {
+    for (Device& device : machine.devices) {
+        if (device.devInst == devInst) {
+            return &device;
+        }
+    }
+    return nullptr;
+}
+
+Device& AddDevice(Machine& machine, const GUID& classGuid) {
+    // Device-node handles are small numbers without meaning; spacing them apart keeps
+    // a DevInst from ever equalling an element's position by accident.
+    DEVINST next = 0x21;
+    for (const Device& device : machine.devices) {
+        next = std::max<DEVINST>(next, device.devInst + 7);
+    }
+    Device& device = machine.devices.emplace_back();
+    device.devInst = next;
+    device.classGuid = classGuid;
+    return device;
+}
+
+const std::wstring* FindProperty(const Device& device, const DEVPROPKEY& key) {
+    for (const DeviceProperty& property : device.properties) {
+        if (win::SameKey(property.key, key)) {
+            return &property.text;
+        }
+    }
+    return nullptr;
+}
+
+void SetProperty(Device& device, const DEVPROPKEY& key, std::optional<std::wstring> text) {
+    auto found = std::find_if(device.properties.begin(), device.properties.end(),
+                              [&](const DeviceProperty& p) { return win::SameKey(p.key, key); });
+    if (!text) {
+        if (found != device.properties.end()) {
+            device.properties.erase(found);
+        }
+        return;
+    }
+    if (found != device.properties.end()) {
+        found->text = std::move(*text);
+    } else {
+        device.properties.push_back(DeviceProperty{key, std::move(*text)});
+    }
+}
+
+Drive* DriveOfDisk(Machine& machine, const Disk& disk) {
+    if (!disk.drive || *disk.drive >= machine.drives.size()) {
+        return nullptr;
+    }
+    return &machine.drives[*disk.drive];
+}
+
+Drive* DriveAtPath(Machine& machine, const Controller& controller, std::uint8_t pathNumber) {
+    auto found = controller.drives.find(pathNumber);
+    if (found == controller.drives.end() || found->second >= machine.drives.size()) {
+        return nullptr;
+    }
+    return &machine.drives[found->second];
+}
+
+void RecordProtocolError(Machine& machine, Drive* drive, std::string text) {
+    if (drive != nullptr) {
+        drive->protocolErrors.push_back(std::move(text));
+    } else {
+        machine.protocolErrors.push_back(std::move(text));
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,248 @@
+// The simulated Windows machine: its PnP device tree, the storage controllers and
+// disks that a scenario describes, and the NVMe drives behind them.
+//
+// Everything here is a plain record with public fields. A test builds a machine
+// from a scenario (sim/sim.h), adjusts any field it likes, installs it and runs
+// system code against it. The platform calls in namespace win answer from the
+// installed machine; the device models behind DeviceIoControl (sim/io.h) read and
+// change the drive records.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+// Error codes the simulated machine answers with beyond those of platform/win32.h.
+#ifndef ERROR_INVALID_FUNCTION
+#define ERROR_INVALID_FUNCTION 1u
+#endif
+#ifndef ERROR_INVALID_DATA
+#define ERROR_INVALID_DATA 13u
+#endif
+#ifndef ERROR_NOACCESS
+#define ERROR_NOACCESS 998u
+#endif
+#ifndef ERROR_INVALID_FLAGS
+#define ERROR_INVALID_FLAGS 1004u
+#endif
+#ifndef SPINT_ACTIVE
+#define SPINT_ACTIVE 0x00000001u
+#endif
+
+namespace sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct IoCall;
+
+// Answers one DeviceIoControl: returns the Win32 error code (0 for success) and
+// sets call.bytesReturned. See sim/io.h.
+using IoHandler = std::function<DWORD(IoCall&)>;
+
+// ---------------------------------------------------------------------------
+// Drives
+
+enum class Activation {
+    PowerCycle,  // commit answers status 0x20; the new image runs after a power cycle
+    Immediate,   // commit answers 0; the new image runs at once
+};
+
+// An answer forced on one kind of request by a scenario fault.
+struct ForcedAnswer {
+    enum class Kind { Unset, Fail, ReturnCode };
+    Kind kind = Kind::Unset;
+    std::uint32_t returnCode = 0;  // for Kind::ReturnCode
+
+    bool IsSet() const { return kind != Kind::Unset; }
+};
+
+struct DownloadFault {
+    std::uint32_t chunk = 0;  // the download request it hits, counted from 0
+    ForcedAnswer answer;      // Fail or ReturnCode
+};
+
+struct DriveFaults {
+    bool denyOpen = false;
+    bool failIdentify = false;
+    ForcedAnswer firmwareInfo;
+    std::optional<DownloadFault> download;
+    ForcedAnswer activate;
+};
+
+using SerialNumber = std::array<std::uint8_t, 20>;  // Identify SN, blank padded
+using ModelNumber = std::array<std::uint8_t, 40>;   // Identify MN, blank padded
+using RevisionBytes = std::array<std::uint8_t, 8>;  // Identify FR and slot revisions
+
+struct FirmwareSlot {
+    std::uint8_t number = 0;  // 1 to 7
+    bool readOnly = false;    // NVMe allows it for slot 1 only
+    // The revision of the image the slot holds; all zero when it holds none, as the
+    // NVMe firmware slot log reports an empty slot.
+    RevisionBytes revision{};
+    // The image as the drive assembled and committed it into this slot. Unset for
+    // the image the drive left the factory with, whose bytes the machine never saw.
+    std::optional<Bytes> image;
+};
+
+// One piece of a firmware download as the drive received it.
+struct DownloadPiece {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
+// The image being assembled by firmware download requests, not yet committed.
+struct DownloadState {
+    Bytes image;
+    std::vector<DownloadPiece> pieces;
+};
+
+struct Drive {
+    std::string id;  // names the drive in the state file
+
+    // Identify Controller fields.
+    SerialNumber serialNumber{};
+    ModelNumber modelNumber{};
+    RevisionBytes firmwareRevision{};    // FR: what the drive reports now
+    std::uint32_t version = 0x00010300;  // VER: major in bits 31:16, minor in 15:8, tertiary 7:0
+    std::uint8_t fwug = 8;               // FWUG, in 4 KiB units; 0xFF: no granularity restriction
+
+    // Firmware information and activation behaviour.
+    bool upgradeSupport = true;
+    std::vector<FirmwareSlot> slots;
+    std::uint8_t activeSlot = 1;
+    Activation activation = Activation::PowerCycle;
+    // What FR will say after the next power cycle; equal to firmwareRevision until a
+    // commit that waits for a reset.
+    RevisionBytes revisionAfterPowerCycle{};
+
+    DriveFaults faults;
+
+    // Running record, reported in the state file.
+    DownloadState download;
+    std::uint32_t downloadRequests = 0;
+    std::uint32_t activations = 0;
+    std::vector<std::string> protocolErrors;  // malformed requests addressed to this drive
+};
+
+// ---------------------------------------------------------------------------
+// Storage controllers and disks: what a handle reaches
+
+struct Controller {
+    std::string id;
+    std::size_t device = 0;  // its element in Machine::devices
+    bool openable = true;
+    // CSMI RAID sets: member path numbers in member order.
+    std::vector<std::vector<std::uint8_t>> raidSets;
+    // The drives behind it by path number (index into Machine::drives).
+    std::map<std::uint8_t, std::size_t> drives;
+    ForcedAnswer raidConfigFault;
+    // Overrides the standard RST driver model for requests on this controller.
+    IoHandler io;
+};
+
+enum class Attach {
+    Inbox,       // an NVMe drive on the operating system's own NVMe driver
+    Rst,         // a single disk behind an Intel RST controller
+    RaidVolume,  // a RAID volume presented by an Intel RST controller
+    Other,       // a disk of another maker
+};
+
+struct Disk {
+    Attach attach = Attach::Inbox;
+    std::size_t device = 0;                 // its element in Machine::devices
+    std::optional<std::size_t> controller;  // Rst and RaidVolume: index into Machine::controllers
+    std::int32_t pathId = -1;               // Rst: the drive's path number on the controller
+    std::int32_t raidSet = -1;              // RaidVolume: index into the controller's raidSets
+    std::optional<std::size_t> drive;       // index into Machine::drives
+    // The disk number behind "\\.\PHYSICALDRIVE<n>" and the device-number request;
+    // unset: the disk has none.
+    std::optional<DWORD> deviceNumber;
+    bool openable = true;
+    bool deviceNumberFails = false;
+    // Overrides the standard disk stack model for requests on this disk.
+    IoHandler io;
+};
+
+// ---------------------------------------------------------------------------
+// The PnP device tree that SetupAPI reads
+
+// What opening one of a device's interfaces reaches.
+struct DeviceTarget {
+    enum class Kind { Unset, Disk, Controller };
+    Kind kind = Kind::Unset;
+    std::size_t index = 0;  // into Machine::disks or Machine::controllers
+};
+
+struct DeviceProperty {
+    DEVPROPKEY key{};
+    std::wstring text;  // a DEVPROP_TYPE_STRING value
+};
+
+struct DeviceInterface {
+    GUID classGuid{};
+    // Unset: the interface is registered but cannot be enumerated, so the device is
+    // in the interface class's set without an interface to go with it.
+    std::optional<std::wstring> path;
+};
+
+struct Device {
+    DEVINST devInst = 0;
+    GUID classGuid{};  // the setup class
+    // Present properties; a key not listed is absent (ERROR_NOT_FOUND).
+    std::vector<DeviceProperty> properties;
+    // SPDRP_HARDWAREID; unset: the property cannot be read.
+    std::optional<std::vector<std::wstring>> hardwareIds;
+    std::vector<DeviceInterface> interfaces;
+    DeviceTarget target;
+};
+
+// ---------------------------------------------------------------------------
+
+struct Machine {
+    // Fixed clock for GetLocalTime; unset: the real local clock.
+    std::optional<SYSTEMTIME> localTime;
+    // GetModuleHandleW(nullptr) returns nullptr.
+    bool moduleHandleFails = false;
+    // What GetCommandLineW returns: program name and arguments, quoted as Windows does.
+    std::wstring commandLine = L"fwupdate.exe";
+    // Record the trace. Off saves the hex of every request when nobody reads it.
+    bool recordTrace = true;
+
+    std::vector<Device> devices;  // in the order an all-classes set lists them
+    std::vector<Controller> controllers;
+    std::vector<Disk> disks;
+    std::vector<Drive> drives;
+    // Malformed requests that reached no drive.
+    std::vector<std::string> protocolErrors;
+};
+
+// Device classes and well-known keys the machine uses besides those of platform/win32.h.
+inline constexpr GUID GUID_DEVCLASS_DISKDRIVE = {
+    0x4D36E967, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+inline constexpr GUID GUID_DEVCLASS_SCSIADAPTER = {
+    0x4D36E97B, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+// ---------------------------------------------------------------------------
+// Helpers on the records
+
+Device* FindDevice(Machine& machine, DEVINST devInst);
+// Appends a device with a fresh DevInst number.
+Device& AddDevice(Machine& machine, const GUID& classGuid);
+const std::wstring* FindProperty(const Device& device, const DEVPROPKEY& key);
+// Sets a property, or removes it when `text` is unset.
+void SetProperty(Device& device, const DEVPROPKEY& key, std::optional<std::wstring> text);
+
+Drive* DriveOfDisk(Machine& machine, const Disk& disk);
+Drive* DriveAtPath(Machine& machine, const Controller& controller, std::uint8_t pathNumber);
+
+// Records a malformed request: on the drive it was meant for, or machine-wide.
+void RecordProtocolError(Machine& machine, Drive* drive, std::string text);
+
+}  // namespace sim

@@ -1,0 +1,139 @@
+// fwupdate-sim: runs the whole program once against a simulated machine.
+//
+//   fwupdate-sim [--trace FILE] [--state FILE] [SCENARIO.json] [-- TOOL-ARG ...]
+//
+// Standard output is the program's alone; the runner speaks only on standard error.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "sim/sim.h"
+#include "sim/text.h"
+
+namespace {
+
+constexpr int kRunnerError = 2;
+
+int Usage() {
+    std::fputs(
+        "usage: fwupdate-sim [--trace FILE] [--state FILE] [SCENARIO.json] [-- TOOL-ARG ...]\n",
+        stderr);
+    return kRunnerError;
+}
+
+struct Options {
+    std::string tracePath;
+    std::string statePath;
+    std::optional<std::string> scenarioPath;
+    std::vector<std::string> toolArgs;
+};
+
+bool ParseOptions(int argc, char* argv[], Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            options.toolArgs.assign(argv + i + 1, argv + argc);
+            return true;
+        }
+        if (arg == "--trace" || arg == "--state") {
+            std::string& path = arg == "--trace" ? options.tracePath : options.statePath;
+            if (i + 1 >= argc || !path.empty() || argv[i + 1][0] == '\0') {
+                return false;
+            }
+            path = argv[++i];
+            continue;
+        }
+        if ((arg.size() > 1 && arg[0] == '-') || options.scenarioPath) {
+            return false;
+        }
+        options.scenarioPath = arg;
+    }
+    return true;
+}
+
+// Opened before the program runs, so that an unwritable path stops the runner
+// before anything happens to the machine.
+bool OpenOutput(const std::string& path, std::ofstream& file) {
+    if (path.empty()) {
+        return true;
+    }
+    file.open(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        std::fprintf(stderr, "fwupdate-sim: %s: cannot write the file\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WriteOutput(const std::string& path, std::ofstream& file, const std::string& content) {
+    if (path.empty()) {
+        return true;
+    }
+    file << content;
+    file.close();
+    if (!file) {
+        std::fprintf(stderr, "fwupdate-sim: %s: cannot write the file\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        return Usage();
+    }
+
+    sim::Machine machine;
+    if (!options.scenarioPath) {
+        machine = sim::DefaultMachine();
+    } else {
+        std::string error;
+        if (!sim::LoadScenarioFile(*options.scenarioPath, machine, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return kRunnerError;
+        }
+    }
+
+    std::ofstream traceFile;
+    std::ofstream stateFile;
+    if (!OpenOutput(options.tracePath, traceFile) || !OpenOutput(options.statePath, stateFile)) {
+        return kRunnerError;
+    }
+
+    // The argument vector the program sees: its own name, then the tool arguments as
+    // UTF-16, an empty one included.
+    std::vector<std::wstring> arguments{L"fwupdate.exe"};
+    for (const std::string& arg : options.toolArgs) {
+        arguments.push_back(sim::Utf8ToUtf16(arg));
+    }
+    std::vector<wchar_t*> argvWide;
+    std::wstring commandLine;
+    for (std::wstring& arg : arguments) {
+        argvWide.push_back(arg.data());
+        commandLine += (commandLine.empty() ? L"" : L" ") + sim::QuoteArgument(arg);
+    }
+    argvWide.push_back(nullptr);
+    machine.commandLine = commandLine;
+    machine.recordTrace = !options.tracePath.empty();
+
+    std::int32_t exitCode = 0;
+    bool written = true;
+    {
+        sim::MachineInstall install(machine);
+        exitCode = ToolMain(static_cast<int>(arguments.size()), argvWide.data());
+        std::fflush(stdout);
+        written = WriteOutput(options.tracePath, traceFile, sim::TraceJsonLines()) &&
+                  WriteOutput(options.statePath, stateFile, sim::StateJson(exitCode));
+    }
+    if (!written) {
+        return kRunnerError;
+    }
+    return static_cast<int>(static_cast<std::uint32_t>(exitCode) & 0xFFu);
+}

@@ -1,0 +1,70 @@
+// The run-time side of the simulated machine: handle tables, device-information
+// sets, last error and trace. Internal to sim/.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/win32.h"
+#include "sim/io.h"
+#include "sim/machine.h"
+
+namespace sim {
+
+// A device-information set: a snapshot of device elements, and of their interfaces
+// when it was opened for an interface class.
+struct DeviceInfoSet {
+    std::vector<std::size_t> elements;  // indices into Machine::devices
+    struct Member {
+        std::size_t element = 0;  // position in `elements`
+        std::size_t slot = 0;     // index into the device's interfaces
+    };
+    std::vector<Member> interfaces;
+};
+
+struct Runtime {
+    Machine* machine = nullptr;
+    std::map<std::uintptr_t, OpenFile> files;
+    std::map<std::uintptr_t, DeviceInfoSet> sets;
+    std::uintptr_t nextHandle = 0x48;
+    DWORD lastError = 0;
+    std::vector<std::string> trace;
+    std::wstring commandLineBuffer;
+};
+
+Runtime& State();
+// The installed machine, or an empty one when none is.
+Machine& CurrentMachine();
+std::uintptr_t NewHandleValue();
+
+// One trace record, written as one line of JSON with its keys in the order added.
+class TraceRecord {
+  public:
+    explicit TraceRecord(std::string_view op);
+    TraceRecord& Number(std::string_view key, std::int64_t value);
+    TraceRecord& Text(std::string_view key, std::string_view utf8);
+    TraceRecord& Wide(std::string_view key, std::wstring_view text);
+    TraceRecord& WideOrNull(std::string_view key, const wchar_t* text);
+    TraceRecord& Null(std::string_view key);
+    TraceRecord& Flag(std::string_view key, bool value);
+    TraceRecord& Hex(std::string_view key, std::span<const std::uint8_t> bytes);
+    TraceRecord& Guid(std::string_view key, const GUID* guid);
+    TraceRecord& TextList(std::string_view key, const std::vector<std::wstring>& texts);
+    // Adds "ok" and "error" (the current last error) and appends the record to the trace.
+    void Commit(bool ok);
+
+  private:
+    void Key(std::string_view key);
+    std::string line_;
+};
+
+// A HANDLE or HDEVINFO as the number the trace shows.
+std::int64_t HandleNumber(const void* handle);
+
+}  // namespace sim

@@ -1,0 +1,285 @@
+// Reading what a driver answers: every reply is untrusted, so each reader is driven
+// with offsets and counts that point past the buffer or overflow, as well as with
+// the well-formed replies it must read exactly.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "drivers/csmi_raid_config.h"
+#include "drivers/miniport_firmware.h"
+#include "drivers/nvme_identify.h"
+#include "drivers/rst_firmware.h"
+#include "drivers/rst_nvme_pass_through.h"
+#include "drivers/storage_requests.h"
+
+namespace {
+
+void Put32(RequestBuffer& buffer, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        buffer.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+TEST(DriversReplyParsing, DeviceNumberIsTheMiddleDword) {
+    RequestBuffer reply = {7, 0, 0, 0, 12, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    const auto number = storage::ReadDeviceNumber(reply);
+    ASSERT_TRUE(number);
+    EXPECT_EQ(number->deviceType, 7u);
+    EXPECT_EQ(number->deviceNumber, 12u);
+    EXPECT_EQ(number->partitionNumber, 0xFFFFFFFFu);
+
+    reply.pop_back();
+    EXPECT_FALSE(storage::ReadDeviceNumber(reply));
+}
+
+// The granularity rule, read through both identify paths at their own data offsets.
+TEST(DriversReplyParsing, GranularityRule) {
+    struct Case {
+        std::uint16_t major;
+        std::uint8_t minor;
+        std::uint8_t fwug;
+        std::int32_t expected;
+    };
+    const Case cases[] = {
+        {1, 2, 8, 1},     {1, 3, 8, 8}, {1, 4, 0, 1},      {2, 0, 8, 1},
+        {1, 3, 255, 255}, {0, 3, 8, 1}, {0x0100, 3, 8, 8},  // MJR is 16 bits wide
+        {1, 3, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "VER " << c.major << "." << int{c.minor} << " FWUG " << int{c.fwug});
+        EXPECT_EQ(nvme::DownloadGranularity(c.major, c.minor, c.fwug), c.expected);
+
+        RequestBuffer inboxReply = storage::BuildIdentifyQuery();
+        RequestBuffer rstReply = rst_nvme::BuildIdentifyControllerRequest(0);
+        const std::pair<RequestBuffer*, std::size_t> replies[] = {{&inboxReply, 48},
+                                                                  {&rstReply, 164}};
+        for (auto [reply, at] : replies) {
+            reply->at(at + 81) = c.minor;
+            reply->at(at + 82) = static_cast<std::uint8_t>(c.major);
+            reply->at(at + 83) = static_cast<std::uint8_t>(c.major >> 8);
+            reply->at(at + 319) = c.fwug;
+        }
+        EXPECT_EQ(nvme::DownloadGranularityOf(storage::IdentifyData(inboxReply)), c.expected);
+        EXPECT_EQ(nvme::DownloadGranularityOf(rst_nvme::IdentifyData(rstReply)), c.expected);
+    }
+}
+
+TEST(DriversReplyParsing, IdentifyDataNeedsTheWholeArea) {
+    RequestBuffer reply = storage::BuildIdentifyQuery();
+    reply[48 + 4] = 'K';
+    reply[48 + 23] = 'Z';
+    const auto data = storage::IdentifyData(reply);
+    ASSERT_EQ(data.size(), 4096u);
+    const auto serial = nvme::FieldBytes(data, nvme::kSerialNumber);
+    ASSERT_EQ(serial.size(), 20u);
+    EXPECT_EQ(serial.front(), 'K');
+    EXPECT_EQ(serial.back(), 'Z');
+    EXPECT_EQ(nvme::FieldBytes(data, nvme::kModelNumber).data(), data.data() + 24);
+    EXPECT_EQ(nvme::FieldBytes(data, nvme::kFirmwareRevision).size(), 8u);
+
+    reply.pop_back();
+    EXPECT_TRUE(storage::IdentifyData(reply).empty());
+    RequestBuffer rstReply(4259);
+    EXPECT_TRUE(rst_nvme::IdentifyData(rstReply).empty());
+
+    // Data cut short of FWUG: the text fields are still there, the granularity is not.
+    const std::vector<std::uint8_t> shortData(319);
+    EXPECT_EQ(nvme::FieldBytes(shortData, nvme::kFirmwareRevision).size(), 8u);
+    EXPECT_FALSE(nvme::DownloadGranularityOf(shortData));
+    EXPECT_TRUE(nvme::FieldBytes(std::vector<std::uint8_t>(23), nvme::kSerialNumber).empty());
+}
+
+// An information reply in a granularity-1 buffer (B = 4172), with the
+// STORAGE_FIRMWARE_INFO at `dataOffset` announcing `slotCount` entries.
+RequestBuffer InfoReply(std::uint32_t dataOffset, std::uint8_t slotCount, std::size_t size = 4172) {
+    RequestBuffer reply(size, 0);
+    if (size >= 76) {
+        EXPECT_TRUE(inbox_fw::FillGetInfoRequest(reply));
+    }
+    if (size >= 48) {
+        Put32(reply, 44, dataOffset);
+    }
+    if (dataOffset < size) {
+        std::uint64_t at = dataOffset;
+        if (at + 8 < size)
+            reply[at + 8] = 1;
+        if (at + 9 < size)
+            reply[at + 9] = slotCount;
+        for (std::size_t i = 0; i < slotCount; ++i) {
+            const std::uint64_t entry = at + 16 + 16 * i;
+            if (entry + 1 < size) {
+                reply[entry] = static_cast<std::uint8_t>(i + 1);
+                reply[entry + 1] = i == 0 ? 1 : 0;
+            }
+        }
+    }
+    return reply;
+}
+
+TEST(DriversReplyParsing, FirmwareInformationAtTheRepliesOwnOffset) {
+    struct Case {
+        const char* name;
+        RequestBuffer reply;
+        std::optional<std::size_t> slots;  // nothing: the reply must be refused
+    };
+    const Case cases[] = {
+        {"usual offset 52, three slots", InfoReply(52, 3), 3},
+        {"offset 56 is taken as named", InfoReply(56, 3), 3},
+        {"255 entries fit behind offset 52", InfoReply(52, 255), 255},
+        {"entries end exactly at the buffer end", InfoReply(4172 - 16 - 16 * 3, 3), 3},
+        {"last entry one byte past the end", InfoReply(4172 - 16 - 16 * 3 + 1, 3), std::nullopt},
+        {"255 entries behind offset 80 do not fit", InfoReply(80, 255), std::nullopt},
+        {"fixed part past the end", InfoReply(4172 - 15, 0), std::nullopt},
+        {"offset at the very end", InfoReply(4172, 0), std::nullopt},
+        {"offset 0xFFFFFFFF", InfoReply(0xFFFFFFFFu, 0), std::nullopt},
+        {"reply too short for the request block", InfoReply(52, 0, 47), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto info = inbox_fw::ParseFirmwareInfo(c.reply);
+        ASSERT_EQ(info.has_value(), c.slots.has_value());
+        if (!info) {
+            continue;
+        }
+        EXPECT_TRUE(info->upgradeSupport);
+        ASSERT_EQ(info->slots.size(), *c.slots);
+        EXPECT_EQ(info->slots[0].number, 1);
+        EXPECT_TRUE(info->slots[0].readOnly);
+        EXPECT_EQ(info->slots[1].number, 2);
+        EXPECT_FALSE(info->slots[1].readOnly);
+    }
+}
+
+TEST(DriversReplyParsing, FirmwareInformationRoundTripsThroughTheDriversWriter) {
+    RequestBuffer reply(inbox_fw::RequestSize(4096));
+    ASSERT_TRUE(inbox_fw::FillGetInfoRequest(reply));
+    fwreq::FirmwareInfo written;
+    written.upgradeSupport = true;
+    written.activeSlot = 2;
+    written.pendingActivateSlot = 3;
+    written.slots = {
+        {1, true, {'Q', 'Z', 'T', '2', 'V', 'K', 'L', 'A'}}, {2, false, {}}, {7, false, {}}};
+    ASSERT_TRUE(inbox_fw::WriteFirmwareInfoReply(reply, written));
+    EXPECT_EQ(reply[52 + 9], 3) << "SlotCount";
+    EXPECT_EQ(reply[52 + 16 + 8], 'Q') << "revision of entry 0";
+    EXPECT_EQ(reply[52 + 16 + 32], 7) << "SlotNumber of entry 2";
+
+    const auto read = inbox_fw::ParseFirmwareInfo(reply);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->activeSlot, 2);
+    EXPECT_EQ(read->pendingActivateSlot, 3);
+    ASSERT_EQ(read->slots.size(), 3u);
+    EXPECT_EQ(read->slots[0].revision, written.slots[0].revision);
+    EXPECT_EQ(read->slots[2].number, 7);
+
+    fwreq::FirmwareInfo tooMany;
+    tooMany.slots.resize(256);
+    EXPECT_FALSE(inbox_fw::WriteFirmwareInfoReply(reply, tooMany)) << "SlotCount is one byte";
+    RequestBuffer tooShort(reply.begin(), reply.begin() + 52 + 16 + 16 * 3 - 1);
+    EXPECT_FALSE(inbox_fw::WriteFirmwareInfoReply(tooShort, written));
+}
+
+TEST(DriversReplyParsing, CsmiMembersOnlyFromRecordsInsideTheBuffer) {
+    RequestBuffer reply = csmi::BuildRaidConfigRequest(0);
+    reply[43] = 5;          // bDriveCount announces more members than there is room for
+    reply[64 + 90] = 2;     // member 0, bSASAddress[2]
+    reply[64 + 89] = 0x44;  // neighbouring address bytes are not the path number
+    reply[64 + 91] = 0x55;
+    reply[200 + 90] = 0x80;  // member 1
+
+    EXPECT_EQ(csmi::DriveCount(reply), 5);
+    EXPECT_EQ(csmi::MemberPathNumber(reply, 0), 2);
+    EXPECT_EQ(csmi::MemberPathNumber(reply, 1), 0x80);
+    EXPECT_FALSE(csmi::MemberPathNumber(reply, 2));
+    EXPECT_FALSE(csmi::MemberPathNumber(reply, 4));
+    EXPECT_FALSE(csmi::MemberPathNumber(reply, std::numeric_limits<std::size_t>::max()));
+    EXPECT_FALSE(csmi::MemberPathNumber(reply, std::numeric_limits<std::size_t>::max() / 136 + 1));
+
+    // A record cut short is not read even where its path-number byte would fit.
+    RequestBuffer cut(reply.begin(), reply.begin() + 300);
+    EXPECT_EQ(csmi::MemberPathNumber(cut, 0), 2);
+    EXPECT_FALSE(csmi::MemberPathNumber(cut, 1));
+
+    EXPECT_FALSE(csmi::DriveCount(RequestBuffer(43)));
+    EXPECT_FALSE(csmi::MemberPathNumber(RequestBuffer(63), 0));
+
+    // A larger buffer asked for more members and holds them.
+    RequestBuffer larger = csmi::BuildRaidConfigRequest(0, 4);
+    ASSERT_TRUE(csmi::WriteMemberPathNumber(larger, 3, 9));
+    EXPECT_EQ(larger[64 + 3 * 136 + 90], 9);
+    EXPECT_EQ(csmi::MemberPathNumber(larger, 3), 9);
+    EXPECT_FALSE(csmi::WriteMemberPathNumber(larger, 4, 9));
+}
+
+TEST(DriversReplyParsing, ReturnCodeNeedsTheHeader) {
+    RequestBuffer reply = rst_fw::BuildActivateRequest(1);
+    ASSERT_TRUE(srb::SetReturnCode(reply, 0x20));
+    EXPECT_EQ(srb::ReturnCode(reply), 0x20u);
+    EXPECT_EQ(reply[20], 0x20);
+    EXPECT_FALSE(srb::ReturnCode(RequestBuffer(23)));
+    EXPECT_EQ(srb::ReturnCode(RequestBuffer(24)), 0u);
+}
+
+// The checker side: what a simulated driver reads back from the requests.
+TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
+    const std::vector<std::uint8_t> chunk(4096, 0xA5);
+    RequestBuffer inbox(inbox_fw::RequestSize(chunk.size()));
+    ASSERT_TRUE(inbox_fw::FillDownloadRequest(inbox, 8192, chunk));
+    const auto header = srb::ReadSrbIoControl(inbox);
+    ASSERT_TRUE(header);
+    EXPECT_TRUE(srb::HasSignature(*header, inbox_fw::kSignature));
+    EXPECT_FALSE(srb::HasSignature(*header, rst_fw::kSignature));
+    EXPECT_EQ(header->controlCode, inbox_fw::kControlCode);
+    const auto block = inbox_fw::ReadRequestBlock(inbox);
+    ASSERT_TRUE(block);
+    EXPECT_EQ(block->function, fwreq::kFunctionDownload);
+    EXPECT_EQ(block->dataBufferLength, inbox.size() - 52);
+    const auto download = inbox_fw::ReadDownload(inbox);
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->offset, 8192u);
+    EXPECT_EQ(download->image.size(), 4096u);
+    EXPECT_EQ(download->image.data(), inbox.data() + 76);
+
+    // A BufferSize reaching past the buffer leaves the image empty instead of reading on.
+    for (std::uint64_t hostile : {std::uint64_t{4097}, ~std::uint64_t{0}}) {
+        for (std::size_t i = 0; i < 8; ++i) {
+            inbox.at(68 + i) = static_cast<std::uint8_t>(hostile >> (8 * i));
+        }
+        const auto bad = inbox_fw::ReadDownload(inbox);
+        ASSERT_TRUE(bad);
+        EXPECT_EQ(bad->bufferSize, hostile);
+        EXPECT_TRUE(bad->image.empty());
+    }
+
+    RequestBuffer activate(inbox_fw::kMinimumRequestSize);
+    ASSERT_TRUE(inbox_fw::FillActivateRequest(activate, 3));
+    EXPECT_EQ(inbox_fw::ReadActivate(activate)->slotToActivate, 3);
+    EXPECT_FALSE(inbox_fw::ReadActivate(RequestBuffer(63)));
+
+    const RequestBuffer identify = rst_nvme::BuildIdentifyControllerRequest(0x42);
+    const auto passThrough = rst_nvme::ReadPassThroughRequest(identify);
+    ASSERT_TRUE(passThrough);
+    EXPECT_EQ(passThrough->address.constant, 1);
+    EXPECT_EQ(passThrough->address.pathNumber, 0x42);
+    EXPECT_EQ(passThrough->commandDwords[0], nvme::kIdentifyOpcode);
+    EXPECT_EQ(passThrough->commandDwords[10], nvme::kCnsController);
+    EXPECT_EQ(passThrough->dataOffset, 164u);
+    EXPECT_FALSE(rst_nvme::ReadPassThroughRequest(RequestBuffer(163)));
+
+    RequestBuffer rst;
+    ASSERT_TRUE(rst_fw::FillDownloadRequest(rst, 0x42, 4096, chunk));
+    const auto rstDownload = rst_fw::ReadDownload(rst);
+    ASSERT_TRUE(rstDownload);
+    EXPECT_EQ(rstDownload->version, 2u);
+    EXPECT_EQ(rstDownload->slot, fwreq::kSlotUnspecified);
+    EXPECT_EQ(rstDownload->image.size(), 4096u);
+    EXPECT_EQ(rst_fw::ReadActivate(rst_fw::BuildActivateRequest(1))->slotToActivate, 2);
+    EXPECT_EQ(csmi::RaidSetIndex(csmi::BuildRaidConfigRequest(6)), 6u);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kRule(96, '=');
+
+struct RunResult {
+    std::int32_t exitCode;
+    std::string output;
+};
+
+RunResult RunTool(sim::Machine& machine, std::vector<std::wstring> args) {
+    args.insert(args.begin(), L"fwupdate.exe");
+    std::vector<wchar_t*> argv;
+    for (std::wstring& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    sim::MachineInstall install(machine);
+    ConsoleCapture console;
+    const std::int32_t code = ToolMain(static_cast<int>(args.size()), argv.data());
+    EXPECT_EQ(sim::OpenHandleCount(), 0u);
+    return {code, console.Text()};
+}
+
+TEST(Entry, EmptyMachinePrintsBannerAndNoDisk) {
+    sim::Machine machine;
+    machine.localTime = FixedTime(7, 12, 2026, 21, 5, 9);
+    const RunResult run = RunTool(machine, {});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output,
+              kRule +
+                  "\nKORVANEFWUpdateQZRX4C7_V1.0.2_QZT3VKLA\n"
+                  "Copyright (C) 2026 KORVANE Technology Co., Ltd. All rights reserved.\n" +
+                  kRule +
+                  "\n"
+                  "Start Time : 07-12-2026(21:05:09)\n"
+                  "End Time : 07-12-2026(21:05:09)\n"
+                  "\n[No Disk]\n"
+                  "Updated Firmware Version : QZT3VKLA\n"
+                  "Result Details : No disks are available for download.\n"
+                  "\n[Final Result]\n"
+                  "Result Details : Unable to update firmware.\n\n");
+}
+
+TEST(Entry, AnyArgumentIsRejectedBeforeAnythingElse) {
+    const std::vector<std::vector<std::wstring>> argumentLists = {
+        {L"/s"}, {L"/log"}, {L""}, {L"-h", L"extra"}};
+    for (const auto& args : argumentLists) {
+        sim::Machine machine;
+        const RunResult run = RunTool(machine, args);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.output, "[ERROR] Invalid Parameter\n");
+    }
+}
+
+TEST(Entry, MissingModuleHandleIsReportedAndTheRunGoesOn) {
+    sim::Machine machine;
+    machine.moduleHandleFails = true;
+    const RunResult run = RunTool(machine, {});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output.rfind("Fatal Error: GetModuleHandle failed\n" + kRule, 0), 0u)
+        << run.output;
+    EXPECT_NE(run.output.find("[No Disk]"), std::string::npos);
+}
+
+TEST(Entry, MissingModuleHandleDoesNotHideTheParameterError) {
+    sim::Machine machine;
+    machine.moduleHandleFails = true;
+    const RunResult run = RunTool(machine, {L"/s"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, "Fatal Error: GetModuleHandle failed\n[ERROR] Invalid Parameter\n");
+}
+
+}  // namespace
