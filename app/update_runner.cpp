@@ -1,4 +1,6 @@
 #include <cstdint>
+#include <map>
+#include <string>
 
 #include "app/disk_info.h"
 #include "discovery/discovery.h"
@@ -25,13 +27,16 @@ void UpdateRunner::RunUpdates(DiskList& updateList) {
         return;
     }
 
+    // Each RAID volume of a controller stands for its own RAID set: the k-th volume
+    // entry of a controller path asks for set k.
+    std::map<std::wstring, std::uint32_t> raidVolumesSeen;
     for (const DiskInfo& disk : discoveredDisks) {
         switch (disk.driverKind) {
             case RstNvme:
                 IdentifyRstDisk(disk, identifiedDisks);
                 break;
             case RstRaid:
-                QueryRaidMembers(disk, identifiedDisks);
+                QueryRaidMembers(disk, raidVolumesSeen[disk.devicePath]++, identifiedDisks);
                 break;
             case Inbox:
                 IdentifyInboxDisk(disk, identifiedDisks);

@@ -6,7 +6,11 @@
 #include "app/disk_info.h"
 #include "platform/win32.h"
 
-std::int32_t QueryRaidMembers(DiskInfo raidEntry, DiskList& identifiedDisks);
+// Expands RAID volume entry number `raidSetIndex` of its controller (counted from 0
+// in discovery order) into its member drives, each identified through the
+// pass-through.
+std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
+                              DiskList& identifiedDisks);
 std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks);
 
 std::int32_t UpdateRstDisk(const DiskInfo& disk, const std::uint32_t& imageSize);

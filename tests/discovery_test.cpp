@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/device_setup.h"
+#include "discovery/discovery.h"
+#include "test_support.h"
+
+namespace {
+
+std::vector<std::wstring> PathsOf(const DiskList& disks) {
+    std::vector<std::wstring> paths;
+    for (const DiskInfo& disk : disks) {
+        paths.push_back(disk.devicePath);
+    }
+    return paths;
+}
+
+struct InboxCase {
+    const char* name;
+    const char* scenario;
+    std::vector<std::wstring> paths;
+    bool ranToEnd;
+};
+
+class InboxEnumeration : public testing::TestWithParam<InboxCase> {};
+
+TEST_P(InboxEnumeration, ListsTheMakersNvmeDisks) {
+    sim::Machine machine = MachineFrom(GetParam().scenario);
+    sim::MachineInstall install(machine);
+    DiskList disks;
+    EXPECT_EQ(EnumerateInboxDisks(disks), GetParam().ranToEnd);
+    EXPECT_EQ(PathsOf(disks), GetParam().paths);
+    for (const DiskInfo& disk : disks) {
+        EXPECT_EQ(disk.driverKind, Inbox);
+        EXPECT_EQ(disk.pathId, -1);
+        EXPECT_EQ(disk.downloadGranularity, 1);
+        EXPECT_TRUE(disk.modelNumber.empty() && disk.serialNumber.empty());
+    }
+    EXPECT_EQ(sim::OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InboxEnumeration,
+    testing::Values(InboxCase{"Empty", R"({})", {}, true},
+                    InboxCase{"TwoDrivesInSetOrder",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":3},
+                               {"attach":"inbox","deviceNumber":1}]})",
+                              {L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE1"},
+                              true},
+                    InboxCase{"DeviceNumbersInDecimal",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":0},
+                               {"attach":"inbox","deviceNumber":12}]})",
+                              {L"\\\\.\\PHYSICALDRIVE0", L"\\\\.\\PHYSICALDRIVE12"},
+                              true},
+                    InboxCase{"VendorTokenInLowerCaseDoesNotMatch",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,
+                     "parent":"PCI\\ven_7c1e&dev_5216&subsys_52161c7e&rev_01\\4&1&0&0008"}]})",
+                              {},
+                              true},
+                    InboxCase{"OtherVendorIsPassedOver",
+                              R"({"disks":[{"attach":"other","deviceNumber":0},
+                               {"attach":"inbox","deviceNumber":1}]})",
+                              {L"\\\\.\\PHYSICALDRIVE1"},
+                              true},
+                    InboxCase{"UnreadableParentIsPassedOver",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"parent":null}]})",
+                              {},
+                              true},
+                    InboxCase{"NvmeInOtherCaseDoesNotMatch",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,
+                     "hardwareIds":["SCSI\\DiskNVME____KORVANE","SCSI\\Disknvme","GenDisk"]}]})",
+                              {},
+                              true},
+                    InboxCase{"SeveralNvmeIdsGiveOneRecord",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":4,
+                     "hardwareIds":["SCSI\\DiskNVMe____A","SCSI\\DiskNVMe____","NVMe"]}]})",
+                              {L"\\\\.\\PHYSICALDRIVE4"},
+                              true},
+                    InboxCase{"UnreadableHardwareIdsArePassedOver",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"hardwareIds":null},
+                               {"attach":"inbox","deviceNumber":2}]})",
+                              {L"\\\\.\\PHYSICALDRIVE2"},
+                              true},
+                    InboxCase{"UnreadableInstanceIdIsPassedOver",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"instanceId":null},
+                               {"attach":"inbox","deviceNumber":2}]})",
+                              {L"\\\\.\\PHYSICALDRIVE2"},
+                              true},
+                    InboxCase{
+                        "FailedDeviceNumberIsPassedOver",
+                        R"({"disks":[{"attach":"inbox","deviceNumber":1,"deviceNumberFails":true},
+                               {"attach":"inbox","deviceNumber":2}]})",
+                        {L"\\\\.\\PHYSICALDRIVE2"},
+                        true},
+                    InboxCase{"FirstUnopenableDiskEndsEverything",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"openable":false},
+                               {"attach":"inbox","deviceNumber":2}]})",
+                              {},
+                              false},
+                    InboxCase{"EarlierRecordsStayWhenALaterDiskCannotBeOpened",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1},
+                               {"attach":"inbox","deviceNumber":2,"openable":false},
+                               {"attach":"inbox","deviceNumber":3}]})",
+                              {L"\\\\.\\PHYSICALDRIVE1"},
+                              false},
+                    InboxCase{"RstDisksAreNotInboxDisks",
+                              R"({"controllers":[{"id":"rst0"}],
+                      "disks":[{"attach":"rst","controller":"rst0","pathId":0},
+                               {"attach":"raid-volume","controller":"rst0"},
+                               {"attach":"inbox","deviceNumber":5}]})",
+                              {L"\\\\.\\PHYSICALDRIVE5"},
+                              true}),
+    [](const testing::TestParamInfo<InboxCase>& info) { return info.param.name; });
+
+TEST(ReadDevicePropertyText, ReturnsAsciiTextsUnchanged) {
+    sim::Machine machine = MachineFrom(R"({"disks":[{"attach":"inbox",
+        "parent":"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&2F1E3A9&0&0008",
+        "instanceId":null}]})");
+    sim::MachineInstall install(machine);
+    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_TRUE(set.IsOpen());
+    SP_DEVINFO_DATA element{};
+    ASSERT_TRUE(set.Element(0, element));
+    std::wstring text = L"untouched";
+    ASSERT_TRUE(ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, text));
+    EXPECT_EQ(text, L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&2F1E3A9&0&0008");
+    text = L"untouched";
+    EXPECT_FALSE(ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_InstanceId, text));
+    EXPECT_EQ(text, L"untouched");
+}
+
+TEST(ReadDevicePropertyText, CutsLongTextsAndMarksCharactersWithoutAnEightBitForm) {
+    const std::string longParent(300, 'A');
+    sim::Machine machine = MachineFrom(R"({"disks":[{"attach":"inbox","parent":")" + longParent +
+                                       R"(","instanceId":"SCSI\\DISK&VEN_\u00e9\u4e2d"}]})");
+    sim::MachineInstall install(machine);
+    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVINFO_DATA element{};
+    ASSERT_TRUE(set.Element(0, element));
+    std::wstring text;
+    ASSERT_TRUE(ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, text));
+    EXPECT_EQ(text, std::wstring(255, L'A'));
+    ASSERT_TRUE(ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_InstanceId, text));
+    EXPECT_EQ(text, L"SCSI\\DISK&VEN_??");
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/discovery.h"
+#include "test_support.h"
+
+namespace {
+
+struct DetectCase {
+    const char* name;
+    const char* scenario;
+    bool found;
+    std::wstring path;  // when found
+};
+
+class DetectRst : public testing::TestWithParam<DetectCase> {};
+
+TEST_P(DetectRst, FindsTheFirstIntelRstController) {
+    sim::Machine machine = MachineFrom(GetParam().scenario);
+    sim::MachineInstall install(machine);
+    RstController controller;
+    EXPECT_EQ(DetectRstController(controller), GetParam().found);
+    if (GetParam().found) {
+        EXPECT_EQ(controller.devicePath, GetParam().path);
+        EXPECT_FALSE(controller.instanceId.empty());
+    }
+    EXPECT_EQ(sim::OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DetectRst,
+    testing::Values(
+        DetectCase{"NoStoragePorts", R"({})", false, L""},
+        DetectCase{
+            "PathKeepsItsLetterCase",
+            R"({"controllers":[{"id":"c","path":"\\\\?\\pci#ven_8086&dev_2822#3&1&0&b8#{2accfe60-c130-11d2-b082-00a0c91efb8b}"}]})",
+            true, L"\\\\?\\pci#ven_8086&dev_2822#3&1&0&b8#{2accfe60-c130-11d2-b082-00a0c91efb8b}"},
+        DetectCase{
+            "OtherVendorPath",
+            R"({"controllers":[{"id":"c","path":"\\\\?\\pci#ven_1022&dev_7905#1#{2accfe60-c130-11d2-b082-00a0c91efb8b}"}]})",
+            false, L""},
+        DetectCase{
+            "RaidDescription",
+            R"({"controllers":[{"id":"c","path":"\\\\?\\PCI#VEN_8086&DEV_282A#X","driverDescription":"Intel RAID Controller"}]})",
+            true, L"\\\\?\\PCI#VEN_8086&DEV_282A#X"},
+        DetectCase{
+            "LongRstDescription",
+            R"({"controllers":[{"id":"c","path":"\\\\?\\pci#ven_8086&x","driverDescription":"Intel(R) Chipset SATA/PCIe RST Premium Controller"}]})",
+            true, L"\\\\?\\pci#ven_8086&x"},
+        DetectCase{"LowerCaseIntel",
+                   R"({"controllers":[{"id":"c","driverDescription":"intel RST Controller"}]})",
+                   false, L""},
+        DetectCase{"NeitherRstNorRaid",
+                   R"({"controllers":[{"id":"c","driverDescription":"Intel SATA Controller"}]})",
+                   false, L""},
+        DetectCase{"NoControllerWord",
+                   R"({"controllers":[{"id":"c","driverDescription":"Intel RST Premium"}]})", false,
+                   L""},
+        DetectCase{"UnreadableDescription",
+                   R"({"controllers":[{"id":"c","driverDescription":null}]})", false, L""},
+        DetectCase{"UnreadableInstanceId", R"({"controllers":[{"id":"c","instanceId":null}]})",
+                   false, L""},
+        DetectCase{
+            "SecondControllerWhenTheFirstDoesNotMatch",
+            R"({"controllers":[{"id":"a","driverDescription":"Standard NVM Express Controller"},
+                                      {"id":"b","path":"\\\\?\\pci#ven_8086&second"}]})",
+            true, L"\\\\?\\pci#ven_8086&second"},
+        DetectCase{"OnlyTheFirstMatchCounts",
+                   R"({"controllers":[{"id":"a","path":"\\\\?\\pci#ven_8086&first"},
+                                      {"id":"b","path":"\\\\?\\pci#ven_8086&second"}]})",
+                   true, L"\\\\?\\pci#ven_8086&first"},
+        DetectCase{
+            "UnopenableFirstMatchEndsDetection",
+            R"({"controllers":[{"id":"a","path":"\\\\?\\pci#ven_8086&first","openable":false},
+                                      {"id":"b","path":"\\\\?\\pci#ven_8086&second"}]})",
+            false, L""}),
+    [](const testing::TestParamInfo<DetectCase>& info) { return info.param.name; });
+
+TEST(DetectRstController, OpensTheControllerOverlappedOnlyToProveIt) {
+    sim::Machine machine = MachineFrom(R"({"controllers":[{"id":"c"}]})");
+    sim::MachineInstall install(machine);
+    RstController controller;
+    ASSERT_TRUE(DetectRstController(controller));
+    const std::string trace = sim::TraceJsonLines();
+    EXPECT_NE(trace.find("\"flags\":1073741952"), std::string::npos) << "0x40000080";
+    EXPECT_EQ(trace.find("\"op\":\"DeviceIoControl\""), std::string::npos);
+    EXPECT_EQ(sim::OpenHandleCount(), 0u);
+}
+
+struct EnumerateCase {
+    const char* name;
+    const char* disks;  // the scenario's disk list, behind controller "c"
+    std::vector<std::pair<std::int32_t, std::int64_t>> records;  // (kind, pathId)
+    bool ranToEnd;
+};
+
+class EnumerateRst : public testing::TestWithParam<EnumerateCase> {};
+
+TEST_P(EnumerateRst, ListsTheDisksBehindTheController) {
+    sim::Machine machine = MachineFrom(
+        std::string(R"({"controllers":[{"id":"c","raidSets":[[0,1],[4,5]]}],"disks":)") +
+        GetParam().disks + "}");
+    sim::MachineInstall install(machine);
+    RstController controller;
+    ASSERT_TRUE(DetectRstController(controller));
+    DiskList disks;
+    EXPECT_EQ(EnumerateRstDisks(controller, disks), GetParam().ranToEnd);
+    std::vector<std::pair<std::int32_t, std::int64_t>> records;
+    for (const DiskInfo& disk : disks) {
+        records.emplace_back(disk.driverKind, disk.pathId);
+        EXPECT_EQ(disk.devicePath, controller.devicePath);
+        EXPECT_EQ(disk.downloadGranularity, 1);
+    }
+    EXPECT_EQ(records, GetParam().records);
+    EXPECT_EQ(sim::OpenHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EnumerateRst,
+    testing::Values(
+        EnumerateCase{
+            "RaidVolume", R"([{"attach":"raid-volume","controller":"c"}])", {{RstRaid, -1}}, true},
+        EnumerateCase{
+            "TwoRaidVolumes",
+            R"([{"attach":"raid-volume","controller":"c"},{"attach":"raid-volume","controller":"c"}])",
+            {{RstRaid, -1}, {RstRaid, -1}},
+            true},
+        EnumerateCase{"SingleDiskBusNumber",
+                      R"([{"attach":"rst","controller":"c","pathId":2}])",
+                      {{RstNvme, 2}},
+                      true},
+        EnumerateCase{
+            "BusNumberZero",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 0, Target Id 0, LUN 0"}])",
+            {{RstNvme, 0}},
+            true},
+        EnumerateCase{
+            "BusNumberAboveAByte",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 300, Target Id 0, LUN 0"}])",
+            {{RstNvme, 300}},
+            true},
+        EnumerateCase{
+            "NoBusNumberText",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"PCI bus 0, device 0, function 0"}])",
+            {{RstNvme, -1}},
+            true},
+        EnumerateCase{"UnreadableLocation",
+                      R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":null}])",
+                      {{RstNvme, -1}},
+                      true},
+        EnumerateCase{
+            "LocationWithoutComma",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 7"}])",
+            {{RstNvme, 7}},
+            true},
+        EnumerateCase{
+            "LocationWithoutSecondBlank",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus,Number 7"}])",
+            {{RstNvme, -1}},
+            true},
+        EnumerateCase{"OrderOfTheSetMixed",
+                      R"([{"attach":"rst","controller":"c","pathId":2},
+                          {"attach":"inbox"},
+                          {"attach":"raid-volume","controller":"c"},
+                          {"attach":"rst","controller":"c","pathId":3}])",
+                      {{RstNvme, 2}, {RstRaid, -1}, {RstNvme, 3}},
+                      true},
+        EnumerateCase{"UnopenableSingleDiskEndsTheEnumeration",
+                      R"([{"attach":"raid-volume","controller":"c"},
+                          {"attach":"rst","controller":"c","pathId":2,"openable":false},
+                          {"attach":"rst","controller":"c","pathId":3}])",
+                      {{RstRaid, -1}},
+                      false},
+        EnumerateCase{"UnopenableRaidVolumeIsNotOpened",
+                      R"([{"attach":"raid-volume","controller":"c","openable":false},
+                          {"attach":"rst","controller":"c","pathId":3}])",
+                      {{RstRaid, -1}, {RstNvme, 3}},
+                      true}),
+    [](const testing::TestParamInfo<EnumerateCase>& info) { return info.param.name; });
+
+}  // namespace
