@@ -56,3 +56,27 @@ std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfac
 inline bool Contains(const std::wstring& text, const wchar_t* token) {
     return text.find(token) != std::wstring::npos;
 }
+
+bool ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* element, const DEVPROPKEY& key,
+                            std::wstring& text);
+
+// Walks the present disk interfaces, in set order, and hands `visit` each disk
+// element whose parent device carries `vendorToken` (an unreadable parent carries
+// none). `visit(set, element, index)` returns false to end the walk at once. The
+// result is false when the set cannot be had or the walk was ended early.
+template <typename Visit>
+bool ForEachDiskBelow(const wchar_t* vendorToken, Visit visit) {
+    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (!set.IsOpen()) {
+        return false;
+    }
+    SP_DEVINFO_DATA element{};
+    for (DWORD index = 0; set.Element(index, element); ++index) {
+        std::wstring parent;
+        ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, parent);
+        if (Contains(parent, vendorToken) && !visit(set.Get(), element, index)) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -11,7 +11,6 @@ namespace {
 
 constexpr wchar_t kMakerVendorToken[] = L"VEN_7C1E";
 constexpr wchar_t kNvmeHardwareIdToken[] = L"NVMe";
-constexpr DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 
 // The identifiers read here are plain ASCII; the text passes through the 8-bit form
 // the rest of the tool's identifiers take. A character outside ASCII has no 8-bit
@@ -48,35 +47,24 @@ bool ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* element, const DEVPRO
 }
 
 bool EnumerateInboxDisks(DiskList& disks) {
-    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, kPresentInterfaces);
-    if (!set.IsOpen()) {
-        return false;
-    }
-
-    SP_DEVINFO_DATA element{};
-    for (DWORD index = 0; set.Element(index, element); ++index) {
-        std::wstring parent;
-        ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, parent);
-        if (!Contains(parent, kMakerVendorToken)) {
-            continue;
-        }
-        const auto hardwareIds = ReadHardwareIds(set.Get(), &element);
+    return ForEachDiskBelow(kMakerVendorToken, [&](HDEVINFO set, SP_DEVINFO_DATA& element,
+                                                   DWORD index) {
+        const auto hardwareIds = ReadHardwareIds(set, &element);
         if (!hardwareIds) {
-            continue;
+            return true;
         }
         for (const std::wstring& hardwareId : *hardwareIds) {
             if (!Contains(hardwareId, kNvmeHardwareIdToken)) {
                 continue;
             }
             std::wstring instanceId;
-            if (!ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_InstanceId,
+            if (!ReadDevicePropertyText(set, &element, win::DEVPKEY_Device_InstanceId,
                                         instanceId)) {
                 continue;
             }
             // The set holds one disk interface per disk, so the interface has the
             // element's index.
-            const auto interfacePath =
-                ReadInterfacePath(set.Get(), win::GUID_DEVINTERFACE_DISK, index);
+            const auto interfacePath = ReadInterfacePath(set, win::GUID_DEVINTERFACE_DISK, index);
             if (!interfacePath) {
                 continue;
             }
@@ -97,6 +85,6 @@ bool EnumerateInboxDisks(DiskList& disks) {
             }
             break;
         }
-    }
-    return true;
+        return true;
+    });
 }

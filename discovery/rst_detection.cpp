@@ -138,23 +138,12 @@ bool DetectRstController(RstController& controller) {
 }
 
 bool EnumerateRstDisks(const RstController& controller, DiskList& disks) {
-    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, kPresentInterfaces);
-    if (!set.IsOpen()) {
-        return false;
-    }
-    SP_DEVINFO_DATA element{};
-    for (DWORD index = 0; set.Element(index, element); ++index) {
-        std::wstring parent;
-        ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, parent);
-        if (!Contains(parent, kIntelVendorToken)) {
-            continue;
-        }
+    return ForEachDiskBelow(kIntelVendorToken, [&](HDEVINFO set, SP_DEVINFO_DATA& element,
+                                                   DWORD index) {
         std::wstring instanceId;
-        if (!ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_InstanceId,
-                                    instanceId)) {
-            continue;
+        if (!ReadDevicePropertyText(set, &element, win::DEVPKEY_Device_InstanceId, instanceId)) {
+            return true;
         }
-
         DiskInfo found;
         found.devicePath = controller.devicePath;
         if (Contains(instanceId, kRaidVendorToken) && Contains(instanceId, kRaidProductToken)) {
@@ -162,14 +151,13 @@ bool EnumerateRstDisks(const RstController& controller, DiskList& disks) {
             found.pathId = -1;
             found.driverKind = RstRaid;
             disks.push_back(found);
-            continue;
+            return true;
         }
 
         SP_DEVINFO_DATA diskElement{};
-        const auto path =
-            ReadInterfacePath(set.Get(), win::GUID_DEVINTERFACE_DISK, index, &diskElement);
+        const auto path = ReadInterfacePath(set, win::GUID_DEVINTERFACE_DISK, index, &diskElement);
         if (!path) {
-            continue;
+            return true;
         }
         DeviceHandle disk = DeviceHandle::Open(*path, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
         if (!disk.IsOpen()) {
@@ -178,6 +166,6 @@ bool EnumerateRstDisks(const RstController& controller, DiskList& disks) {
         found.pathId = ReadBusNumber(diskElement.DevInst);
         found.driverKind = RstNvme;
         disks.push_back(found);
-    }
-    return true;
+        return true;
+    });
 }

@@ -59,10 +59,16 @@ std::wstring IdentifierToken(std::wstring text, std::size_t maxLength) {
     if (text.size() > maxLength) {
         text.resize(maxLength);
     }
-    while (!text.empty() && text.back() == L' ') {
+    while (!text.empty() && (text.back() == L' ' || text.back() == L'\0')) {
         text.pop_back();
     }
-    std::replace(text.begin(), text.end(), L' ', L'_');
+    // As Windows builds device identifiers from inquiry data: anything that is not a
+    // printable ASCII character, and the comma, becomes an underscore.
+    for (wchar_t& c : text) {
+        if (c <= L' ' || c > L'~' || c == L',') {
+            c = L'_';
+        }
+    }
     return text;
 }
 

@@ -87,8 +87,11 @@ std::optional<DeviceTarget> ResolvePath(const Machine& machine, std::wstring_vie
     return std::nullopt;
 }
 
-// Why an open of a resolved device is refused, or 0.
-DWORD OpenRefusal(Machine& machine, const DeviceTarget& target) {
+// Why an open of a resolved device is refused, or 0. A disk that is not openable
+// refuses every path to it; a drive whose open is denied refuses its physical-drive
+// path, so that the disk is still found by its interface and the drive itself fails
+// to open.
+DWORD OpenRefusal(Machine& machine, const DeviceTarget& target, bool physicalDrivePath) {
     switch (target.kind) {
         case DeviceTarget::Kind::Disk: {
             if (target.index >= machine.disks.size()) {
@@ -96,7 +99,8 @@ DWORD OpenRefusal(Machine& machine, const DeviceTarget& target) {
             }
             const Disk& disk = machine.disks[target.index];
             const Drive* drive = DriveOfDisk(machine, disk);
-            if (!disk.openable || (drive != nullptr && drive->faults.denyOpen)) {
+            if (!disk.openable ||
+                (physicalDrivePath && drive != nullptr && drive->faults.denyOpen)) {
                 return ERROR_ACCESS_DENIED;
             }
             return 0;
@@ -180,7 +184,9 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode
     }
     // Share modes are not enforced: device stacks of this kind let a second open
     // through whatever the first one shares.
-    if (const DWORD refusal = sim::OpenRefusal(machine, *target); refusal != 0) {
+    const auto deviceName = sim::DeviceName(fileName);
+    const bool physicalDrivePath = deviceName && sim::PhysicalDriveNumber(*deviceName).has_value();
+    if (const DWORD refusal = sim::OpenRefusal(machine, *target, physicalDrivePath); refusal != 0) {
         return fail(refusal);
     }
     sim::OpenFile file;

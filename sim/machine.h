@@ -117,6 +117,9 @@ struct Drive {
     bool upgradeSupport = true;
     std::vector<FirmwareSlot> slots;
     std::uint8_t activeSlot = 1;
+    // The slot whose image runs after the next power cycle; 0xFF when none waits, as
+    // STORAGE_FIRMWARE_INFO reports it.
+    std::uint8_t pendingSlot = 0xFF;
     Activation activation = Activation::PowerCycle;
     // What FR will say after the next power cycle; equal to firmwareRevision until a
     // commit that waits for a reset.

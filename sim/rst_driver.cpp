@@ -1,13 +1,356 @@
 // The Intel RST driver, as seen through a controller handle: CSMI RAID configuration,
-// NVMe pass-through and firmware requests, carried to the controller's drives by
-// path number.
+// the "IntelNvm" NVMe pass-through and the "IntelFw " firmware requests, carried to
+// the controller's drives by path number.
+//
+// Strict like the inbox stack: a request that deviates from what the program must
+// send is recorded as a protocol error (on the drive its path number reaches, else
+// machine-wide) and fails with ERROR_INVALID_PARAMETER; an unknown signature or
+// control code fails with ERROR_INVALID_FUNCTION. A path number with no drive behind
+// it is no protocol error (the program asks for whatever path a disk reports): the
+// request fails with ERROR_IO_DEVICE, as when no device answers at that address.
+#include <algorithm>
+#include <cstddef>
+#include <string>
+
+#include "drivers/csmi_raid_config.h"
+#include "drivers/rst_address.h"
+#include "drivers/rst_firmware.h"
+#include "drivers/rst_nvme_pass_through.h"
+#include "drivers/sdk_structs.h"
+#include "drivers/srb_io_control.h"
 #include "sim/io.h"
+#include "sim/nvme_drive.h"
+#include "sim/request_check.h"
 
 namespace sim {
+namespace {
 
-// No model yet: every request is answered as an unsupported function.
+// CSMI statuses and codes of the RAID configuration reply.
+constexpr std::uint32_t kCsmiRaidSetOutOfRange = 1000;  // CSMI_SAS_RAID_SET_OUT_OF_RANGE
+constexpr std::uint8_t kCsmiRaidType0 = 1;
+constexpr std::uint8_t kCsmiRaidType1 = 2;
+constexpr std::uint8_t kCsmiRaidType10 = 3;
+constexpr std::uint8_t kCsmiRaidType5 = 4;
+constexpr std::uint8_t kCsmiRaidStatusOk = 0;
+constexpr std::uint8_t kCsmiDriveStatusOk = 0;
+constexpr std::uint8_t kCsmiDriveConfigMember = 1;
+constexpr std::uint32_t kCsmiStripeSizeKb = 128;
+constexpr std::uint32_t kMemberCapacityMb = 953869;  // a 1 TB drive
+
+constexpr std::size_t kConfigCapacity =
+    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uCapacity);
+constexpr std::size_t kConfigStripeSize =
+    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uStripeSize);
+constexpr std::size_t kConfigRaidType =
+    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bRaidType);
+constexpr std::size_t kConfigStatus =
+    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bStatus);
+constexpr std::size_t kRecordModel = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bModel);
+constexpr std::size_t kRecordFirmware = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bFirmware);
+constexpr std::size_t kRecordSerial = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSerialNumber);
+constexpr std::size_t kRecordDriveStatus = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bDriveStatus);
+constexpr std::size_t kRecordDriveUsage = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bDriveUsage);
+
+std::string OnController(const Controller& controller) {
+    return " on controller " + controller.id;
+}
+
+std::string ForPath(std::span<const std::uint8_t> in) {
+    const auto address = rst_address::ReadAddress(in);
+    return address ? " for path " + std::to_string(address->pathNumber) : std::string();
+}
+
+// The drive the request's path number reaches; nullptr when the request is too short
+// to carry one or no drive sits at that path.
+Drive* AddressedDrive(IoCall& call, const Controller& controller) {
+    const auto address = rst_address::ReadAddress(call.in);
+    return address ? DriveAtPath(call.machine, controller, address->pathNumber) : nullptr;
+}
+
+void EchoRequest(IoCall& call) {
+    std::copy_n(call.in.begin(), std::min(call.in.size(), call.out.size()), call.out.begin());
+}
+
+void CheckHeader(RequestCheck& check, const IoCall& call, const srb::SrbIoControl& header,
+                 std::uint32_t timeout, std::uint32_t controlCode) {
+    const std::size_t size = call.in.size();
+    if (call.out.size() != size) {
+        check.Add("input of " + std::to_string(size) + " bytes but output of " +
+                  std::to_string(call.out.size()) + "; one buffer goes both ways");
+    }
+    check.Equal("HeaderLength", header.headerLength, srb::kHeaderLength);
+    check.Equal("Timeout", header.timeout, timeout);
+    check.EqualHex("ControlCode", header.controlCode, controlCode);
+    check.Equal("ReturnCode", header.returnCode, 0);
+    check.Equal("Length", header.length, size - srb::kHeaderLength);
+}
+
+void CheckAddress(RequestCheck& check, std::span<const std::uint8_t> in) {
+    if (const auto address = rst_address::ReadAddress(in)) {
+        check.Equal("address byte 28", address->constant, rst_address::kConstant);
+        check.Equal("address bytes 30-31", address->reserved, 0);
+    }
+}
+
+// Completes a request with a firmware or CSMI status in ReturnCode.
+DWORD Complete(IoCall& call, std::uint32_t returnCode) {
+    EchoRequest(call);
+    srb::SetReturnCode(call.out, returnCode);
+    call.bytesReturned = static_cast<DWORD>(call.out.size());
+    return ERROR_SUCCESS;
+}
+
+// ---- CSMI RAID configuration
+
+std::uint8_t RaidType(std::size_t members) {
+    if (members == 2) {
+        return kCsmiRaidType1;
+    }
+    if (members >= 4 && members % 2 == 0) {
+        return kCsmiRaidType10;
+    }
+    return members >= 3 ? kCsmiRaidType5 : kCsmiRaidType0;
+}
+
+std::uint32_t RaidCapacityMb(std::size_t members) {
+    switch (RaidType(members)) {
+        case kCsmiRaidType1:
+            return kMemberCapacityMb;
+        case kCsmiRaidType10:
+            return static_cast<std::uint32_t>(kMemberCapacityMb * (members / 2));
+        case kCsmiRaidType5:
+            return static_cast<std::uint32_t>(kMemberCapacityMb * (members - 1));
+        default:
+            return static_cast<std::uint32_t>(kMemberCapacityMb * members);
+    }
+}
+
+void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber) {
+    const std::span<std::uint8_t> out = call.out;
+    const std::size_t at = csmi::kDrivesOffset + csmi::kDriveRecordLength * member;
+    std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(at), csmi::kDriveRecordLength,
+                std::uint8_t{0});
+    const Controller& controller = *call.TargetController();
+    if (const Drive* drive = DriveAtPath(call.machine, controller, pathNumber)) {
+        std::copy(drive->modelNumber.begin(), drive->modelNumber.end(),
+                  out.begin() + static_cast<std::ptrdiff_t>(at + kRecordModel));
+        std::copy(drive->firmwareRevision.begin(), drive->firmwareRevision.end(),
+                  out.begin() + static_cast<std::ptrdiff_t>(at + kRecordFirmware));
+        std::copy(drive->serialNumber.begin(), drive->serialNumber.end(),
+                  out.begin() + static_cast<std::ptrdiff_t>(at + kRecordSerial));
+    }
+    csmi::WriteMemberPathNumber(out, member, pathNumber);
+    layout::PutU8(out, at + kRecordDriveStatus, kCsmiDriveStatusOk);
+    layout::PutU8(out, at + kRecordDriveUsage, kCsmiDriveConfigMember);
+}
+
+DWORD RaidConfig(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
+    RequestCheck check("CSMI RAID configuration request" + OnController(controller));
+    const std::span<const std::uint8_t> in = call.in;
+    CheckHeader(check, call, header, csmi::kTimeout, csmi::kControlCode);
+    if (in.size() < csmi::kDrivesOffset) {
+        check.Add(std::to_string(in.size()) + " bytes, too short for CSMI_SAS_RAID_CONFIG");
+    }
+    check.Zero(in, csmi::kRaidSetIndexOffset + 4, in.size(), "everything after uRaidSetIndex");
+    if (!check.Ok()) {
+        call.ProtocolError(nullptr, check.Text());
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (controller.raidConfigFault.IsSet()) {
+        if (controller.raidConfigFault.kind == ForcedAnswer::Kind::Fail) {
+            return kForcedFailureError;
+        }
+        return Complete(call, controller.raidConfigFault.returnCode);
+    }
+    const std::uint32_t index = *csmi::RaidSetIndex(in);
+    if (index >= controller.raidSets.size()) {
+        return Complete(call, kCsmiRaidSetOutOfRange);
+    }
+    const std::vector<std::uint8_t>& members = controller.raidSets[index];
+    Complete(call, 0);
+    const std::span<std::uint8_t> out = call.out;
+    layout::PutU32(out, kConfigCapacity, RaidCapacityMb(members.size()));
+    layout::PutU32(out, kConfigStripeSize,
+                   RaidType(members.size()) == kCsmiRaidType1 ? 0 : kCsmiStripeSizeKb);
+    layout::PutU8(out, kConfigRaidType, RaidType(members.size()));
+    layout::PutU8(out, kConfigStatus, kCsmiRaidStatusOk);
+    csmi::WriteDriveCount(out,
+                          static_cast<std::uint8_t>(std::min<std::size_t>(members.size(), 255)));
+    // Only the records the buffer holds; bDriveCount tells the asker how many more.
+    const std::size_t fit = std::min(members.size(), csmi::MemberRecordCapacity(out.size()));
+    for (std::size_t i = 0; i < fit; ++i) {
+        WriteMemberRecord(call, i, members[i]);
+    }
+    return ERROR_SUCCESS;
+}
+
+// ---- "IntelNvm" pass-through
+
+DWORD PassThrough(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
+    const std::span<const std::uint8_t> in = call.in;
+    Drive* drive = AddressedDrive(call, controller);
+    RequestCheck check("IntelNvm pass-through" + ForPath(in) + OnController(controller));
+    CheckHeader(check, call, header, rst_nvme::kTimeout, rst_nvme::kControlCode);
+    if (in.size() != rst_nvme::kRequestSize) {
+        check.Add("request of " + std::to_string(in.size()) + " bytes, expected " +
+                  std::to_string(rst_nvme::kRequestSize));
+    }
+    if (const auto request = rst_nvme::ReadPassThroughRequest(in)) {
+        CheckAddress(check, in);
+        for (std::size_t n = 0; n < rst_nvme::kCommandDwords; ++n) {
+            const std::uint32_t expected = n == 0    ? nvme::kIdentifyOpcode
+                                           : n == 10 ? nvme::kCnsController
+                                                     : 0;
+            check.EqualHex("CDW" + std::to_string(n), request->commandDwords[n], expected);
+        }
+        check.Zero(in, rst_nvme::kCommandOffset + rst_nvme::kCommandLength,
+                   rst_nvme::kDataOffsetField, "the bytes after the command");
+        check.Equal("data offset", request->dataOffset, rst_nvme::kDataAreaOffset);
+        check.Equal("data length", request->dataLength, rst_nvme::kDataAreaLength);
+        check.Zero(in, rst_nvme::kDataLengthField + 4, in.size(),
+                   "the bytes after the data length, data area included");
+    } else {
+        check.Add("too short for the command and the data area");
+    }
+    if (!check.Ok()) {
+        call.ProtocolError(drive, check.Text());
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (drive == nullptr) {
+        return ERROR_IO_DEVICE;
+    }
+    if (const DWORD error = IdentifyError(*drive); error != ERROR_SUCCESS) {
+        return error;
+    }
+    Complete(call, 0);
+    const IdentifyData data = IdentifyControllerData(*drive, kMakerVendorId);
+    std::copy(data.begin(), data.end(), rst_nvme::MutableIdentifyData(call.out).begin());
+    return ERROR_SUCCESS;
+}
+
+// ---- "IntelFw " firmware requests
+
+std::string FirmwareRequestName(std::span<const std::uint8_t> in) {
+    const auto block = rst_fw::ReadRequestBlock(in);
+    const std::uint32_t function = block ? block->function : 0;
+    if (function == fwreq::kFunctionDownload) {
+        return "IntelFw download request";
+    }
+    if (function == fwreq::kFunctionActivate) {
+        return "IntelFw activation request";
+    }
+    return "IntelFw request";
+}
+
+void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
+                          std::uint32_t function) {
+    const std::size_t size = in.size();
+    if (function == fwreq::kFunctionDownload) {
+        const auto download = rst_fw::ReadDownload(in);
+        if (!download) {
+            check.Add(std::to_string(size) + " bytes, too short for STORAGE_FIRMWARE_DOWNLOAD_V2");
+            return;
+        }
+        check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Version", download->version,
+                    fwreq::kDownloadV2Version);
+        check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Size", download->size,
+                    fwreq::kDownloadV2FixedLength);
+        check.Equal("BufferSize", download->bufferSize, size - rst_fw::kImageOffset);
+        check.EqualHex("Slot", download->slot, fwreq::kSlotUnspecified);
+        check.Zero(in, rst_fw::kDownloadSlotOffset + 1, rst_fw::kDownloadImageSizeOffset,
+                   "the reserved bytes after Slot");
+        check.Equal("ImageSize", download->imageSize, 0);
+        return;
+    }
+    if (function == fwreq::kFunctionActivate) {
+        if (size != rst_fw::kActivateRequestSize) {
+            check.Add("request of " + std::to_string(size) + " bytes, expected " +
+                      std::to_string(rst_fw::kActivateRequestSize));
+        }
+        const auto activate = rst_fw::ReadActivate(in);
+        if (!activate) {
+            return;
+        }
+        check.Equal("STORAGE_FIRMWARE_ACTIVATE.Version", activate->version,
+                    fwreq::kActivateVersion);
+        check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->size, fwreq::kActivateLength);
+        check.Zero(in, rst_fw::kActivateSlotOffset + 1, size, "the bytes after SlotToActivate");
+        return;
+    }
+    check.Add("Function is " + std::to_string(function) + ", expected 2 or 3");
+}
+
+DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
+    const std::span<const std::uint8_t> in = call.in;
+    const std::size_t size = in.size();
+    Drive* drive = AddressedDrive(call, controller);
+    RequestCheck check(FirmwareRequestName(in) + ForPath(in) + OnController(controller));
+    CheckHeader(check, call, header, rst_fw::kTimeout, rst_fw::kControlCode);
+    CheckAddress(check, in);
+    const auto block = rst_fw::ReadRequestBlock(in);
+    if (!block) {
+        check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
+    } else {
+        check.Equal("FIRMWARE_REQUEST_BLOCK.Version", block->version, fwreq::kRequestBlockVersion);
+        check.Equal("FIRMWARE_REQUEST_BLOCK.Size", block->size, fwreq::kBlockLength);
+        check.Equal("Flags", block->flags, fwreq::kFlagController);
+        check.Equal("DataBufferOffset", block->dataBufferOffset, rst_fw::kPayloadOffset);
+        check.Equal("DataBufferLength", block->dataBufferLength, size - rst_fw::kPayloadOffset);
+        CheckFirmwarePayload(check, in, block->function);
+    }
+    if (!check.Ok()) {
+        call.ProtocolError(drive, check.Text());
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (drive == nullptr) {
+        return ERROR_IO_DEVICE;
+    }
+    FirmwareAnswer answer;
+    if (block->function == fwreq::kFunctionDownload) {
+        const auto download = rst_fw::ReadDownload(in);
+        answer = DownloadFirmwarePiece(*drive, download->offset, download->image, check.Request());
+    } else {
+        answer = CommitFirmware(*drive, rst_fw::ReadActivate(in)->slotToActivate);
+    }
+    if (!answer.Completed()) {
+        return answer.error;
+    }
+    return Complete(call, answer.status);
+}
+
+}  // namespace
+
 DWORD RstDriverIo(IoCall& call) {
-    (void)call;
+    Controller* controller = call.TargetController();
+    if (controller == nullptr) {
+        return ERROR_INVALID_FUNCTION;
+    }
+    if (call.code != IOCTL_SCSI_MINIPORT) {
+        call.ProtocolError(nullptr, "control code " + RequestCheck::Hex(call.code) +
+                                        OnController(*controller) +
+                                        ": the program sends the Intel RST driver only "
+                                        "IOCTL_SCSI_MINIPORT");
+        return ERROR_INVALID_FUNCTION;
+    }
+    const auto header = srb::ReadSrbIoControl(call.in);
+    if (!header) {
+        call.ProtocolError(nullptr, "IOCTL_SCSI_MINIPORT" + OnController(*controller) + ": " +
+                                        std::to_string(call.in.size()) +
+                                        " bytes, too short for SRB_IO_CONTROL");
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (srb::HasSignature(*header, csmi::kSignature)) {
+        return RaidConfig(call, *controller, *header);
+    }
+    if (srb::HasSignature(*header, rst_nvme::kSignature)) {
+        return PassThrough(call, *controller, *header);
+    }
+    if (srb::HasSignature(*header, rst_fw::kSignature)) {
+        return Firmware(call, *controller, *header);
+    }
+    call.ProtocolError(nullptr, "IOCTL_SCSI_MINIPORT" + OnController(*controller) + ": Signature " +
+                                    RequestCheck::Signature(header->signature) +
+                                    " is none the Intel RST driver serves");
     return ERROR_INVALID_FUNCTION;
 }
 

@@ -3,8 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
-#include "test_support.h"
+#include "run_support.h"
 
 namespace {
 
@@ -16,17 +15,8 @@ struct RunResult {
 };
 
 RunResult RunTool(sim::Machine& machine, std::vector<std::wstring> args) {
-    args.insert(args.begin(), L"fwupdate.exe");
-    std::vector<wchar_t*> argv;
-    for (std::wstring& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    sim::MachineInstall install(machine);
-    ConsoleCapture console;
-    const std::int32_t code = ToolMain(static_cast<int>(args.size()), argv.data());
-    EXPECT_EQ(sim::OpenHandleCount(), 0u);
-    return {code, console.Text()};
+    const ProgramRun run = RunProgram(machine, std::move(args));
+    return {run.exitCode, run.output};
 }
 
 TEST(Entry, EmptyMachinePrintsBannerAndNoDisk) {

@@ -1,0 +1,405 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "discovery/discovery.h"
+#include "inbox/inbox.h"
+#include "run_support.h"
+
+namespace {
+
+const std::string kModel = "KORVANE QZRX4C7 1TB" + std::string(21, ' ');
+const std::string kRule45(45, '-');
+
+std::string Table(const std::string& driver, const std::string& raid, const std::string& model,
+                  const std::string& serial, const std::string& current, const std::string& label) {
+    return "\n" + kRule45 + "\n Firmware Download | Target Disk Information \n" + kRule45 +
+           "\n Driver : " + driver + "\n Raid : " + raid + "\n Model Number : " + model +
+           "\n Serial Number : " + serial + "\n Current FW : " + current + "\n" + label +
+           "QZT3VKLA\n" + kRule45 + "\n";
+}
+
+std::string InboxDrive(const std::string& fields) {
+    return R"({"disks":[{"attach":"inbox","deviceNumber":1,"drive":{"id":"A","sn":"KV2311000001","mn":"KORVANE QZRX4C7 1TB",)" +
+           fields + "}}]}";
+}
+
+// ---------------------------------------------------------------------------
+// Identify
+
+struct IdentifyCase {
+    const char* name;
+    const char* drive;  // fields of the drive
+    std::wstring serial;
+    std::wstring model;
+    std::wstring revision;
+    std::int32_t granularity;
+};
+
+class InboxIdentify : public testing::TestWithParam<IdentifyCase> {};
+
+TEST_P(InboxIdentify, TakesTheTextsAndTheGranularity) {
+    const IdentifyCase& c = GetParam();
+    sim::Machine machine =
+        MachineFrom(std::string(R"({"disks":[{"attach":"inbox","deviceNumber":1,"drive":{)") +
+                    c.drive + "}}]}");
+    sim::MachineInstall install(machine);
+    DiskList discovered;
+    ASSERT_TRUE(EnumerateInboxDisks(discovered));
+    ASSERT_EQ(discovered.size(), 1u);
+    DiskList identified;
+    ConsoleCapture console;
+    EXPECT_EQ(IdentifyInboxDisk(discovered[0], identified), 0);
+    ASSERT_EQ(identified.size(), 1u);
+    EXPECT_EQ(identified[0].serialNumber, c.serial);
+    EXPECT_EQ(identified[0].modelNumber, c.model);
+    EXPECT_EQ(identified[0].firmwareRevision, c.revision);
+    EXPECT_EQ(identified[0].downloadGranularity, c.granularity);
+    EXPECT_EQ(identified[0].pathId, -1);
+    EXPECT_EQ(identified[0].devicePath, L"\\\\.\\PHYSICALDRIVE1");
+    EXPECT_EQ(console.Text(), "");
+    EXPECT_EQ(sim::OpenHandleCount(), 0u);
+}
+
+const std::wstring kPaddedModel = L"KORVANE QZRX4C7 1TB" + std::wstring(21, L' ');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InboxIdentify,
+    testing::Values(
+        IdentifyCase{
+            "BlanksStay",
+            R"("sn":"KV2311000001AB","mn":"KORVANE QZRX4C7 1TB","fr":"QZT2VKLA","version":"1.3","fwug":8)",
+            L"KV2311000001AB      ", kPaddedModel, L"QZT2VKLA", 8},
+        IdentifyCase{
+            "NulEndsTheText",
+            R"("sn":"KV2311000001\u0000ABCDEFG","mn":"KORVANE QZRX4C7 1TB","fr":"QZT2VKLA")",
+            L"KV2311000001", kPaddedModel, L"QZT2VKLA", 8},
+        IdentifyCase{"FullWidthSerialWithoutNul",
+                     R"("sn":"ABCDEFGHIJKLMNOPQRST","mn":"KORVANE QZRX4C7 1TB","fr":"QZT2VKLA")",
+                     L"ABCDEFGHIJKLMNOPQRST", kPaddedModel, L"QZT2VKLA", 8},
+        IdentifyCase{
+            "AllNulModelIsEmpty",
+            R"("sn":"S","mn":"\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000\u0000","fr":"QZT2VKLA")",
+            L"S" + std::wstring(19, L' '), L"", L"QZT2VKLA", 8},
+        IdentifyCase{"HighBytesAreSignExtended", R"("sn":"S","mn":"M","fr":"QZT2VKL\u00e9")",
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '),
+                     std::wstring(L"QZT2VKL") + static_cast<wchar_t>(0xFFE9), 8},
+        IdentifyCase{"Version12", R"("sn":"S","mn":"M","version":"1.2","fwug":8)",
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 1},
+        IdentifyCase{"Version14Fwug0", R"("sn":"S","mn":"M","version":"1.4","fwug":0)",
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 1},
+        IdentifyCase{"Version20", R"("sn":"S","mn":"M","version":"2.0","fwug":8)",
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 1},
+        IdentifyCase{"Fwug255", R"("sn":"S","mn":"M","version":"1.3","fwug":255)",
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA",
+                     255}),
+    [](const testing::TestParamInfo<IdentifyCase>& info) { return info.param.name; });
+
+TEST(InboxIdentify, UnopenableDrivePrintsOneErrorAndTheNextIsStillIdentified) {
+    sim::Machine machine = MachineFrom(R"({"disks":[{"attach":"inbox","deviceNumber":1},
+                                                   {"attach":"inbox","deviceNumber":2}]})");
+    sim::MachineInstall install(machine);
+    DiskInfo missing;
+    missing.devicePath = L"\\\\.\\PHYSICALDRIVE9";
+    missing.driverKind = Inbox;
+    DiskInfo present = missing;
+    present.devicePath = L"\\\\.\\PHYSICALDRIVE2";
+    DiskList identified;
+    ConsoleCapture console;
+    EXPECT_EQ(IdentifyInboxDisk(missing, identified), 2);
+    EXPECT_EQ(IdentifyInboxDisk(present, identified), 0);
+    EXPECT_EQ(console.Text(), "  [ERROR] Failed to get disk handle: 0x2\n\n");
+    EXPECT_EQ(identified.size(), 1u);
+}
+
+TEST(InboxIdentify, FailedQueryIsSilentAndAppendsNothing) {
+    sim::Machine machine = MachineFrom(InboxDrive(R"("faults":{"identify":"fail"})"));
+    sim::MachineInstall install(machine);
+    DiskInfo disk;
+    disk.devicePath = L"\\\\.\\PHYSICALDRIVE1";
+    disk.driverKind = Inbox;
+    DiskList identified;
+    ConsoleCapture console;
+    EXPECT_EQ(IdentifyInboxDisk(disk, identified), 5);
+    EXPECT_TRUE(identified.empty());
+    EXPECT_EQ(console.Text(), "");
+}
+
+// ---------------------------------------------------------------------------
+// The whole run over inbox drives
+
+struct RunCase {
+    const char* name;
+    std::string scenario;
+    std::int32_t exitCode;
+    std::string afterBanner;               // the console between the banner and the report
+    std::vector<std::string> reportLines;  // lines the report must hold, in order
+    bool updated;                          // the drive holds the image in a slot afterwards
+};
+
+class InboxRun : public testing::TestWithParam<RunCase> {};
+
+const std::string kInboxTable =
+    Table("Inbox Driver", "No", kModel, "KV2311000001        ", "QZT2VKLA", " Update FW : ");
+constexpr char kRebootLine[] =
+    "Result Details : Downloaded firmware successfully, but firmware activation requires reboot.";
+constexpr char kFailLine[] = "Result Details : Unable to update firmware.";
+
+TEST_P(InboxRun, PrintsAndExitsAsTheDriveAnswers) {
+    const RunCase& c = GetParam();
+    const ProgramRun run = RunScenario(c.scenario);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    const std::size_t bannerEnd = run.output.find("Start Time : ");
+    ASSERT_NE(bannerEnd, std::string::npos) << run.output;
+    const std::size_t tableStart =
+        run.output.find("rights reserved.\n") + std::string("rights reserved.\n").size() + 97;
+    EXPECT_EQ(run.output.substr(tableStart, bannerEnd - tableStart), c.afterBanner);
+    std::size_t at = bannerEnd;
+    for (const std::string& line : c.reportLines) {
+        const std::size_t found = run.output.find(line + "\n", at);
+        EXPECT_NE(found, std::string::npos) << "missing in order: " << line << "\n" << run.output;
+        at = found == std::string::npos ? at : found + line.size();
+    }
+    const nlohmann::json& drive = run.Drive("A");
+    EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive["protocolErrors"].dump();
+    bool holdsImage = false;
+    for (const nlohmann::json& slot : drive["slots"]) {
+        holdsImage = holdsImage || slot["sha256"] == ImageSha256();
+    }
+    EXPECT_EQ(holdsImage, c.updated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InboxRun,
+    testing::Values(RunCase{"Granularity8PowerCycle",
+                            InboxDrive(R"("version":"1.3","fwug":8)"),
+                            1602,
+                            kInboxTable,
+                            {"[Disk #1]", "Current Firmware Version : QZT2VKLA", kRebootLine,
+                             "[Final Result]", kRebootLine},
+                            true},
+                    RunCase{"Granularity1",
+                            InboxDrive(R"("version":"1.3","fwug":1)"),
+                            1602,
+                            kInboxTable,
+                            {kRebootLine},
+                            true},
+                    RunCase{"Granularity3LastChunkShorter",
+                            InboxDrive(R"("version":"1.3","fwug":3)"),
+                            1602,
+                            kInboxTable,
+                            {kRebootLine},
+                            true},
+                    RunCase{"Granularity255",
+                            InboxDrive(R"("version":"1.3","fwug":255)"),
+                            1602,
+                            kInboxTable,
+                            {kRebootLine},
+                            true},
+                    RunCase{"Version12",
+                            InboxDrive(R"("version":"1.2","fwug":8)"),
+                            1602,
+                            kInboxTable,
+                            {kRebootLine},
+                            true},
+                    RunCase{"Version20",
+                            InboxDrive(R"("version":"2.0","fwug":8)"),
+                            1602,
+                            kInboxTable,
+                            {kRebootLine},
+                            true},
+                    RunCase{"ImmediateActivationStillNeedsReboot",
+                            InboxDrive(R"("activation":"immediate")"),
+                            1602,
+                            kInboxTable,
+                            {kRebootLine},
+                            true},
+                    RunCase{"NoUpgradeSupport",
+                            InboxDrive(R"("upgradeSupport":false)"),
+                            1,
+                            kInboxTable,
+                            {kFailLine, "[Final Result]", kFailLine},
+                            false},
+                    RunCase{"OnlyReadOnlySlot",
+                            InboxDrive(R"("slots":[{"number":1,"readOnly":true}])"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"ActivationStatus21",
+                            InboxDrive(R"("faults":{"activate":{"returnCode":33}})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"ActivationInvalidImage",
+                            InboxDrive(R"("faults":{"activate":{"returnCode":7}})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"ActivationRequestFails",
+                            InboxDrive(R"("faults":{"activate":"fail"})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"DownloadRefusedAtChunk9",
+                            InboxDrive(R"("faults":{"download":{"chunk":9,"returnCode":4}})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine, "[Final Result]", kFailLine},
+                            false},
+                    RunCase{"DownloadRequestFails",
+                            InboxDrive(R"("faults":{"download":{"chunk":0,"fail":true}})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"InformationRequestFails",
+                            InboxDrive(R"("faults":{"firmwareInfo":"fail"})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"InformationRefused",
+                            InboxDrive(R"("faults":{"firmwareInfo":{"returnCode":1}})"),
+                            1,
+                            kInboxTable,
+                            {kFailLine},
+                            false},
+                    RunCase{"AlreadyAtTarget",
+                            InboxDrive(R"("fr":"QZT3VKLA")"),
+                            4000,
+                            "",
+                            {"Current Firmware Version : QZT3VKLA",
+                             "Result Details : Already have the latest firmware.", "[Final Result]",
+                             "Already have the latest firmware."},
+                            false},
+                    RunCase{"AnotherRevisionIsLeftOut",
+                            InboxDrive(R"("fr":"QZT1VKLA")"),
+                            1,
+                            "",
+                            {"[No Disk]"},
+                            false},
+                    RunCase{"UnopenableDrive",
+                            InboxDrive(R"("faults":{"open":"deny"})"),
+                            1,
+                            "  [ERROR] Failed to get disk handle: 0x5\n\n",
+                            {"[No Disk]"},
+                            false}),
+    [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
+
+TEST(InboxRun, OtherMakersDriveIsNeitherListedNorTouched) {
+    const ProgramRun run = RunScenario(
+        R"({"disks":[{"attach":"other","drive":{"id":"B","sn":"X","mn":"OTHER","fr":"QZT2VKLA"}}]})");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("[No Disk]"), std::string::npos);
+    EXPECT_TRUE(run.Calls("DeviceIoControl").empty());
+}
+
+TEST(InboxRun, SeveralDrivesAreUpdatedInOrderAndAFailureDoesNotStopTheNext) {
+    const ProgramRun run = RunScenario(R"({"disks":[
+        {"attach":"inbox","deviceNumber":1,"drive":{"id":"A","sn":"FIRST","faults":{"download":{"chunk":2,"returnCode":4}}}},
+        {"attach":"inbox","deviceNumber":2,"drive":{"id":"B","sn":"SECOND"}},
+        {"attach":"inbox","deviceNumber":3,"drive":{"id":"C","sn":"THIRD","fr":"QZT3VKLA"}}]})");
+    EXPECT_EQ(run.exitCode, 1);
+    const std::size_t first = run.output.find("[Disk #1]\nModel Number : KORVANE");
+    const std::size_t second = run.output.find("[Disk #2]");
+    const std::size_t third = run.output.find("[Disk #3]");
+    ASSERT_TRUE(first != std::string::npos && second != std::string::npos &&
+                third != std::string::npos);
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, third);
+    EXPECT_NE(run.output.find("Serial Number : FIRST               \nCurrent Firmware Version : "
+                              "QZT2VKLA\nUpdated Firmware Version : QZT3VKLA\n" +
+                              std::string(kFailLine)),
+              std::string::npos);
+    EXPECT_EQ(run.Drive("B")["slots"][0]["sha256"], ImageSha256());
+    EXPECT_EQ(run.Drive("C")["downloadRequests"], 0);
+}
+
+// ---------------------------------------------------------------------------
+// The requests on the wire
+
+struct WireCase {
+    int fwug;
+    std::size_t requests;
+    std::size_t chunk;      // BufferSize of every request but the last
+    std::size_t lastChunk;  // BufferSize of the last
+};
+
+class InboxWire : public testing::TestWithParam<WireCase> {};
+
+TEST_P(InboxWire, DownloadsInChunksOfTheGranularityThenActivates) {
+    const WireCase& c = GetParam();
+    const ProgramRun run =
+        RunScenario(InboxDrive(R"("version":"1.3","fwug":)" + std::to_string(c.fwug)));
+    ASSERT_EQ(run.exitCode, 1602);
+    std::vector<nlohmann::json> firmware;
+    for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
+        if (call["code"] == 0x4D008) {
+            firmware.push_back(call);
+        }
+    }
+    ASSERT_EQ(firmware.size(), c.requests + 2) << "information, downloads, activation";
+    const std::size_t bufferSize = c.chunk + 76;
+    for (std::size_t i = 0; i < firmware.size(); ++i) {
+        const std::string in = firmware[i]["in"];
+        ASSERT_EQ(in.size(), 2 * bufferSize) << "request " << i;
+        EXPECT_EQ(HexField(in, 24, 4), bufferSize - 28);
+        EXPECT_EQ(HexField(in, 48, 4), bufferSize - 52);
+        const std::uint64_t function = HexField(in, 36, 4);
+        if (i == 0) {
+            EXPECT_EQ(function, 1u);
+        } else if (i + 1 == firmware.size()) {
+            EXPECT_EQ(function, 3u);
+            EXPECT_EQ(HexField(in, 60, 1), 2u) << "the first writable slot";
+        } else {
+            EXPECT_EQ(function, 2u);
+            EXPECT_EQ(HexField(in, 60, 8), (i - 1) * c.chunk) << "offset of request " << i;
+            EXPECT_EQ(HexField(in, 68, 8), i + 2 == firmware.size() ? c.lastChunk : c.chunk);
+        }
+    }
+    EXPECT_EQ(run.Drive("A")["downloadRequests"], c.requests);
+    EXPECT_EQ(run.Drive("A")["activations"], 1);
+    EXPECT_EQ(run.Drive("A")["revisionAfterPowerCycle"], "QZT3VKLA");
+    EXPECT_EQ(run.Drive("A")["firmwareRevision"], "QZT2VKLA");
+}
+
+INSTANTIATE_TEST_SUITE_P(Granularities, InboxWire,
+                         testing::Values(WireCase{1, 512, 4096, 4096},
+                                         WireCase{8, 64, 32768, 32768},
+                                         WireCase{3, 171, 12288, 8192},
+                                         WireCase{255, 3, 1044480, 8192}));
+
+TEST(UpdateInboxDisk, UnopenableDriveGetsItsTableThenTheError) {
+    sim::Machine machine = MachineFrom("{}");
+    sim::MachineInstall install(machine);
+    LoadFirmwarePackage();
+    DiskInfo disk;
+    disk.devicePath = L"\\\\.\\PHYSICALDRIVE4";
+    disk.driverKind = Inbox;
+    disk.modelNumber = L"M";
+    disk.serialNumber = L"S";
+    disk.firmwareRevision = L"QZT2VKLA";
+    ConsoleCapture console;
+    EXPECT_EQ(UpdateInboxDisk(disk, kFirmwareImageSize), 5);
+    EXPECT_EQ(console.Text(), Table("Inbox Driver", "No", "M", "S", "QZT2VKLA", " Update FW : ") +
+                                  "  [ERROR] Failed to get disk handle: 0x2\n\n");
+}
+
+TEST(UpdateInboxDisk, EmptyImageSendsOnlyInformationAndActivation) {
+    sim::Machine machine = MachineFrom(InboxDrive(R"("faults":{"activate":{"returnCode":32}})"));
+    sim::MachineInstall install(machine);
+    LoadFirmwarePackage();
+    DiskInfo disk;
+    disk.devicePath = L"\\\\.\\PHYSICALDRIVE1";
+    disk.driverKind = Inbox;
+    ConsoleCapture console;
+    EXPECT_EQ(UpdateInboxDisk(disk, 0), 0);
+    EXPECT_EQ(machine.drives.at(0).downloadRequests, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,91 @@
+// Running the whole program once on a simulated machine, the way fwupdate-sim does,
+// and reading back what it printed, returned, sent and left on the drives.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "firmware/firmware_package.h"
+#include "sim/sha256.h"
+#include "test_support.h"
+
+struct ProgramRun {
+    std::int32_t exitCode = 0;
+    std::string output;
+    nlohmann::json state;
+    std::vector<nlohmann::json> trace;
+
+    // The trace records of one platform call, in order.
+    std::vector<nlohmann::json> Calls(const std::string& op) const {
+        std::vector<nlohmann::json> calls;
+        for (const nlohmann::json& record : trace) {
+            if (record.value("op", "") == op) {
+                calls.push_back(record);
+            }
+        }
+        return calls;
+    }
+
+    const nlohmann::json& Drive(const std::string& id) const {
+        for (const nlohmann::json& drive : state["drives"]) {
+            if (drive["id"] == id) {
+                return drive;
+            }
+        }
+        static const nlohmann::json none;
+        ADD_FAILURE() << "no drive " << id << " in the state";
+        return none;
+    }
+};
+
+inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> args = {}) {
+    args.insert(args.begin(), L"fwupdate.exe");
+    std::vector<wchar_t*> argv;
+    for (std::wstring& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    ProgramRun run;
+    sim::MachineInstall install(machine);
+    {
+        ConsoleCapture console;
+        run.exitCode = ToolMain(static_cast<int>(args.size()), argv.data());
+        run.output = console.Text();
+    }
+    EXPECT_EQ(sim::OpenHandleCount(), 0u) << "handles or sets left open";
+    run.state = nlohmann::json::parse(sim::StateJson(run.exitCode));
+    std::istringstream lines(sim::TraceJsonLines());
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) {
+            run.trace.push_back(nlohmann::json::parse(line));
+        }
+    }
+    return run;
+}
+
+inline ProgramRun RunScenario(std::string_view scenario) {
+    sim::Machine machine = MachineFrom(scenario);
+    machine.localTime = FixedTime(7, 12, 2026, 21, 5, 9);
+    return RunProgram(machine);
+}
+
+// The SHA-256 of the image the program carries.
+inline std::string ImageSha256() {
+    LoadFirmwarePackage();
+    return sim::Sha256Hex(FirmwareWorkingBuffer());
+}
+
+// Little-endian field of a hex-encoded request in the trace.
+inline std::uint64_t HexField(const std::string& hex, std::size_t offset, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+        value |= std::stoull(hex.substr(2 * (offset + i), 2), nullptr, 16) << (8 * i);
+    }
+    return value;
+}

@@ -1,0 +1,272 @@
+// The simulated Intel RST driver: CSMI RAID configuration, the "IntelNvm"
+// pass-through and the "IntelFw " firmware requests, routed by path number.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/sdk_structs.h"
+#include "sim_drive_support.h"
+#include "test_support.h"
+
+namespace {
+
+using simtest::Buffer;
+using simtest::Reply;
+using simtest::Send;
+
+// Sets 0 (two members) and 1 (four members); drives at paths 0 to 5, path 5 alone.
+constexpr const char* kMachine = R"({
+  "controllers": [{
+    "id": "rst0",
+    "raidSets": [[1, 0], [2, 3, 4, 130]],
+    "drives": {
+      "0": {"id": "m0", "sn": "SN-M0", "mn": "MODEL M0", "fr": "QZT2VKLA"},
+      "1": {"id": "m1", "sn": "SN-M1", "fr": "QZT2VKLB"},
+      "5": {"id": "single", "sn": "SN-SINGLE", "fwug": 128}
+    }
+  }],
+  "disks": [{"attach": "raid-volume", "controller": "rst0"},
+            {"attach": "rst", "controller": "rst0", "pathId": 5}]
+})";
+
+sim::Drive& DriveById(sim::Machine& machine, const std::string& id) {
+    for (sim::Drive& drive : machine.drives) {
+        if (drive.id == id) {
+            return drive;
+        }
+    }
+    ADD_FAILURE() << "no drive " << id;
+    return machine.drives.at(0);
+}
+
+class SimRstDriver : public testing::Test {
+  protected:
+    void SetUp() override {
+        machine_ = MachineFrom(kMachine);
+        install_ = std::make_unique<sim::MachineInstall>(machine_);
+        controller_ = simtest::Open(simtest::ControllerPath(machine_));
+        ASSERT_NE(controller_, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override { win::CloseHandle(controller_); }
+
+    Reply Request(Buffer buffer) {
+        return Send(controller_, IOCTL_SCSI_MINIPORT, std::move(buffer));
+    }
+
+    sim::Machine machine_;
+    std::unique_ptr<sim::MachineInstall> install_;
+    HANDLE controller_ = INVALID_HANDLE_VALUE;
+};
+
+std::string Field(std::span<const std::uint8_t> record, std::size_t at, std::size_t width) {
+    std::string text = simtest::Text(record.subspan(at, width));
+    return text.substr(0, text.find_last_not_of(std::string(" \0", 2)) + 1);
+}
+
+TEST_F(SimRstDriver, RaidConfigWritesTheMemberRecordsThatFit) {
+    const struct {
+        std::uint32_t set;
+        std::size_t records;  // room the request makes
+        std::uint8_t driveCount;
+        std::vector<std::uint8_t> written;  // path numbers of the records written
+    } cases[] = {
+        {0, 2, 2, {1, 0}},         {0, 0, 2, {}}, {1, 2, 4, {2, 3}}, {1, 4, 4, {2, 3, 4, 130}},
+        {1, 5, 4, {2, 3, 4, 130}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "set " << c.set << ", room for " << c.records);
+        const Reply reply = Request(csmi::BuildRaidConfigRequest(c.set, c.records));
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.ReturnCode(), 0u);
+        EXPECT_EQ(csmi::DriveCount(reply.buffer), c.driveCount);
+        EXPECT_EQ(reply.buffer[40], c.driveCount == 2 ? 2 : 3) << "RAID-1 or RAID-10";
+        for (std::size_t i = 0; i < c.records; ++i) {
+            const std::span<const std::uint8_t> record =
+                std::span<const std::uint8_t>(reply.buffer).subspan(64 + 136 * i, 136);
+            if (i >= c.written.size()) {
+                EXPECT_EQ(Field(record, 0, 136), "") << "record " << i << " left as sent";
+                continue;
+            }
+            EXPECT_EQ(csmi::MemberPathNumber(reply.buffer, i), c.written[i]);
+            EXPECT_EQ(record[105], 1) << "bDriveUsage: member";
+        }
+    }
+    // The member records carry the drive's own texts.
+    const Reply reply = Request(csmi::BuildRaidConfigRequest(0));
+    const auto record = std::span<const std::uint8_t>(reply.buffer).subspan(64 + 136, 136);
+    EXPECT_EQ(Field(record, 0, 40), "MODEL M0");
+    EXPECT_EQ(Field(record, 40, 8), "QZT2VKLA");
+    EXPECT_EQ(Field(record, 48, 40), "SN-M0");
+    EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
+}
+
+TEST_F(SimRstDriver, RaidConfigOutOfRangeAndFaults) {
+    const Reply outOfRange = Request(csmi::BuildRaidConfigRequest(2));
+    ASSERT_TRUE(outOfRange.ok);
+    EXPECT_EQ(outOfRange.ReturnCode(), 1000u) << "CSMI_SAS_RAID_SET_OUT_OF_RANGE";
+
+    machine_.controllers[0].raidConfigFault = {sim::ForcedAnswer::Kind::ReturnCode, 26};
+    const Reply code = Request(csmi::BuildRaidConfigRequest(0));
+    ASSERT_TRUE(code.ok);
+    EXPECT_EQ(code.ReturnCode(), 26u);
+    EXPECT_EQ(csmi::DriveCount(code.buffer), 0) << "a refused query lists nobody";
+
+    machine_.controllers[0].raidConfigFault = {sim::ForcedAnswer::Kind::Fail, 0};
+    const Reply failed = Request(csmi::BuildRaidConfigRequest(0));
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, ERROR_GEN_FAILURE);
+    EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
+}
+
+TEST_F(SimRstDriver, PassThroughIsRoutedByPathNumber) {
+    const struct {
+        std::uint8_t path;
+        const char* serial;  // nullptr: no drive at that path
+    } cases[] = {{0, "SN-M0"},          {1, "SN-M1"},    {5, "SN-SINGLE"}, {2, "KV2311000003"},
+                 {130, "KV2311000007"}, {0xFF, nullptr}, {6, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int{c.path});
+        const Reply reply = Request(rst_nvme::BuildIdentifyControllerRequest(c.path));
+        if (c.serial == nullptr) {
+            EXPECT_FALSE(reply.ok);
+            EXPECT_EQ(reply.error, ERROR_IO_DEVICE);
+            continue;
+        }
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.returned, 4260u);
+        const auto data = rst_nvme::IdentifyData(reply.buffer);
+        EXPECT_EQ(data[0] | data[1] << 8, sim::kMakerVendorId);
+        EXPECT_EQ(Field(nvme::FieldBytes(data, nvme::kSerialNumber), 0, 20), c.serial);
+        EXPECT_EQ(simtest::Text(reply.buffer).substr(0, 164),
+                  simtest::Text(rst_nvme::BuildIdentifyControllerRequest(c.path)).substr(0, 164))
+            << "everything before the data reads back as sent";
+    }
+    EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty())
+        << "asking for an empty path is no protocol error";
+
+    DriveById(machine_, "m1").faults.failIdentify = true;
+    const Reply failed = Request(rst_nvme::BuildIdentifyControllerRequest(1));
+    EXPECT_FALSE(failed.ok);
+    EXPECT_EQ(failed.error, ERROR_GEN_FAILURE);
+}
+
+TEST_F(SimRstDriver, FirmwareUpdateThroughTheController) {
+    const Buffer image = simtest::MakeImage();
+    EXPECT_EQ(simtest::RstDownloadAll(controller_, 5, image, 524288),
+              std::vector<std::uint32_t>(4, 0));
+    const Reply activation = Request(rst_fw::BuildActivateRequest(5));
+    ASSERT_TRUE(activation.ok) << activation.error;
+    EXPECT_EQ(activation.ReturnCode(), 0x20u);
+    EXPECT_EQ(activation.returned, 68u);
+
+    const sim::Drive& single = DriveById(machine_, "single");
+    EXPECT_EQ(single.downloadRequests, 4u);
+    EXPECT_EQ(single.activations, 1u);
+    EXPECT_EQ(simtest::Text(single.revisionAfterPowerCycle), "QZT3VKLA");
+    ASSERT_TRUE(single.slots[1].image.has_value());
+    EXPECT_TRUE(*single.slots[1].image == image);
+    EXPECT_EQ(DriveById(machine_, "m0").downloadRequests, 0u) << "other drives untouched";
+
+    // Slot 1 is read-only; a path without a drive fails the call.
+    EXPECT_EQ(Request(rst_fw::BuildActivateRequest(5, 1)).ReturnCode(), 6u);
+    const Reply nobody = Request(rst_fw::BuildActivateRequest(9));
+    EXPECT_FALSE(nobody.ok);
+    EXPECT_EQ(nobody.error, ERROR_IO_DEVICE);
+    // A misaligned piece: refused by the drive with a status, and recorded.
+    const Reply misaligned =
+        Request(simtest::RstDownload(5, 4096, std::span<const std::uint8_t>(image).first(4096)));
+    ASSERT_TRUE(misaligned.ok);
+    EXPECT_EQ(misaligned.ReturnCode(), 3u);
+    ASSERT_EQ(single.protocolErrors.size(), 1u);
+    EXPECT_NE(single.protocolErrors[0].find("IntelFw download request for path 5 on controller "
+                                            "rst0 (download request 4)"),
+              std::string::npos)
+        << single.protocolErrors[0];
+}
+
+// A well-formed request of each kind, broken in one field: the call fails with
+// ERROR_INVALID_PARAMETER (an unknown signature with ERROR_INVALID_FUNCTION) and the
+// protocol error lands on the addressed drive, or machine-wide when none is.
+TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
+    using Edit = std::function<void(Buffer&)>;
+    auto put8 = [](std::size_t at, std::uint8_t v) {
+        return Edit([=](Buffer& b) { b.at(at) = v; });
+    };
+    auto put32 = [](std::size_t at, std::uint32_t v) {
+        return Edit([=](Buffer& b) { layout::PutU32(b, at, v); });
+    };
+    auto grow = [](std::size_t by) { return Edit([=](Buffer& b) { b.resize(b.size() + by); }); };
+    const Buffer image = simtest::MakeImage();
+    const Buffer csmiRequest = csmi::BuildRaidConfigRequest(0);
+    const Buffer identify = rst_nvme::BuildIdentifyControllerRequest(5);
+    const Buffer identifyNobody = rst_nvme::BuildIdentifyControllerRequest(0xFF);
+    const Buffer download =
+        simtest::RstDownload(5, 0, std::span<const std::uint8_t>(image).first(4096));
+    const Buffer activate = rst_fw::BuildActivateRequest(5);
+    const struct {
+        const Buffer& request;
+        Edit edit;
+        DWORD error;
+        const char* drive;  // where the error lands; nullptr: machine-wide
+        const char* names;
+    } cases[] = {
+        {csmiRequest, put32(12, 10), 87, nullptr, "Timeout is 10, expected 30"},
+        {csmiRequest, put32(24, 336), 87, nullptr, "Length is 336, expected 308"},
+        {csmiRequest, put8(43, 2), 87, nullptr, "byte 43 is 0x2"},
+        {csmiRequest,
+         [](Buffer& b) {
+             b.resize(60);
+             layout::PutU32(b, 24, 32);
+         },
+         87, nullptr, "too short for CSMI_SAS_RAID_CONFIG"},
+        {csmiRequest, put8(11, 'Y'), 1, nullptr, "Signature \"CSMIARYY\""},
+        {identify, put32(12, 30), 87, "single", "Timeout is 30, expected 10"},
+        {identify, put8(28, 0), 87, "single", "address byte 28 is 0, expected 1"},
+        {identify, put8(30, 1), 87, "single", "address bytes 30-31 is 1"},
+        {identify, put32(32, 7), 87, "single", "CDW0 is 0x7, expected 0x6"},
+        {identify, put32(72, 0), 87, "single", "CDW10 is 0x0, expected 0x1"},
+        {identify, put32(92, 1), 87, "single", "CDW15"},
+        {identify, put32(116, 168), 87, "single", "data offset is 168, expected 164"},
+        {identify, put32(120, 512), 87, "single", "data length is 512, expected 4096"},
+        {identify, put8(4000, 1), 87, "single", "byte 4000 is 0x1"},
+        {identify, grow(4), 87, "single", "request of 4264 bytes, expected 4260"},
+        {identifyNobody, put32(12, 30), 87, nullptr, "for path 255"},
+        {download, put8(28, 2), 87, "single", "address byte 28 is 2"},
+        {download, put32(40, 1), 87, "single", "Function is 1, expected 2 or 3"},
+        {download, put32(48, 52), 87, "single", "DataBufferOffset is 52, expected 56"},
+        {download, put32(52, 4096), 87, "single", "DataBufferLength is 4096, expected 4128"},
+        {download, put32(56, 1), 87, "single", "STORAGE_FIRMWARE_DOWNLOAD_V2.Version is 1"},
+        {download, put8(80, 2), 87, "single", "Slot is 0x2, expected 0xFF"},
+        {download, put8(82, 1), 87, "single", "the reserved bytes after Slot"},
+        {download, put32(84, 2097152), 87, "single", "ImageSize is 2097152, expected 0"},
+        {download, put32(72, 2048), 87, "single", "BufferSize is 2048, expected 4096"},
+        {activate, put32(56, 2), 87, "single", "STORAGE_FIRMWARE_ACTIVATE.Version is 2"},
+        {activate, put8(66, 1), 87, "single", "the bytes after SlotToActivate"},
+        {activate, grow(4), 87, "single", "request of 72 bytes, expected 68"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.names);
+        machine_ = MachineFrom(kMachine);
+        Buffer request = c.request;
+        c.edit(request);
+        const Buffer sent = request;
+        const Reply reply = Request(std::move(request));
+        EXPECT_FALSE(reply.ok);
+        EXPECT_EQ(reply.error, c.error);
+        EXPECT_TRUE(reply.buffer == sent) << "a refused request returns nothing";
+        const std::vector<std::string>& errors = c.drive == nullptr
+                                                     ? machine_.protocolErrors
+                                                     : DriveById(machine_, c.drive).protocolErrors;
+        ASSERT_EQ(simtest::AllProtocolErrors(machine_).size(), 1u);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(c.names), std::string::npos) << errors[0];
+        EXPECT_NE(errors[0].find("on controller rst0"), std::string::npos) << errors[0];
+        EXPECT_EQ(DriveById(machine_, "single").downloadRequests, 0u);
+        EXPECT_EQ(DriveById(machine_, "single").activations, 0u);
+    }
+}
+
+}  // namespace
