@@ -8,24 +8,11 @@
 set(FWUPDATE_FIRMWARE_IMAGE "" CACHE FILEPATH
     "Firmware image to embed (2,097,152 bytes); empty for the generated placeholder")
 
-set(FWUPDATE_IMAGE_SIZE 2097152)
-set(FWUPDATE_IMAGE_SIGNATURE "FW_IMAGE_META_SIGNATURE_________")
+include(${CMAKE_CURRENT_LIST_DIR}/CheckFirmwareImage.cmake)
 
 if(FWUPDATE_FIRMWARE_IMAGE)
   get_filename_component(_image "${FWUPDATE_FIRMWARE_IMAGE}" ABSOLUTE)
-  if(NOT EXISTS "${_image}" OR IS_DIRECTORY "${_image}")
-    message(FATAL_ERROR "Firmware image ${_image}: no such file")
-  endif()
-  file(SIZE "${_image}" _size)
-  if(NOT _size EQUAL FWUPDATE_IMAGE_SIZE)
-    message(FATAL_ERROR
-      "Firmware image ${_image}: ${_size} bytes; an image must be exactly ${FWUPDATE_IMAGE_SIZE} bytes")
-  endif()
-  file(READ "${_image}" _signature OFFSET 12288 LIMIT 32)
-  if(NOT _signature STREQUAL FWUPDATE_IMAGE_SIGNATURE)
-    message(FATAL_ERROR
-      "Firmware image ${_image}: no metadata signature \"${FWUPDATE_IMAGE_SIGNATURE}\" at offset 0x3000")
-  endif()
+  fwupdate_check_image("${_image}")
   set(FWUPDATE_IMAGE_FILE "${_image}")
 else()
   # The generator runs on the build machine, also when the target is Windows.
@@ -35,7 +22,8 @@ else()
     set(FWUPDATE_HOST_CXX "${CMAKE_CXX_COMPILER}")
   endif()
   set(FWUPDATE_IMAGE_FILE "${CMAKE_BINARY_DIR}/firmware/placeholder-image.bin")
-  set(_generator "${CMAKE_BINARY_DIR}/firmware/make-placeholder-image")
+  set(FWUPDATE_IMAGE_GENERATOR "${CMAKE_BINARY_DIR}/firmware/make-placeholder-image")
+  set(_generator "${FWUPDATE_IMAGE_GENERATOR}")
   add_custom_command(
     OUTPUT "${FWUPDATE_IMAGE_FILE}"
     COMMAND "${FWUPDATE_HOST_CXX}" -std=c++17 -O1 -o "${_generator}"

@@ -22,7 +22,7 @@
 
 namespace sim {
 
-// Reads a scenario (the format of sim-contract.md). On failure `error` holds one line
+// Reads a scenario (the format the README documents). On failure `error` holds one line
 // naming the problem and its place, prefixed with `sourceName`, and `out` is unchanged.
 bool LoadScenarioText(std::string_view json, std::string_view sourceName, Machine& out,
                       std::string& error);

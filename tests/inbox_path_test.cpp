@@ -403,3 +403,29 @@ TEST(UpdateInboxDisk, EmptyImageSendsOnlyInformationAndActivation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UpdateInboxDisk, WhyARequestFailedGoesToTheDiagnosticChannelOnly) {
+    struct Case {
+        std::string faults;
+        std::string diagnostic;
+    };
+    const Case cases[] = {
+        {R"("firmwareInfo":"fail")", "Get device Information Failed: 0x1f\n"},
+        {R"("firmwareInfo":{"returnCode":1})", "Get device info failed. ReturnCode: 0x1\n"},
+        {R"("download":{"chunk":9,"fail":true})", "DeviceIO failed. Function: 0x1f\n"},
+        {R"("download":{"chunk":9,"returnCode":4})", "DeviceIO failed. ReturnCode: 0x4\n"},
+        {R"("activate":"fail")", "DeviceIO failed. activate failed: 0x1f\n"},
+    };
+    for (const Case& c : cases) {
+        const ProgramRun run = RunScenario(InboxDrive(R"("faults":{)" + c.faults + "}"));
+        const std::vector<nlohmann::json> debug = run.Calls("OutputDebugStringW");
+        ASSERT_EQ(debug.size(), 1u) << c.faults;
+        EXPECT_EQ(debug[0]["debug"], c.diagnostic);
+        EXPECT_EQ(run.output.find("failed:"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("ReturnCode"), std::string::npos) << run.output;
+    }
+}
+
+}  // namespace
