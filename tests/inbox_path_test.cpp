@@ -4,8 +4,11 @@
 #include <vector>
 
 #include "discovery/discovery.h"
+#include "drivers/byte_layout.h"
+#include "drivers/miniport_firmware.h"
 #include "inbox/inbox.h"
 #include "run_support.h"
+#include "sim/io.h"
 
 namespace {
 
@@ -425,6 +428,72 @@ TEST(UpdateInboxDisk, WhyARequestFailedGoesToTheDiagnosticChannelOnly) {
         EXPECT_EQ(debug[0]["debug"], c.diagnostic);
         EXPECT_EQ(run.output.find("failed:"), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("ReturnCode"), std::string::npos) << run.output;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A drive whose information reply is written by the test: the slot table at `offset`
+// (named in the reply's request block), announcing `slotCount` entries of which only
+// the ones that fit are filled. Download and activation go to the standard model.
+void AnswerInformationWith(sim::Machine& machine, std::uint32_t offset, std::uint8_t slotCount) {
+    machine.disks.at(0).io = [offset, slotCount](sim::IoCall& call) -> DWORD {
+        const auto function = layout::GetU32(call.in, inbox_fw::kFunctionOffset);
+        if (call.code != IOCTL_SCSI_MINIPORT || function != fwreq::kFunctionGetInfo) {
+            return sim::DiskStackIo(call);
+        }
+        std::copy(call.in.begin(), call.in.end(), call.out.begin());
+        layout::PutU32(call.out, inbox_fw::kDataBufferOffsetOffset, offset);
+        const std::size_t size = call.out.size();
+        if (layout::FieldFits(size, offset, 16)) {
+            layout::PutU8(call.out, offset + 8, 1);          // UpgradeSupport
+            layout::PutU8(call.out, offset + 9, slotCount);  // SlotCount
+        }
+        for (std::size_t i = 0; i < slotCount; ++i) {
+            const std::size_t entry = offset + 16 + 16 * i;
+            if (layout::FieldFits(size, entry, 16)) {
+                layout::PutU8(call.out, entry, static_cast<std::uint8_t>(i + 1));  // SlotNumber
+                layout::PutU8(call.out, entry + 1, i == 0 ? 1 : 0);                // ReadOnly
+            }
+        }
+        call.bytesReturned = static_cast<DWORD>(size);
+        return ERROR_SUCCESS;
+    };
+}
+
+TEST(UpdateInboxDisk, ReadsTheSlotTableWhereTheReplyPutsIt) {
+    sim::Machine machine = MachineFrom(InboxDrive(R"("fwug":128)"));
+    AnswerInformationWith(machine, 56, 3);
+    const ProgramRun run = RunProgram(machine);
+    EXPECT_EQ(run.exitCode, 1602);
+    EXPECT_EQ(run.Drive("A")["slots"][0]["number"], 2);
+    EXPECT_EQ(run.Drive("A")["slots"][0]["sha256"], ImageSha256());
+}
+
+TEST(UpdateInboxDisk, ASlotTableReachingPastTheBufferIsAFailedRequest) {
+    const std::size_t buffer = 4096 + 76;  // granularity 1
+    struct Case {
+        const char* name;
+        std::uint32_t offset;
+        std::uint8_t slotCount;
+    };
+    const Case cases[] = {
+        {"entries past the end", static_cast<std::uint32_t>(buffer - 16 - 2 * 16), 3},
+        {"offset past the end", static_cast<std::uint32_t>(buffer + 100), 1},
+        {"offset at the very end", static_cast<std::uint32_t>(buffer), 0},
+        {"offset that wraps", 0xFFFFFFF0u, 2},
+        {"every slot announced", 3800, 255},
+    };
+    for (const Case& c : cases) {
+        sim::Machine machine = MachineFrom(InboxDrive(R"("version":"1.3","fwug":1)"));
+        AnswerInformationWith(machine, c.offset, c.slotCount);
+        const ProgramRun run = RunProgram(machine);
+        EXPECT_EQ(run.exitCode, 1) << c.name;
+        EXPECT_EQ(run.Drive("A")["downloadRequests"], 0) << c.name;
+        EXPECT_NE(run.output.find("Result Details : Unable to update firmware."), std::string::npos)
+            << c.name;
     }
 }
 
