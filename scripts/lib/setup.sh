@@ -41,8 +41,9 @@ fw_install_packages() {
     fi
     fw_log "Installing: ${missing[*]}"
     "${sudo[@]}" apt-get update -q || return 1
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
-        "${missing[@]}" || return 1
+    # With their recommended packages: Wine loads several of its libraries only when
+    # they are there, and this is the set the project is tested with.
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}" || return 1
 }
 
 # fw_setup_wine BUILD_ROOT: exports the Wine environment used for the Windows build's
