@@ -57,4 +57,10 @@ struct UpdateSession {
     std::wstring startTime;
     std::wstring endTime;
     std::int32_t finalResult = 0;
+
+    // The runner and its lists go first, before the texts and the update list.
+    ~UpdateSession() { runner.reset(); }
+    UpdateSession() = default;
+    UpdateSession(const UpdateSession&) = delete;
+    UpdateSession& operator=(const UpdateSession&) = delete;
 };

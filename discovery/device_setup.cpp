@@ -15,6 +15,11 @@ std::wstring TextFromUnits(const std::vector<wchar_t>& units, std::size_t first 
     return text;
 }
 
+// Device identifiers and interface paths are a few hundred characters. A platform
+// that asks for room for more than 32K characters is not believed: nothing that large
+// is allocated.
+constexpr DWORD kMaxPlatformBytes = 32 * 1024 * sizeof(wchar_t);
+
 std::size_t UnitsFor(DWORD bytes) {
     return (static_cast<std::size_t>(bytes) + sizeof(wchar_t) - 1) / sizeof(wchar_t);
 }
@@ -29,7 +34,7 @@ std::optional<std::vector<wchar_t>> FetchDoubling(Fetch fetch) {
     }
     std::optional<std::vector<wchar_t>> units;
     while (win::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        if (required == 0 || required > 0x7FFFFFFF / 2) {
+        if (required == 0 || required > kMaxPlatformBytes) {
             return std::nullopt;
         }
         const DWORD bytes = required * 2;
@@ -109,22 +114,26 @@ std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfac
 
 std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
                                                 SP_DEVICE_INTERFACE_DATA& interfaceData,
-                                                SP_DEVINFO_DATA* element) {
+                                                SP_DEVINFO_DATA* element, DetailRead mode) {
     DWORD required = 0;
-    if (win::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0, &required,
-                                              nullptr) ||
-        win::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    const bool sized = win::SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, nullptr, 0,
+                                                             &required, nullptr) != FALSE;
+    if (mode == DetailRead::RetryWhileShort
+            ? sized || win::GetLastError() != ERROR_INSUFFICIENT_BUFFER
+            : !sized && win::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         return std::nullopt;
     }
     std::vector<wchar_t> units;
     do {
-        if (required == 0 || required > 0x7FFFFFFF) {
+        if (required == 0 || required > kMaxPlatformBytes) {
             return std::nullopt;
         }
-        // Never smaller than the record's fixed part, so cbSize always has its place;
-        // kept in wchar_t units so the record and its path are aligned.
-        const DWORD bytes = std::max<DWORD>(required, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
-        units.assign(UnitsFor(bytes) + 1, L'\0');
+        // The area is never smaller than the record's fixed part, so cbSize always has
+        // its place, and is kept in wchar_t units so the record and its path are
+        // aligned; the platform is told the size it reported.
+        const DWORD bytes = required;
+        units.assign(
+            UnitsFor(std::max<DWORD>(bytes, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))) + 1, L'\0');
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(units.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
         if (element != nullptr) {
@@ -136,9 +145,10 @@ std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
             const std::size_t pathStart =
                 offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) / sizeof(wchar_t);
             // The path ends at its NUL or at the end of the area the platform was given.
-            units.resize(UnitsFor(bytes));
+            units.resize(std::max(UnitsFor(bytes), pathStart));
             return TextFromUnits(units, pathStart);
         }
-    } while (win::GetLastError() == ERROR_INSUFFICIENT_BUFFER);
+    } while (mode == DetailRead::RetryWhileShort &&
+             win::GetLastError() == ERROR_INSUFFICIENT_BUFFER);
     return std::nullopt;
 }

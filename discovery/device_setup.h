@@ -41,12 +41,21 @@ std::optional<std::vector<std::wstring>> ReadHardwareIds(HDEVINFO set, SP_DEVINF
 bool EnumInterface(HDEVINFO set, const GUID& interfaceClass, DWORD index,
                    SP_DEVICE_INTERFACE_DATA& interfaceData);
 
-// The interface's device path, and, when asked for, the device element it belongs to.
-// The size query has to report that it needs room; then the detail is read into an
-// area of the reported size.
+// How an interface's detail is read after the size query.
+enum class DetailRead {
+    // The size query has to report that it needs room; the read is repeated while the
+    // platform asks for more.
+    RetryWhileShort,
+    // Any size query that yields a size will do; one read, and a failed read is final.
+    Once,
+};
+
+// The interface's device path, and, when asked for, the device element it belongs to,
+// read into an area of the size the platform reports.
 std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
                                                 SP_DEVICE_INTERFACE_DATA& interfaceData,
-                                                SP_DEVINFO_DATA* element = nullptr);
+                                                SP_DEVINFO_DATA* element = nullptr,
+                                                DetailRead mode = DetailRead::RetryWhileShort);
 
 // Both of the above: the path of interface number `index`, if it can be had.
 std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfaceClass, DWORD index,

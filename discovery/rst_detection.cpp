@@ -108,7 +108,8 @@ bool DetectRstController(RstController& controller) {
     for (DWORD index = 0;; ++index) {
         SP_DEVICE_INTERFACE_DATA interfaceData{};
         if (EnumInterface(set.Get(), win::GUID_DEVINTERFACE_STORAGEPORT, index, interfaceData)) {
-            const auto path = ReadInterfaceDetail(set.Get(), interfaceData, &element);
+            const auto path =
+                ReadInterfaceDetail(set.Get(), interfaceData, &element, DetailRead::Once);
             if (!path) {
                 return false;
             }

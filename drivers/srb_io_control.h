@@ -60,6 +60,13 @@ inline std::optional<std::uint32_t> ReturnCode(std::span<const std::uint8_t> buf
 }
 
 // How a driver answers: its status in the request's own header.
+// The driver's status for the program's decisions: a buffer too short to carry one
+// is never taken for success.
+inline constexpr std::uint32_t kNoReturnCode = 0xFFFFFFFF;
+inline std::uint32_t ReturnCodeOrFailure(std::span<const std::uint8_t> buffer) {
+    return ReturnCode(buffer).value_or(kNoReturnCode);
+}
+
 inline bool SetReturnCode(std::span<std::uint8_t> buffer, std::uint32_t returnCode) {
     if (!layout::FieldFits(buffer.size(), kReturnCodeOffset, 4)) {
         return false;

@@ -34,12 +34,14 @@ std::optional<std::uint8_t> ChooseSlot(const fwreq::FirmwareInfo& info) {
 
 std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_t chunkSize,
                                  std::uint32_t imageSize) {
-    inbox_fw::FillGetInfoRequest(buffer);
+    if (!inbox_fw::FillGetInfoRequest(buffer)) {
+        return kUpdateDriveUnreachable;
+    }
     if (!SendControlRequest(drive, inbox_fw::kIoControlCode, buffer)) {
         Diagnose("Get device Information Failed: 0x" + console::HexLower(win::GetLastError()));
         return kUpdateDriveUnreachable;
     }
-    const std::uint32_t infoStatus = srb::ReturnCode(buffer).value_or(0);
+    const std::uint32_t infoStatus = srb::ReturnCodeOrFailure(buffer);
     if (infoStatus != 0) {
         Diagnose("Get device info failed. ReturnCode: 0x" + console::HexLower(infoStatus));
         return kUpdateDriveUnreachable;
@@ -61,24 +63,28 @@ std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_
         FirmwareWorkingBuffer().first(std::min<std::size_t>(imageSize, kFirmwareImageSize));
     for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
         const std::size_t length = std::min(chunkSize, image.size() - offset);
-        inbox_fw::FillDownloadRequest(buffer, offset, image.subspan(offset, length));
+        if (!inbox_fw::FillDownloadRequest(buffer, offset, image.subspan(offset, length))) {
+            return kUpdateDriveUnreachable;
+        }
         if (!SendControlRequest(drive, inbox_fw::kIoControlCode, buffer)) {
             Diagnose("DeviceIO failed. Function: 0x" + console::HexLower(win::GetLastError()));
             return kUpdateDriveUnreachable;
         }
-        const std::uint32_t status = srb::ReturnCode(buffer).value_or(0);
+        const std::uint32_t status = srb::ReturnCodeOrFailure(buffer);
         if (status != 0) {
             Diagnose("DeviceIO failed. ReturnCode: 0x" + console::HexLower(status));
             return kUpdateDriveUnreachable;
         }
     }
 
-    inbox_fw::FillActivateRequest(buffer, *slot);
+    if (!inbox_fw::FillActivateRequest(buffer, *slot)) {
+        return kUpdateDriveUnreachable;
+    }
     if (!SendControlRequest(drive, inbox_fw::kIoControlCode, buffer)) {
         Diagnose("DeviceIO failed. activate failed: 0x" + console::HexLower(win::GetLastError()));
         return kUpdateDriveUnreachable;
     }
-    const std::uint32_t status = srb::ReturnCode(buffer).value_or(0);
+    const std::uint32_t status = srb::ReturnCodeOrFailure(buffer);
     return status == 0 || status == kPowerCycleRequired ? kUpdateSucceeded : kUpdateFailed;
 }
 

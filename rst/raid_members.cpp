@@ -28,7 +28,7 @@ bool AskRaidConfig(HANDLE controller, RequestBuffer& request) {
                                console::Widen(console::HexUpper(win::GetLastError())) + L"\n\n");
         return false;
     }
-    const std::uint32_t returnCode = srb::ReturnCode(request).value_or(0);
+    const std::uint32_t returnCode = srb::ReturnCodeOrFailure(request);
     if (returnCode != 0) {
         console::Narrow("  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x" +
                         console::HexLower(returnCode) + "\n\n");

@@ -76,14 +76,18 @@ std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
     bool downloaded = true;
     for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
         const std::size_t length = std::min(chunkSize, image.size() - offset);
-        rst_fw::FillDownloadRequest(request, pathNumber, offset, image.subspan(offset, length));
+        if (!rst_fw::FillDownloadRequest(request, pathNumber, offset,
+                                         image.subspan(offset, length))) {
+            downloaded = false;
+            break;
+        }
         if (!SendControlRequest(controller, rst_fw::kIoControlCode, request)) {
             console::WideFormatted(L"  [ERROR] Firmware download IOCTL failed: 0x" +
                                    HexUpper(win::GetLastError()) + L"\n");
             downloaded = false;
             break;
         }
-        const std::uint32_t returnCode = srb::ReturnCode(request).value_or(0);
+        const std::uint32_t returnCode = srb::ReturnCodeOrFailure(request);
         if (returnCode != 0) {
             console::WideFormatted(L"  [ERROR] Firmware download failed: srbControl->ReturnCode " +
                                    SignedDecimal(returnCode) + L"\n");
@@ -108,7 +112,7 @@ std::int32_t ActivateRstFirmware(HANDLE controller, std::int64_t pathId) {
                                HexUpper(win::GetLastError()) + L"\n");
         return 1;
     }
-    return ReportActivationStatus(srb::ReturnCode(request).value_or(0));
+    return ReportActivationStatus(srb::ReturnCodeOrFailure(request));
 }
 
 std::int32_t UpdateRstDisk(const DiskInfo& disk, const std::uint32_t& imageSize) {

@@ -147,3 +147,23 @@ TEST(ReadDevicePropertyText, CutsLongTextsAndMarksCharactersWithoutAnEightBitFor
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReadDevicePropertyText, ATextBeyondAnyIdentifiersSizeIsNotRead) {
+    const std::string huge = "PCI\\\\VEN_7C1E&" + std::string(40000, 'A');
+    sim::Machine machine =
+        MachineFrom(R"({"disks":[{"attach":"inbox","parent":")" + huge + R"("}]})");
+    sim::MachineInstall install(machine);
+    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    SP_DEVINFO_DATA element{};
+    ASSERT_TRUE(set.Element(0, element));
+    std::wstring text = L"untouched";
+    EXPECT_FALSE(ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, text));
+    EXPECT_EQ(text, L"untouched");
+    DiskList disks;
+    EXPECT_TRUE(EnumerateInboxDisks(disks));
+    EXPECT_TRUE(disks.empty());
+}
+
+}  // namespace
