@@ -8,6 +8,14 @@
 // know at all), as the stack refuses a malformed request before the drive sees it.
 // What the drive itself refuses (a misaligned piece, a bad slot, an incomplete image)
 // completes with a firmware status in ReturnCode.
+//
+// The stack also holds the program to what it must send this particular drive: every
+// FIRMWARE request sized for chunks of the granularity the drive's Identify data
+// gives, the pieces in order from offset 0 (an information request starts a new
+// download, as the program's does), and activation of the first writable slot. These
+// are looser on the drive itself (NVMe takes pieces in any order and of any multiple
+// of FWUG), so a deviation is the program's fault: it fails like any malformed field,
+// with ERROR_INVALID_PARAMETER, and never reaches the drive.
 #include <algorithm>
 #include <string>
 
@@ -38,7 +46,7 @@ void EchoRequest(IoCall& call) {
 DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
     RequestCheck check("IOCTL_STORAGE_QUERY_PROPERTY (NVMe Identify Controller)" + OnDisk(call));
     const std::span<const std::uint8_t> in = call.in;
-    if (in.size() < storage::kIdentifyQuerySize) {
+    if (in.size() != storage::kIdentifyQuerySize) {
         check.Add("input of " + std::to_string(in.size()) + " bytes, expected " +
                   std::to_string(storage::kIdentifyQuerySize));
     }
@@ -56,13 +64,15 @@ DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
         check.Zero(in, storage::kProtocolDataLengthOffset + 4, in.size(), "the rest of the query");
     }
     const bool requestOk = check.Ok();
-    if (call.out.size() < storage::kIdentifyQuerySize) {
+    if (call.out.size() != storage::kIdentifyQuerySize) {
         check.Add("output of " + std::to_string(call.out.size()) + " bytes, expected " +
                   std::to_string(storage::kIdentifyQuerySize));
     }
     if (!check.Ok()) {
         call.ProtocolError(drive, check.Text());
-        return requestOk ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER;
+        // A reply buffer too small for the reply is the one fault the stack reports as such.
+        const bool onlyShortOutput = requestOk && call.out.size() < storage::kIdentifyQuerySize;
+        return onlyShortOutput ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER;
     }
     if (drive == nullptr) {
         return ERROR_NOT_SUPPORTED;  // not an NVMe device: no protocol data to query
@@ -149,6 +159,35 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
     }
 }
 
+// Checks a request against what the program must send this drive: the buffer sized
+// for its chunks, the piece in order and of the chunk size, the slot it must activate.
+void CheckForDrive(RequestCheck& check, std::span<const std::uint8_t> in, std::uint32_t function,
+                   const Drive& drive) {
+    const std::uint64_t expectedSize = ProgramChunkSize(drive) + inbox_fw::kImageOffset;
+    if (in.size() != expectedSize) {
+        check.Add("request of " + std::to_string(in.size()) + " bytes, expected " +
+                  std::to_string(expectedSize) + " (a chunk of " + GranularityText(drive) +
+                  ", plus " + std::to_string(inbox_fw::kImageOffset) + ")");
+    }
+    if (function == fwreq::kFunctionDownload) {
+        if (const auto download = inbox_fw::ReadDownload(in)) {
+            CheckPiece(check, drive, download->offset, download->bufferSize, false);
+        }
+    } else if (function == fwreq::kFunctionActivate) {
+        if (const auto activate = inbox_fw::ReadActivate(in)) {
+            const std::uint8_t slot = activate->slotToActivate;
+            if (const auto writable = FirstWritableSlot(drive); !writable) {
+                check.Add("SlotToActivate is " + std::to_string(slot) +
+                          ", but the drive reports no writable slot");
+            } else if (slot != *writable) {
+                check.Add("SlotToActivate is " + std::to_string(slot) + ", expected " +
+                          std::to_string(*writable) +
+                          " (the first writable slot the drive reports)");
+            }
+        }
+    }
+}
+
 DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     const std::span<const std::uint8_t> in = call.in;
     const std::size_t size = in.size();
@@ -185,6 +224,9 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
         check.Equal("DataBufferOffset", block->dataBufferOffset, inbox_fw::kDataAreaOffset);
         check.Equal("DataBufferLength", block->dataBufferLength, size - inbox_fw::kDataAreaOffset);
         CheckFirmwarePayload(check, in, function);
+        if (drive != nullptr) {
+            CheckForDrive(check, in, function, *drive);
+        }
     }
     if (!check.Ok()) {
         call.ProtocolError(drive, check.Text());
@@ -197,12 +239,15 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     FirmwareAnswer answer;
     fwreq::FirmwareInfo info;
     if (function == fwreq::kFunctionGetInfo) {
+        StartDownload(*drive);
         answer = QueryFirmwareInfo(*drive, info);
     } else if (function == fwreq::kFunctionDownload) {
         const auto download = inbox_fw::ReadDownload(in);
         answer = DownloadFirmwarePiece(*drive, download->offset, download->image, check.Request());
+        AdvanceDownload(*drive, download->offset, download->bufferSize);
     } else {
         answer = CommitFirmware(*drive, inbox_fw::ReadActivate(in)->slotToActivate);
+        StartDownload(*drive);
     }
     if (!answer.Completed()) {
         return answer.error;

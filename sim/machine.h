@@ -130,6 +130,9 @@ struct Drive {
     // Running record, reported in the state file.
     DownloadState download;
     std::uint32_t downloadRequests = 0;
+    // Where the drivers expect the program's next download piece: pieces go from
+    // offset 0 on, each where the previous one ended.
+    std::uint64_t nextDownloadOffset = 0;
     std::uint32_t activations = 0;
     std::vector<std::string> protocolErrors;  // malformed requests addressed to this drive
 };

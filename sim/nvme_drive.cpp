@@ -289,4 +289,39 @@ FirmwareAnswer CommitFirmware(Drive& drive, std::uint8_t slotNumber) {
     return FirmwareAnswer::Status(fwreq::kStatusPowerCycleRequired);
 }
 
+std::uint64_t ProgramChunkSize(const Drive& drive) {
+    const auto major = static_cast<std::uint16_t>(drive.version >> 16);
+    const auto minor = static_cast<std::uint8_t>(drive.version >> 8);
+    const std::int32_t units = nvme::DownloadGranularity(major, minor, drive.fwug);
+    return static_cast<std::uint64_t>(units) * nvme::kGranularityUnit;
+}
+
+std::uint64_t ExpectedPieceSize(const Drive& drive, std::uint64_t offset) {
+    if (offset >= kFirmwareImageSize) {
+        return 0;
+    }
+    return std::min(ProgramChunkSize(drive), kFirmwareImageSize - offset);
+}
+
+std::optional<std::uint8_t> FirstWritableSlot(const Drive& drive) {
+    for (const FirmwareSlot& slot : drive.slots) {
+        if (!slot.readOnly) {
+            return slot.number;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint64_t ExpectedNextOffset(const Drive& drive) {
+    return drive.nextDownloadOffset;
+}
+
+void StartDownload(Drive& drive) {
+    drive.nextDownloadOffset = 0;
+}
+
+void AdvanceDownload(Drive& drive, std::uint64_t offset, std::uint64_t size) {
+    drive.nextDownloadOffset = offset + size;
+}
+
 }  // namespace sim

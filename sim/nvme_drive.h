@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -86,5 +87,34 @@ FirmwareAnswer CommitFirmware(Drive& drive, std::uint8_t slot);
 
 // True when the pieces received cover every byte of the image slot.
 bool DownloadComplete(const DownloadState& download);
+
+// ---- What the storage drivers hold the program to, above the drive's own rules
+
+// The chunk size the program derives from this drive's Identify data: the download
+// granularity by the program's rule (nvme::DownloadGranularity over VER and FWUG)
+// times 4096. Unlike EnforcedGranularity it never means "no restriction": FWUG 0xFF
+// gives 255 units, and a drive without a meaningful FWUG gives one.
+std::uint64_t ProgramChunkSize(const Drive& drive);
+
+// The BufferSize the program sends for the piece at `offset`: a whole chunk, or the
+// bytes left of the image when fewer remain. Meaningful for offsets inside the image.
+std::uint64_t ExpectedPieceSize(const Drive& drive, std::uint64_t offset);
+
+// The slot the program activates through the inbox driver: the first writable entry
+// of the slot table the drive reports. Every information reply carries that table,
+// and nothing in a run changes which entries are writable, so the drive's own table
+// stands for the one the program last read. Nothing when every slot is read-only.
+std::optional<std::uint8_t> FirstWritableSlot(const Drive& drive);
+
+// Download order, as the drivers track it for each drive: the program sends its
+// pieces from offset 0 on, each where the previous one ended.
+//
+// The offset the next piece must start at; 0 when no download is under way.
+std::uint64_t ExpectedNextOffset(const Drive& drive);
+// A new download starts: the next piece must start at offset 0.
+void StartDownload(Drive& drive);
+// A piece at `offset` of `size` bytes went to the drive (whatever the drive made of
+// it; call after DownloadFirmwarePiece): the next one starts where it ends.
+void AdvanceDownload(Drive& drive, std::uint64_t offset, std::uint64_t size);
 
 }  // namespace sim

@@ -8,6 +8,12 @@
 // control code fails with ERROR_INVALID_FUNCTION. A path number with no drive behind
 // it is no protocol error (the program asks for whatever path a disk reports): the
 // request fails with ERROR_IO_DEVICE, as when no device answers at that address.
+//
+// Beyond the layouts the driver holds the program to what it must send the addressed
+// drive: download requests sized for chunks of the granularity the drive's Identify
+// data gives, the pieces in order (a piece at offset 0 starts a new download), and
+// slot 2 to activate. The drive itself is looser, so a deviation is the program's
+// fault and fails like a malformed field, without reaching the drive.
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -150,6 +156,14 @@ DWORD RaidConfig(IoCall& call, const Controller& controller, const srb::SrbIoCon
     CheckHeader(check, call, header, csmi::kTimeout, csmi::kControlCode);
     if (in.size() < csmi::kDrivesOffset) {
         check.Add(std::to_string(in.size()) + " bytes, too short for CSMI_SAS_RAID_CONFIG");
+    } else if (in.size() < csmi::kDefaultRequestSize ||
+               (in.size() - csmi::kDrivesOffset) % csmi::kDriveRecordLength != 0) {
+        // The program asks with room for two member records, and again with room for
+        // every member when a set has more: always whole records, never fewer than two.
+        check.Add("request of " + std::to_string(in.size()) + " bytes, expected " +
+                  std::to_string(csmi::kDrivesOffset) + " + " +
+                  std::to_string(csmi::kDriveRecordLength) +
+                  " x n with n >= " + std::to_string(csmi::kDefaultMemberRecords));
     }
     check.Zero(in, csmi::kRaidSetIndexOffset + 4, in.size(), "everything after uRaidSetIndex");
     if (!check.Ok()) {
@@ -242,8 +256,9 @@ std::string FirmwareRequestName(std::span<const std::uint8_t> in) {
     return "IntelFw request";
 }
 
+// `drive`: the addressed drive, nullptr when none is there.
 void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
-                          std::uint32_t function) {
+                          std::uint32_t function, const Drive* drive) {
     const std::size_t size = in.size();
     if (function == fwreq::kFunctionDownload) {
         const auto download = rst_fw::ReadDownload(in);
@@ -255,7 +270,20 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
                     fwreq::kDownloadV2Version);
         check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Size", download->size,
                     fwreq::kDownloadV2FixedLength);
-        check.Equal("BufferSize", download->bufferSize, size - rst_fw::kImageOffset);
+        if (drive == nullptr) {
+            check.Equal("BufferSize", download->bufferSize, size - rst_fw::kImageOffset);
+        } else {
+            // The piece's own size for this drive, and the request sized to it: together
+            // they hold BufferSize to the request's size too.
+            CheckPiece(check, *drive, download->offset, download->bufferSize, true);
+            const std::uint64_t expected =
+                ExpectedPieceSize(*drive, download->offset) + rst_fw::kImageOffset;
+            if (download->offset < kFirmwareImageSize && size != expected) {
+                check.Add("request of " + std::to_string(size) + " bytes, expected " +
+                          std::to_string(expected) + " (the piece, plus " +
+                          std::to_string(rst_fw::kImageOffset) + ")");
+            }
+        }
         check.EqualHex("Slot", download->slot, fwreq::kSlotUnspecified);
         check.Zero(in, rst_fw::kDownloadSlotOffset + 1, rst_fw::kDownloadImageSizeOffset,
                    "the reserved bytes after Slot");
@@ -274,6 +302,7 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
         check.Equal("STORAGE_FIRMWARE_ACTIVATE.Version", activate->version,
                     fwreq::kActivateVersion);
         check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->size, fwreq::kActivateLength);
+        check.Equal("SlotToActivate", activate->slotToActivate, rst_fw::kActivateSlot);
         check.Zero(in, rst_fw::kActivateSlotOffset + 1, size, "the bytes after SlotToActivate");
         return;
     }
@@ -296,7 +325,7 @@ DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoContr
         check.Equal("Flags", block->flags, fwreq::kFlagController);
         check.Equal("DataBufferOffset", block->dataBufferOffset, rst_fw::kPayloadOffset);
         check.Equal("DataBufferLength", block->dataBufferLength, size - rst_fw::kPayloadOffset);
-        CheckFirmwarePayload(check, in, block->function);
+        CheckFirmwarePayload(check, in, block->function, drive);
     }
     if (!check.Ok()) {
         call.ProtocolError(drive, check.Text());
@@ -309,8 +338,10 @@ DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoContr
     if (block->function == fwreq::kFunctionDownload) {
         const auto download = rst_fw::ReadDownload(in);
         answer = DownloadFirmwarePiece(*drive, download->offset, download->image, check.Request());
+        AdvanceDownload(*drive, download->offset, download->bufferSize);
     } else {
         answer = CommitFirmware(*drive, rst_fw::ReadActivate(in)->slotToActivate);
+        StartDownload(*drive);
     }
     if (!answer.Completed()) {
         return answer.error;

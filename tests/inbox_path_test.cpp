@@ -394,7 +394,8 @@ TEST(UpdateInboxDisk, UnopenableDriveGetsItsTableThenTheError) {
 }
 
 TEST(UpdateInboxDisk, EmptyImageSendsOnlyInformationAndActivation) {
-    sim::Machine machine = MachineFrom(InboxDrive(R"("faults":{"activate":{"returnCode":32}})"));
+    sim::Machine machine =
+        MachineFrom(InboxDrive(R"("fwug":1,"faults":{"activate":{"returnCode":32}})"));
     sim::MachineInstall install(machine);
     LoadFirmwarePackage();
     DiskInfo disk;

@@ -1,5 +1,6 @@
-// The simulated NVMe drive: Identify data, the download and commit rules, faults and
-// what the state file reports, driven through the inbox stack as the program drives it.
+// The simulated NVMe drive: Identify data, the download and commit rules (on the drive
+// model itself, below the storage drivers' checks), faults and what the state file
+// reports, the rest driven through the inbox stack as the program drives it.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -77,8 +78,9 @@ TEST(SimDriveIdentify, DataCarriesTheDriveRecord) {
     }
 }
 
-// One piece through a FIRMWARE download request: its status and whether the drive
-// took it.
+// One piece handed to the drive model directly, below the storage drivers (which
+// refuse whatever the program would not send before the drive sees it): its status
+// and whether the drive took it.
 TEST(SimDriveDownload, PiecesFollowTheNvmeRules) {
     constexpr std::uint64_t kEnd = sim::kFirmwareImageSize;
     const struct {
@@ -98,6 +100,7 @@ TEST(SimDriveDownload, PiecesFollowTheNvmeRules) {
         {"1.3", 0, 1024, 1024, 0, "FWUG 0: dword alignment only"},
         {"1.3", 8, 4096, 32768, 3, "offset off the 32 KiB granule"},
         {"1.3", 8, 32768, 4096, 3, "size off the granule, not ending the image"},
+        {"1.3", 8, 65536, 65536, 0, "two granules at once"},
         {"1.3", 8, kEnd - 4096, 4096, 3, "ends the image but starts off the granule"},
         {"1.3", 3, kEnd - 8192, 8192, 0, "short last piece of granularity 3"},
         {"1.3", 3, kEnd - 8192, 12288, 3, "a full granule past the end"},
@@ -112,26 +115,23 @@ TEST(SimDriveDownload, PiecesFollowTheNvmeRules) {
         SCOPED_TRACE(c.why);
         sim::Machine machine = InboxMachine(R"({"version": ")" + std::string(c.version) +
                                             R"(", "fwug": )" + std::to_string(c.fwug) + "}");
-        sim::MachineInstall install(machine);
-        HANDLE disk = simtest::Open(kDisk);
+        sim::Drive& drive = machine.drives[0];
         const std::span<const std::uint8_t> piece =
             c.offset + c.size <= image.size()
                 ? std::span<const std::uint8_t>(image).subspan(c.offset, c.size)
                 : std::span<const std::uint8_t>(tail).first(c.size);
-        const Reply reply =
-            Send(disk, IOCTL_SCSI_MINIPORT,
-                 simtest::InboxDownload(c.offset, piece, std::max<std::size_t>(c.size, 4096)));
-        win::CloseHandle(disk);
-        ASSERT_TRUE(reply.ok) << reply.error;
-        EXPECT_EQ(reply.ReturnCode(), c.status);
-        const sim::Drive& drive = machine.drives[0];
+        const sim::FirmwareAnswer answer =
+            sim::DownloadFirmwarePiece(drive, c.offset, piece, "piece request");
+        ASSERT_TRUE(answer.Completed());
+        EXPECT_EQ(answer.status, c.status);
         EXPECT_EQ(drive.downloadRequests, 1u);
         EXPECT_EQ(drive.download.pieces.size(), c.status == 0 ? 1u : 0u);
         ASSERT_EQ(drive.protocolErrors.size(), c.status == 0 ? 0u : 1u);
         if (c.status != 0) {
-            EXPECT_NE(drive.protocolErrors[0].find("FIRMWARE download request on"),
-                      std::string::npos)
-                << drive.protocolErrors[0];
+            const std::string start = "piece request (download request 0): piece at offset " +
+                                      std::to_string(c.offset) + " of " + std::to_string(c.size) +
+                                      " bytes refused: ";
+            EXPECT_EQ(drive.protocolErrors[0].rfind(start, 0), 0u) << drive.protocolErrors[0];
         }
     }
 }
@@ -143,6 +143,9 @@ struct Piece {
     std::size_t index;
 };
 
+// Assembly and commit on the drive model directly: the storage drivers let through
+// only the program's own order and slot, but the drive takes pieces in any order and
+// judges any slot.
 TEST(SimDriveCommit, OutcomesByImageSlotAndActivationMode) {
     const std::vector<Piece> kWholeA = {{'A', 0}, {'A', 1}, {'A', 2}, {'A', 3}};
     const struct {
@@ -177,41 +180,37 @@ TEST(SimDriveCommit, OutcomesByImageSlotAndActivationMode) {
                      << c.activation << ", " << c.pieces.size() << " pieces, slot " << int{c.slot});
         sim::Machine machine =
             InboxMachine(R"({"fwug": 128, "activation": ")" + std::string(c.activation) + "\"}");
-        sim::MachineInstall install(machine);
-        HANDLE disk = simtest::Open(kDisk);
+        sim::Drive& drive = machine.drives[0];
         Buffer expected = a;
         for (const Piece& piece : c.pieces) {
             const Buffer& image = piece.image == 'A' ? a : piece.image == 'B' ? b : unsigned_;
             const auto bytes =
                 std::span<const std::uint8_t>(image).subspan(piece.index * kHalfMiB, kHalfMiB);
             std::copy(bytes.begin(), bytes.end(), expected.begin() + piece.index * kHalfMiB);
-            const Reply reply =
-                Send(disk, IOCTL_SCSI_MINIPORT,
-                     simtest::InboxDownload(piece.index * kHalfMiB, bytes, kHalfMiB));
-            EXPECT_EQ(reply.ReturnCode(), 0u);
+            const sim::FirmwareAnswer answer =
+                sim::DownloadFirmwarePiece(drive, piece.index * kHalfMiB, bytes, "piece");
+            EXPECT_EQ(answer.status, 0u);
         }
-        const Reply reply = Send(disk, IOCTL_SCSI_MINIPORT, simtest::InboxActivate(c.slot));
-        win::CloseHandle(disk);
-        ASSERT_TRUE(reply.ok) << reply.error;
-        EXPECT_EQ(reply.ReturnCode(), c.status);
+        const sim::FirmwareAnswer answer = sim::CommitFirmware(drive, c.slot);
+        ASSERT_TRUE(answer.Completed());
+        EXPECT_EQ(answer.status, c.status);
 
-        const sim::Drive& after = machine.drives[0];
-        EXPECT_EQ(simtest::Text(after.firmwareRevision), c.revisionNow);
-        EXPECT_EQ(simtest::Text(after.revisionAfterPowerCycle), c.revisionAfterPowerCycle);
-        EXPECT_TRUE(after.protocolErrors.empty());
+        EXPECT_EQ(simtest::Text(drive.firmwareRevision), c.revisionNow);
+        EXPECT_EQ(simtest::Text(drive.revisionAfterPowerCycle), c.revisionAfterPowerCycle);
+        EXPECT_TRUE(drive.protocolErrors.empty());
         const bool committed = c.status == 0 || c.status == 0x20;
-        EXPECT_EQ(after.activations, committed ? 1u : 0u);
-        EXPECT_EQ(after.download.pieces.size(), committed ? 0u : c.pieces.size())
+        EXPECT_EQ(drive.activations, committed ? 1u : 0u);
+        EXPECT_EQ(drive.download.pieces.size(), committed ? 0u : c.pieces.size())
             << "a commit clears the download buffer; a refusal keeps it";
-        for (const sim::FirmwareSlot& slot : after.slots) {
+        for (const sim::FirmwareSlot& slot : drive.slots) {
             EXPECT_EQ(slot.image.has_value(), committed && slot.number == c.slot);
             if (slot.image) {
                 EXPECT_TRUE(*slot.image == expected);
                 EXPECT_EQ(simtest::Text(slot.revision), c.revisionAfterPowerCycle);
             }
         }
-        EXPECT_EQ(after.activeSlot, c.status == 0 ? c.slot : 1);
-        EXPECT_EQ(after.pendingSlot, c.status == 0x20 ? c.slot : 0xFF);
+        EXPECT_EQ(drive.activeSlot, c.status == 0 ? c.slot : 1);
+        EXPECT_EQ(drive.pendingSlot, c.status == 0x20 ? c.slot : 0xFF);
     }
 }
 
@@ -282,10 +281,12 @@ TEST(SimDriveState, ReportsAssembledSlotsWithTheirHash) {
     HANDLE disk = simtest::Open(kDisk);
     const Buffer image = simtest::MakeImage();
     simtest::InboxDownloadAll(disk, image, kHalfMiB);
-    Send(disk, IOCTL_SCSI_MINIPORT, simtest::InboxActivate(2));
-    // One misaligned piece after the commit, to show in the state.
+    Send(disk, IOCTL_SCSI_MINIPORT, simtest::InboxActivate(2, kHalfMiB));
+    // After the commit a new download starts at offset 0: a piece elsewhere shows in
+    // the state.
     Send(disk, IOCTL_SCSI_MINIPORT,
-         simtest::InboxDownload(4096, std::span<const std::uint8_t>(image).first(4096), 4096));
+         simtest::InboxDownload(kHalfMiB, std::span<const std::uint8_t>(image).first(kHalfMiB),
+                                kHalfMiB));
     win::CloseHandle(disk);
 
     const nlohmann::json state = nlohmann::json::parse(sim::StateJson(1602));
@@ -293,7 +294,7 @@ TEST(SimDriveState, ReportsAssembledSlotsWithTheirHash) {
     EXPECT_EQ(drive["id"], "A");
     EXPECT_EQ(drive["firmwareRevision"], "QZT2VKLA");
     EXPECT_EQ(drive["revisionAfterPowerCycle"], "QZT3VKLA");
-    EXPECT_EQ(drive["downloadRequests"], 5);
+    EXPECT_EQ(drive["downloadRequests"], 4) << "the refused piece never reached the drive";
     EXPECT_EQ(drive["activations"], 1);
     ASSERT_EQ(drive["slots"].size(), 1u) << "only slots holding an image the drive assembled";
     EXPECT_EQ(drive["slots"][0]["number"], 2);
@@ -301,9 +302,8 @@ TEST(SimDriveState, ReportsAssembledSlotsWithTheirHash) {
     EXPECT_EQ(drive["slots"][0]["sha256"], sim::Sha256Hex(image));
     ASSERT_EQ(drive["protocolErrors"].size(), 1u);
     EXPECT_EQ(drive["protocolErrors"][0].get<std::string>(),
-              "FIRMWARE download request on \\\\.\\PHYSICALDRIVE0 (download request 4): piece at "
-              "offset 4096 of 4096 bytes refused: offset not a multiple of the drive's "
-              "524288-byte granularity");
+              "FIRMWARE download request on \\\\.\\PHYSICALDRIVE0: Offset is 524288, expected 0 (a "
+              "download starts at offset 0)");
 }
 
 // The program against the default machine: every path runs, nothing it sends is

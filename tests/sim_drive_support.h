@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -136,6 +139,92 @@ inline std::vector<std::uint32_t> RstDownloadAll(HANDLE controller, std::uint8_t
         codes.push_back(reply.ok ? reply.ReturnCode() : 0xFFFFFFFF);
     }
     return codes;
+}
+
+// ---- sequences of firmware requests judged against the drive they go to
+
+// One request of a sequence: an information request (inbox only), a download piece
+// or an activation.
+struct Step {
+    enum Kind { kInfo, kPiece, kActivate };
+    Kind kind = kInfo;
+    std::size_t chunk = 0;     // inbox: the buffer is sized for chunks of this many bytes
+    std::uint64_t offset = 0;  // a piece: where it starts
+    std::size_t size = 0;      // a piece: its BufferSize
+    std::uint8_t slot = 0;     // an activation: SlotToActivate
+    const char* refused =
+        nullptr;  // part of the protocol error it causes; nullptr: it goes through
+};
+using Steps = std::vector<Step>;
+
+inline Steps Info(std::size_t chunk, const char* refused = nullptr) {
+    return {Step{Step::kInfo, chunk, 0, 0, 0, refused}};
+}
+inline Steps Piece(std::uint64_t offset, std::size_t size, std::size_t chunk,
+                   const char* refused = nullptr) {
+    return {Step{Step::kPiece, chunk, offset, size, 0, refused}};
+}
+inline Steps Activate(std::uint8_t slot, std::size_t chunk, const char* refused = nullptr) {
+    return {Step{Step::kActivate, chunk, 0, 0, slot, refused}};
+}
+// The program's pieces of `chunk` bytes from `from` to `to`, the last one cut to `to`.
+inline Steps InOrder(std::size_t chunk, std::uint64_t from = 0,
+                     std::uint64_t to = sim::kFirmwareImageSize) {
+    Steps steps;
+    for (std::uint64_t offset = from; offset < to; offset += chunk) {
+        steps.push_back(Piece(offset,
+                              static_cast<std::size_t>(std::min<std::uint64_t>(chunk, to - offset)),
+                              chunk)[0]);
+    }
+    return steps;
+}
+inline Steps Seq(std::initializer_list<Steps> parts) {
+    Steps all;
+    for (const Steps& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// The bytes of a piece: the image's where the piece lies inside it, else filler.
+inline std::span<const std::uint8_t> PieceBytes(const Buffer& image, std::uint64_t offset,
+                                                std::size_t size) {
+    static const Buffer filler(sim::kFirmwareImageSize, 0x5A);
+    if (offset <= image.size() && size <= image.size() - offset) {
+        return std::span<const std::uint8_t>(image).subspan(offset, size);
+    }
+    return std::span<const std::uint8_t>(filler).first(size);
+}
+
+// Sends the steps in turn through `handle`, each built by `build`. A step with a
+// `refused` text must fail with ERROR_INVALID_PARAMETER and add exactly one protocol
+// error, on `drive` and containing that text, without reaching the drive; any other
+// step must complete (information and pieces with ReturnCode 0) and add none.
+inline void ExpectSteps(HANDLE handle, const sim::Machine& machine, const sim::Drive& drive,
+                        const Steps& steps, const std::function<Buffer(const Step&)>& build) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(testing::Message() << "step " << i << " (offset " << step.offset << ")");
+        const std::size_t errors = AllProtocolErrors(machine).size();
+        const std::uint32_t requests = drive.downloadRequests;
+        const Reply reply = Send(handle, IOCTL_SCSI_MINIPORT, build(step));
+        const std::vector<std::string> after = AllProtocolErrors(machine);
+        if (step.refused == nullptr) {
+            EXPECT_TRUE(reply.ok) << reply.error;
+            EXPECT_EQ(after.size(), errors) << (after.empty() ? std::string() : after.back());
+            if (step.kind != Step::kActivate) {
+                EXPECT_EQ(reply.ReturnCode(), 0u);
+            }
+            continue;
+        }
+        EXPECT_FALSE(reply.ok);
+        EXPECT_EQ(reply.error, ERROR_INVALID_PARAMETER);
+        EXPECT_EQ(drive.downloadRequests, requests) << "a refused request never reaches the drive";
+        ASSERT_EQ(after.size(), errors + 1);
+        ASSERT_FALSE(drive.protocolErrors.empty());
+        EXPECT_NE(drive.protocolErrors.back().find(step.refused), std::string::npos)
+            << drive.protocolErrors.back();
+    }
 }
 
 }  // namespace simtest

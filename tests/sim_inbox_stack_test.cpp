@@ -1,5 +1,6 @@
 // The simulated inbox storage stack: the Identify query reply, the firmware
-// information reply, and the refusal of every field the program must not get wrong.
+// information reply, and the refusal of every field the program must not get wrong,
+// down to the sizes, order and slot that the drive behind it calls for.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -131,6 +132,8 @@ TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
         {IOCTL_STORAGE_QUERY_PROPERTY, query, poke(4000), 87, "byte 4000 is 0x1"},
         {IOCTL_STORAGE_QUERY_PROPERTY, query, [](Buffer& b) { b.resize(4096); }, 87,
          "input of 4096 bytes"},
+        {IOCTL_STORAGE_QUERY_PROPERTY, query, [](Buffer& b) { b.resize(4152); }, 87,
+         "input of 4152 bytes, expected 4144; output of 4152 bytes, expected 4144"},
         {IOCTL_SCSI_MINIPORT, info, put32(0, 24), 87, "HeaderLength is 24, expected 28"},
         {IOCTL_SCSI_MINIPORT, info, poke(11), 1, "Signature is \"FIRMWAR\\x01\""},
         {IOCTL_SCSI_MINIPORT, info, put32(12, 10), 87, "Timeout is 10, expected 30"},
@@ -191,11 +194,160 @@ TEST(SimInboxStack, ReplyBufferMustMatchTheRequest) {
     EXPECT_FALSE(win::DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 4144,
                                       reply.data(), 1024, &returned, nullptr));
     EXPECT_EQ(win::GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_FALSE(win::DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 4144,
+                                      reply.data(), 4152, &returned, nullptr));
+    EXPECT_EQ(win::GetLastError(), ERROR_INVALID_PARAMETER) << "room to spare is no shortage";
     win::CloseHandle(disk);
     const auto& errors = machine.drives[0].protocolErrors;
-    ASSERT_EQ(errors.size(), 2u);
+    ASSERT_EQ(errors.size(), 3u);
     EXPECT_NE(errors[0].find("output of 4180; one buffer goes both ways"), std::string::npos);
     EXPECT_NE(errors[1].find("output of 1024 bytes, expected 4144"), std::string::npos);
+    EXPECT_NE(errors[2].find("output of 4152 bytes, expected 4144"), std::string::npos);
+}
+
+// Requests well-formed in themselves but not what the program sends this drive: sized
+// for another granularity, pieces out of order or of another size, another slot.
+// Each is refused and recorded; a sound sequence around them goes through.
+TEST(SimInboxStack, RequestsMustFitTheDrive) {
+    using simtest::Activate;
+    using simtest::Info;
+    using simtest::InOrder;
+    using simtest::Piece;
+    using simtest::Seq;
+    constexpr std::uint64_t kEnd = sim::kFirmwareImageSize;
+    constexpr std::size_t k1 = 4096, k3 = 12288, k8 = 32768, k128 = 524288, k255 = 1044480;
+    const struct {
+        const char* drive;
+        simtest::Steps steps;
+        const char* why;
+    } cases[] = {
+        // Sizes: every request's buffer, and every piece but one that ends the image.
+        {R"("fwug": 1)",
+         Info(2 * k1,
+              "request of 8268 bytes, expected 4172 (a chunk of the drive's granularity "
+              "1 x 4096, plus 76)"),
+         "information request sized for granularity 2"},
+        {R"("fwug": 8)", Seq({Info(k8), Piece(0, k1, k1, "request of 4172 bytes, expected 32844")}),
+         "download sized for granularity 1 on a drive of 8"},
+        {R"("fwug": 8)",
+         Seq({Info(k8), Piece(0, k1, k8,
+                              "BufferSize is 4096, expected 32768 (the drive's granularity 8 x "
+                              "4096)")}),
+         "a short piece that does not end the image"},
+        {R"("fwug": 8)", Seq({Info(k8), Activate(2, k1, "request of 4172 bytes, expected 32844")}),
+         "activation sized for granularity 1"},
+        {R"("version": "1.2", "fwug": 8)",
+         Seq({Info(k1), Piece(0, k8, k8, "request of 32844 bytes, expected 4172")}),
+         "FWUG of a 1.2 drive: the program's granularity is 1"},
+        {R"("version": "2.0", "fwug": 8)", Seq({Info(k1), InOrder(k1), Activate(2, k1)}),
+         "a sound download at granularity 1 on a 2.0 drive"},
+        {R"("fwug": 255)",
+         Info(k1, "expected 1044556 (a chunk of the drive's granularity 255 x 4096, plus 76)"),
+         "FWUG 255 is 255 units to the program, though the drive asks for nothing"},
+        {R"("fwug": 255)", Seq({Info(k255), InOrder(k255), Activate(2, k255)}),
+         "a sound download at granularity 255, its last piece 8192 bytes"},
+        {R"("fwug": 3)",
+         Seq({Info(k3), InOrder(k3, 0, kEnd - 8192),
+              Piece(kEnd - 8192, k3, k3,
+                    "BufferSize is 12288, expected 8192 (the bytes left of the 2097152-byte "
+                    "image)")}),
+         "a last piece that reaches past the image"},
+        {R"("fwug": 3)", Seq({Info(k3), InOrder(k3), Activate(2, k3)}),
+         "a sound download at granularity 3"},
+        // Order: from offset 0, each piece where the previous one ended.
+        {R"("fwug": 1)",
+         Seq({Info(k1), Piece(k1, k1, k1,
+                              "Offset is 4096, expected 0 (a download starts at "
+                              "offset 0)")}),
+         "a first piece not at offset 0"},
+        {R"("fwug": 1)",
+         Seq({Info(k1), Piece(0, k1, k1),
+              Piece(2 * k1, k1, k1,
+                    "Offset is 8192, expected 4096 (where the previous piece ended)"),
+              Piece(k1, k1, k1)}),
+         "a gap; the refused piece moves nothing"},
+        {R"("fwug": 1)",
+         Seq({Info(k1), InOrder(k1, 0, 2 * k1),
+              Piece(k1, k1, k1, "Offset is 4096, expected 8192")}),
+         "a piece sent twice"},
+        {R"("fwug": 1)",
+         Seq({Info(k1), InOrder(k1, 0, 2 * k1), Piece(0, k1, k1, "Offset is 0, expected 8192")}),
+         "starting over without an information request"},
+        {R"("fwug": 1)", Seq({Info(k1), InOrder(k1, 0, 2 * k1), Info(k1), Piece(0, k1, k1)}),
+         "an information request starts a new download"},
+        {R"("fwug": 128)",
+         Seq({Info(k128), InOrder(k128), Activate(2, k128),
+              Piece(k128, k128, k128, "Offset is 524288, expected 0"), InOrder(k128),
+              Activate(2, k128)}),
+         "after an activation the next download starts at offset 0"},
+        {R"("fwug": 128)",
+         Seq({Info(k128), InOrder(k128),
+              Piece(kEnd, k128, k128, "Offset 2097152 is not inside the 2097152-byte image")}),
+         "a piece after the whole image"},
+        // Slot: the first writable one the drive reports.
+        {R"("fwug": 1)",
+         Seq({Info(k1), Activate(3, k1,
+                                 "SlotToActivate is 3, expected 2 (the first writable slot the "
+                                 "drive reports)")}),
+         "a writable slot, but not the first"},
+        {R"("fwug": 1)", Seq({Info(k1), Activate(1, k1, "SlotToActivate is 1, expected 2")}),
+         "the read-only slot"},
+        {R"("fwug": 1, "slots": [{"number": 1}, {"number": 2}])",
+         Seq({Info(k1), Activate(2, k1, "SlotToActivate is 2, expected 1")}), "slot 1 writable"},
+        {R"("fwug": 1, "slots": [{"number": 1, "readOnly": true}])",
+         Seq({Info(k1), Activate(1, k1,
+                                 "SlotToActivate is 1, but the drive reports no writable "
+                                 "slot")}),
+         "no writable slot at all"},
+    };
+    const Buffer image = simtest::MakeImage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        sim::Machine machine =
+            MachineFrom(R"({"disks": [{"attach": "inbox", "deviceNumber": 0, "drive": {)" +
+                        std::string(c.drive) + "}}]}");
+        sim::MachineInstall install(machine);
+        HANDLE disk = simtest::Open(kInbox);
+        simtest::ExpectSteps(
+            disk, machine, machine.drives[0], c.steps, [&](const simtest::Step& step) {
+                switch (step.kind) {
+                    case simtest::Step::kInfo:
+                        return simtest::InboxGetInfo(step.chunk);
+                    case simtest::Step::kPiece:
+                        return simtest::InboxDownload(
+                            step.offset, simtest::PieceBytes(image, step.offset, step.size),
+                            step.chunk);
+                    case simtest::Step::kActivate:
+                        break;
+                }
+                return simtest::InboxActivate(step.slot, step.chunk);
+            });
+        win::CloseHandle(disk);
+    }
+}
+
+// The expected next offset belongs to the drive record it was kept for: a fresh record
+// put in the same place (as a test or a new machine may) expects a download from 0.
+TEST(SimInboxStack, AFreshDriveRecordExpectsANewDownload) {
+    sim::Machine machine = MachineFrom(kMachine);
+    const sim::Drive fresh = machine.drives[0];
+    sim::MachineInstall install(machine);
+    HANDLE disk = simtest::Open(kInbox);
+    const Buffer image = simtest::MakeImage();
+    auto piece = [&](std::uint64_t offset) {
+        return Send(disk, IOCTL_SCSI_MINIPORT,
+                    simtest::InboxDownload(offset, simtest::PieceBytes(image, offset, 4096), 4096));
+    };
+    EXPECT_TRUE(piece(0).ok);
+    EXPECT_TRUE(piece(4096).ok);
+    machine.drives[0] = fresh;
+    EXPECT_TRUE(piece(0).ok) << "no information request needed on a fresh record";
+    EXPECT_FALSE(piece(8192).ok) << "and the new download goes on from 4096";
+    win::CloseHandle(disk);
+    ASSERT_EQ(machine.drives[0].protocolErrors.size(), 1u);
+    EXPECT_NE(machine.drives[0].protocolErrors[0].find("Offset is 8192, expected 4096"),
+              std::string::npos)
+        << machine.drives[0].protocolErrors[0];
 }
 
 }  // namespace

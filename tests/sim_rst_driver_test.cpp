@@ -1,5 +1,6 @@
 // The simulated Intel RST driver: CSMI RAID configuration, the "IntelNvm"
-// pass-through and the "IntelFw " firmware requests, routed by path number.
+// pass-through and the "IntelFw " firmware requests, routed by path number and held
+// to the sizes, order and slot the addressed drive calls for.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -73,8 +74,8 @@ TEST_F(SimRstDriver, RaidConfigWritesTheMemberRecordsThatFit) {
         std::uint8_t driveCount;
         std::vector<std::uint8_t> written;  // path numbers of the records written
     } cases[] = {
-        {0, 2, 2, {1, 0}},         {0, 0, 2, {}}, {1, 2, 4, {2, 3}}, {1, 4, 4, {2, 3, 4, 130}},
-        {1, 5, 4, {2, 3, 4, 130}},
+        {0, 2, 2, {1, 0}},         {0, 3, 2, {1, 0}},         {1, 2, 4, {2, 3}},
+        {1, 4, 4, {2, 3, 4, 130}}, {1, 5, 4, {2, 3, 4, 130}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "set " << c.set << ", room for " << c.records);
@@ -170,21 +171,13 @@ TEST_F(SimRstDriver, FirmwareUpdateThroughTheController) {
     EXPECT_TRUE(*single.slots[1].image == image);
     EXPECT_EQ(DriveById(machine_, "m0").downloadRequests, 0u) << "other drives untouched";
 
-    // Slot 1 is read-only; a path without a drive fails the call.
-    EXPECT_EQ(Request(rst_fw::BuildActivateRequest(5, 1)).ReturnCode(), 6u);
+    EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
+
+    // A path without a drive fails the call, and is no protocol error.
     const Reply nobody = Request(rst_fw::BuildActivateRequest(9));
     EXPECT_FALSE(nobody.ok);
     EXPECT_EQ(nobody.error, ERROR_IO_DEVICE);
-    // A misaligned piece: refused by the drive with a status, and recorded.
-    const Reply misaligned =
-        Request(simtest::RstDownload(5, 4096, std::span<const std::uint8_t>(image).first(4096)));
-    ASSERT_TRUE(misaligned.ok);
-    EXPECT_EQ(misaligned.ReturnCode(), 3u);
-    ASSERT_EQ(single.protocolErrors.size(), 1u);
-    EXPECT_NE(single.protocolErrors[0].find("IntelFw download request for path 5 on controller "
-                                            "rst0 (download request 4)"),
-              std::string::npos)
-        << single.protocolErrors[0];
+    EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
 }
 
 // A well-formed request of each kind, broken in one field: the call fails with
@@ -203,9 +196,13 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
     const Buffer csmiRequest = csmi::BuildRaidConfigRequest(0);
     const Buffer identify = rst_nvme::BuildIdentifyControllerRequest(5);
     const Buffer identifyNobody = rst_nvme::BuildIdentifyControllerRequest(0xFF);
+    // The drive at path 5 has granularity 128: pieces of 512 KiB.
     const Buffer download =
-        simtest::RstDownload(5, 0, std::span<const std::uint8_t>(image).first(4096));
+        simtest::RstDownload(5, 0, std::span<const std::uint8_t>(image).first(524288));
     const Buffer activate = rst_fw::BuildActivateRequest(5);
+    const Buffer activateSlot1 = rst_fw::BuildActivateRequest(5, 1);
+    const Buffer csmiOneRecord = csmi::BuildRaidConfigRequest(0, 1);
+    const Buffer csmiNoRecord = csmi::BuildRaidConfigRequest(0, 0);
     const struct {
         const Buffer& request;
         Edit edit;
@@ -223,6 +220,15 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
          },
          87, nullptr, "too short for CSMI_SAS_RAID_CONFIG"},
         {csmiRequest, put8(11, 'Y'), 1, nullptr, "Signature \"CSMIARYY\""},
+        {csmiOneRecord, [](Buffer&) {}, 87, nullptr,
+         "request of 200 bytes, expected 64 + 136 x n with n >= 2"},
+        {csmiNoRecord, [](Buffer&) {}, 87, nullptr, "request of 64 bytes"},
+        {csmiRequest,
+         [](Buffer& b) {
+             b.resize(344);
+             layout::PutU32(b, 24, 316);
+         },
+         87, nullptr, "request of 344 bytes"},
         {identify, put32(12, 30), 87, "single", "Timeout is 30, expected 10"},
         {identify, put8(28, 0), 87, "single", "address byte 28 is 0, expected 1"},
         {identify, put8(30, 1), 87, "single", "address bytes 30-31 is 1"},
@@ -237,15 +243,18 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         {download, put8(28, 2), 87, "single", "address byte 28 is 2"},
         {download, put32(40, 1), 87, "single", "Function is 1, expected 2 or 3"},
         {download, put32(48, 52), 87, "single", "DataBufferOffset is 52, expected 56"},
-        {download, put32(52, 4096), 87, "single", "DataBufferLength is 4096, expected 4128"},
+        {download, put32(52, 4096), 87, "single", "DataBufferLength is 4096, expected 524320"},
         {download, put32(56, 1), 87, "single", "STORAGE_FIRMWARE_DOWNLOAD_V2.Version is 1"},
         {download, put8(80, 2), 87, "single", "Slot is 0x2, expected 0xFF"},
         {download, put8(82, 1), 87, "single", "the reserved bytes after Slot"},
         {download, put32(84, 2097152), 87, "single", "ImageSize is 2097152, expected 0"},
-        {download, put32(72, 2048), 87, "single", "BufferSize is 2048, expected 4096"},
+        {download, put32(72, 2048), 87, "single",
+         "BufferSize is 2048, expected 524288 (the drive's granularity 128 x 4096)"},
         {activate, put32(56, 2), 87, "single", "STORAGE_FIRMWARE_ACTIVATE.Version is 2"},
         {activate, put8(66, 1), 87, "single", "the bytes after SlotToActivate"},
         {activate, grow(4), 87, "single", "request of 72 bytes, expected 68"},
+        {activate, put8(64, 3), 87, "single", "SlotToActivate is 3, expected 2"},
+        {activateSlot1, [](Buffer&) {}, 87, "single", "SlotToActivate is 1, expected 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names);
@@ -266,6 +275,88 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         EXPECT_NE(errors[0].find("on controller rst0"), std::string::npos) << errors[0];
         EXPECT_EQ(DriveById(machine_, "single").downloadRequests, 0u);
         EXPECT_EQ(DriveById(machine_, "single").activations, 0u);
+    }
+}
+
+// Download and activation requests well-formed in themselves but not what the program
+// sends the addressed drive: sized for another granularity, out of order, another
+// slot. Each is refused and recorded; a sound sequence around them goes through.
+TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
+    using simtest::Activate;
+    using simtest::InOrder;
+    using simtest::Piece;
+    using simtest::Seq;
+    constexpr std::uint64_t kEnd = sim::kFirmwareImageSize;
+    constexpr std::size_t k1 = 4096, k3 = 12288, k128 = 524288, k255 = 1044480;
+    const struct {
+        const char* drive;
+        simtest::Steps steps;
+        const char* why;
+    } cases[] = {
+        {R"("fwug": 128)",
+         Piece(0, k1, 0,
+               "BufferSize is 4096, expected 524288 (the drive's granularity 128 x 4096); "
+               "request of 4184 bytes, expected 524376 (the piece, plus 88)"),
+         "a piece of granularity 1 to a drive of 128"},
+        {R"("version": "1.2", "fwug": 8)",
+         Piece(0, 8 * k1, 0, "BufferSize is 32768, expected 4096"),
+         "FWUG of a 1.2 drive: the program's granularity is 1"},
+        {R"("fwug": 255)", Piece(0, k1, 0, "BufferSize is 4096, expected 1044480"),
+         "FWUG 255 is 255 units to the program, though the drive asks for nothing"},
+        {R"("fwug": 255)", Seq({InOrder(k255), Activate(2, 0)}),
+         "a sound download at granularity 255, its last piece 8192 bytes"},
+        {R"("fwug": 3)",
+         Seq({InOrder(k3, 0, kEnd - 8192),
+              Piece(kEnd - 8192, k3, 0,
+                    "BufferSize is 12288, expected 8192 (the bytes left of the 2097152-byte "
+                    "image); request of 12376 bytes, expected 8280")}),
+         "a last piece that reaches past the image"},
+        {R"("fwug": 3)", Seq({InOrder(k3), Activate(2, 0)}), "a sound download at granularity 3"},
+        {R"("fwug": 1)",
+         Piece(k1, k1, 0, "Offset is 4096, expected 0 (a download starts at offset 0)"),
+         "a first piece not at offset 0"},
+        {R"("fwug": 1)",
+         Seq({Piece(0, k1, 0),
+              Piece(2 * k1, k1, 0,
+                    "Offset is 8192, expected 4096 (where the previous piece "
+                    "ended)"),
+              Piece(k1, k1, 0)}),
+         "a gap; the refused piece moves nothing"},
+        {R"("fwug": 1)",
+         Seq({InOrder(k1, 0, 2 * k1), Piece(k1, k1, 0, "Offset is 4096, expected 8192")}),
+         "a piece sent twice"},
+        {R"("fwug": 1)", Seq({InOrder(k1, 0, 2 * k1), InOrder(k1), Activate(2, 0)}),
+         "a piece at offset 0 starts a new download"},
+        {R"("fwug": 128)",
+         Seq({InOrder(k128), Activate(2, 0), Piece(k128, k128, 0, "Offset is 524288, expected 0")}),
+         "after an activation the next download starts at offset 0"},
+        {R"("fwug": 128)",
+         Seq({InOrder(k128),
+              Piece(kEnd, k128, 0, "Offset 2097152 is not inside the 2097152-byte image")}),
+         "a piece after the whole image"},
+        {R"("fwug": 128, "slots": [{"number": 1}, {"number": 2}, {"number": 3}])",
+         Seq({InOrder(k128), Activate(1, 0, "SlotToActivate is 1, expected 2")}),
+         "slot 1, though writable"},
+    };
+    const Buffer image = simtest::MakeImage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        sim::Machine machine = MachineFrom(
+            R"({"controllers": [{"id": "rst0", "drives": {"5": {"id": "single", )" +
+            std::string(c.drive) +
+            R"(}}}], "disks": [{"attach": "rst", "controller": "rst0", "pathId": 5}]})");
+        sim::MachineInstall install(machine);
+        HANDLE controller = simtest::Open(simtest::ControllerPath(machine));
+        simtest::ExpectSteps(controller, machine, DriveById(machine, "single"), c.steps,
+                             [&](const simtest::Step& step) {
+                                 if (step.kind == simtest::Step::kPiece) {
+                                     return simtest::RstDownload(
+                                         5, step.offset,
+                                         simtest::PieceBytes(image, step.offset, step.size));
+                                 }
+                                 return rst_fw::BuildActivateRequest(5, step.slot);
+                             });
+        win::CloseHandle(controller);
     }
 }
 
