@@ -74,7 +74,7 @@ std::wstring IdentifierToken(std::wstring text, std::size_t maxLength) {
 
 std::wstring ControllerInstanceId(std::size_t index) {
     // Intel's storage controller on PCI device 23, function 0.
-    return L"PCI\\VEN_8086&DEV_2822&SUBSYS_0A8C1028&REV_00\\3&" +
+    return L"PCI\\VEN_8086&DEV_2822&SUBSYS_0A8C8086&REV_00\\3&" +
            Hex8(0x11583659u + static_cast<std::uint32_t>(index)) + L"&0&B8";
 }
 
