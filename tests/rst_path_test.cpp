@@ -8,7 +8,6 @@
 
 namespace {
 
-const std::string kRule45(45, '-');
 const std::string kDownloadPass = "\n  [PASS] Firmware download is succeeded.\n";
 const std::string kPowerCyclePass =
     "  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n";
@@ -20,13 +19,9 @@ std::string Padded(const std::string& text, std::size_t width) {
     return text + std::string(width - text.size(), ' ');
 }
 
-std::string RstTable(bool raid, const std::string& serial,
-                     const std::string& current = "QZT2VKLA") {
-    return "\n" + kRule45 + "\n Firmware Download | Target Disk Information \n" + kRule45 +
-           "\n Driver : IRST Driver\n Raid : " + (raid ? "Yes" : "No") +
-           "\n Model Number : " + Padded("KORVANE QZRX4C7 1TB", 40) +
-           "\n Serial Number : " + Padded(serial, 20) + "\n Current FW : " + current +
-           "\n Updated FW : QZT3VKLA\n" + kRule45 + "\n";
+std::string RstTable(bool raid, const std::string& serial) {
+    return TargetTable("IRST Driver", raid ? "Yes" : "No", Padded("KORVANE QZRX4C7 1TB", 40),
+                       Padded(serial, 20), "QZT2VKLA", " Updated FW : ");
 }
 
 // The maker's drive at the base revision; `extra` adds fields or replaces the revision
@@ -50,13 +45,6 @@ std::string Scenario(const std::string& controllerExtra, const std::string& driv
            R"(}}],"disks":[)" + disks + "]}";
 }
 
-// The console between the banner and the report.
-std::string RunOutput(const ProgramRun& run) {
-    const std::string marker = "rights reserved.\n";
-    const std::size_t start = run.output.find(marker) + marker.size() + 97;
-    return run.output.substr(start, run.output.find("Start Time : ") - start);
-}
-
 void ExpectSoundAndUpdated(const ProgramRun& run, const std::vector<std::string>& updated) {
     for (const nlohmann::json& drive : run.state["drives"]) {
         EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive.dump();
@@ -75,8 +63,8 @@ TEST(RstRun, RaidOneVolumeUpdatesBothMembersInMemberOrder) {
                                                 R"("1":)" + Drive("M1") + R"(,"3":)" + Drive("M3"),
                                                 R"({"attach":"raid-volume","controller":"c"})"));
     EXPECT_EQ(run.exitCode, 1602);
-    EXPECT_EQ(RunOutput(run), RstTable(true, "M3") + kDownloadPass + kPowerCyclePass +
-                                  RstTable(true, "M1") + kDownloadPass + kPowerCyclePass);
+    EXPECT_EQ(ConsoleAfterBanner(run), RstTable(true, "M3") + kDownloadPass + kPowerCyclePass +
+                                           RstTable(true, "M1") + kDownloadPass + kPowerCyclePass);
     EXPECT_NE(run.output.find("[Disk #1]\nModel Number : KORVANE QZRX4C7 1TB" +
                               std::string(21, ' ') + "\nSerial Number : M3" + std::string(18, ' ')),
               std::string::npos);
@@ -91,7 +79,7 @@ TEST(RstRun, SingleDriveAndRaidThenInboxInDiscoveryOrder) {
         R"(}}],"disks":[{"attach":"inbox","deviceNumber":1,"drive":)" + Drive("IN") +
         R"(},{"attach":"rst","controller":"c","pathId":5},{"attach":"raid-volume","controller":"c"}]})");
     EXPECT_EQ(run.exitCode, 1602);
-    const std::string out = RunOutput(run);
+    const std::string out = ConsoleAfterBanner(run);
     const std::size_t single = out.find("Serial Number : S5");
     const std::size_t member0 = out.find("Serial Number : M0");
     const std::size_t member1 = out.find("Serial Number : M1");
@@ -168,7 +156,7 @@ TEST_P(RstOutcome, PrintsTheDriversAnswer) {
     const ProgramRun run = RunScenario(Scenario("", R"("2":)" + Drive("S", c.driveExtra),
                                                 R"({"attach":"rst","controller":"c","pathId":2})"));
     EXPECT_EQ(run.exitCode, c.exitCode);
-    EXPECT_EQ(RunOutput(run), RstTable(false, "S") + c.afterDownload);
+    EXPECT_EQ(ConsoleAfterBanner(run), RstTable(false, "S") + c.afterDownload);
     EXPECT_NE(run.output.find(std::string("[Final Result]\n") +
                               (c.exitCode == 1 ? kFailLine : kRebootLine)),
               std::string::npos);
@@ -209,7 +197,7 @@ TEST(RstRun, DriveAtTheTargetIsReportedAndLeftAlone) {
     const ProgramRun run = RunScenario(Scenario("", R"("2":)" + Drive("S", R"(,"fr":"QZT3VKLA")"),
                                                 R"({"attach":"rst","controller":"c","pathId":2})"));
     EXPECT_EQ(run.exitCode, 4000);
-    EXPECT_EQ(RunOutput(run), "");
+    EXPECT_EQ(ConsoleAfterBanner(run), "");
     EXPECT_NE(run.output.find("Result Details : Already have the latest firmware.\n\n[Final "
                               "Result]\nAlready have the latest firmware.\n"),
               std::string::npos);
@@ -221,7 +209,7 @@ TEST(RstRun, FailedDownloadRequestStopsAtOnce) {
         Scenario("", R"("2":)" + Drive("S", R"(,"faults":{"download":{"chunk":0,"fail":true}})"),
                  R"({"attach":"rst","controller":"c","pathId":2})"));
     EXPECT_EQ(run.exitCode, 1);
-    const std::string out = RunOutput(run);
+    const std::string out = ConsoleAfterBanner(run);
     EXPECT_NE(out.find("  [ERROR] Firmware download IOCTL failed: 0x"), std::string::npos);
     EXPECT_NE(out.find("\n\n  [FAIL] Firmware download failed.\n"), std::string::npos) << out;
     EXPECT_EQ(run.Drive("S")["downloadRequests"], 1);
@@ -254,7 +242,8 @@ TEST_P(RaidMembers, ExpandsEachVolumeIntoItsOwnMembers) {
     }
     EXPECT_EQ(reported, c.updated) << run.output;
     if (!c.console.empty()) {
-        EXPECT_NE(RunOutput(run).find(c.console), std::string::npos) << RunOutput(run);
+        EXPECT_NE(ConsoleAfterBanner(run).find(c.console), std::string::npos)
+            << ConsoleAfterBanner(run);
     }
     ExpectSoundAndUpdated(run, c.updated);
 }
@@ -425,12 +414,9 @@ TEST(UpdateRstDisk, UnopenableControllerGetsItsTableThenTheError) {
     disk.firmwareRevision = L"QZT2VKLA";
     ConsoleCapture console;
     EXPECT_EQ(UpdateRstDisk(disk, kFirmwareImageSize), 5);
-    EXPECT_EQ(console.Text(), "\n" + kRule45 + "\n Firmware Download | Target Disk Information \n" +
-                                  kRule45 +
-                                  "\n Driver : IRST Driver\n Raid : Yes\n Model Number : M\n "
-                                  "Serial Number : S\n Current FW : QZT2VKLA\n Updated FW : "
-                                  "QZT3VKLA\n" +
-                                  kRule45 + "\n  [ERROR] Failed to get disk handle: 0x2\n\n");
+    EXPECT_EQ(console.Text(),
+              TargetTable("IRST Driver", "Yes", "M", "S", "QZT2VKLA", " Updated FW : ") +
+                  "  [ERROR] Failed to get disk handle: 0x2\n\n");
 }
 
 }  // namespace

@@ -81,6 +81,29 @@ inline std::string ImageSha256() {
     return sim::Sha256Hex(FirmwareWorkingBuffer());
 }
 
+// The per-drive table printed before an update, as the console shows it.
+inline std::string TargetTable(const std::string& driver, const std::string& raid,
+                               const std::string& model, const std::string& serial,
+                               const std::string& current, const std::string& label) {
+    const std::string rule(45, '-');
+    return "\n" + rule + "\n Firmware Download | Target Disk Information \n" + rule +
+           "\n Driver : " + driver + "\n Raid : " + raid + "\n Model Number : " + model +
+           "\n Serial Number : " + serial + "\n Current FW : " + current + "\n" + label +
+           "QZT3VKLA\n" + rule + "\n";
+}
+
+// What a run printed between the banner and the report: the drives' own lines.
+inline std::string ConsoleAfterBanner(const ProgramRun& run) {
+    const std::string banner = "rights reserved.\n" + std::string(96, '=') + "\n";
+    const std::size_t start = run.output.find(banner);
+    if (start == std::string::npos) {
+        ADD_FAILURE() << "no banner in\n" << run.output;
+        return "";
+    }
+    const std::size_t from = start + banner.size();
+    return run.output.substr(from, run.output.find("Start Time : ", from) - from);
+}
+
 // Little-endian field of a hex-encoded request in the trace.
 inline std::uint64_t HexField(const std::string& hex, std::size_t offset, std::size_t width) {
     std::uint64_t value = 0;
