@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/discovery.h"
 #include "platform/win32.h"
 
 // A device-information set, released when it goes out of scope.
@@ -65,9 +66,6 @@ std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfac
 inline bool Contains(const std::wstring& text, const wchar_t* token) {
     return text.find(token) != std::wstring::npos;
 }
-
-bool ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* element, const DEVPROPKEY& key,
-                            std::wstring& text);
 
 // Walks the present disk interfaces, in set order, and hands `visit` each disk
 // element whose parent device carries `vendorToken` (an unreadable parent carries

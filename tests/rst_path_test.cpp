@@ -38,6 +38,11 @@ std::string Drive(const std::string& id, const std::string& extra = "") {
     return fields + extra + "}";
 }
 
+// The device path of the scenario's first controller, as discovery would find it.
+std::wstring ControllerPath(const sim::Machine& machine) {
+    return *machine.devices[machine.controllers[0].device].interfaces[0].path;
+}
+
 // A controller "c" with the given RAID sets and drives, and the given disk list.
 std::string Scenario(const std::string& controllerExtra, const std::string& drives,
                      const std::string& disks) {
@@ -285,7 +290,7 @@ TEST(RaidMembers, MemberEntriesCarryThePathNumberZeroExtended) {
         R"(,"raidSets":[[200,7]])", R"("200":)" + Drive("A") + R"(,"7":)" + Drive("B"), kVolume));
     sim::MachineInstall install(machine);
     DiskInfo volume;
-    volume.devicePath = *machine.devices[machine.controllers[0].device].interfaces[0].path;
+    volume.devicePath = ControllerPath(machine);
     volume.driverKind = RstRaid;
     DiskList identified;
     ConsoleCapture console;
@@ -310,7 +315,7 @@ TEST(RaidMembers, AMemberAlreadyIdentifiedIsNotAddedAgain) {
         R"(,"raidSets":[[0,1]])", R"("0":)" + Drive("A") + R"(,"1":)" + Drive("B"), kVolume));
     sim::MachineInstall install(machine);
     DiskInfo volume;
-    volume.devicePath = *machine.devices[machine.controllers[0].device].interfaces[0].path;
+    volume.devicePath = ControllerPath(machine);
     volume.driverKind = RstRaid;
     DiskList identified;
     EXPECT_EQ(QueryRaidMembers(volume, 0, identified), 0);
@@ -326,7 +331,7 @@ TEST(RaidMembers, ASetWithoutMembersYieldsNothingAndIsSilent) {
     machine.controllers[0].raidSets[0].clear();
     sim::MachineInstall install(machine);
     DiskInfo volume;
-    volume.devicePath = *machine.devices[machine.controllers[0].device].interfaces[0].path;
+    volume.devicePath = ControllerPath(machine);
     volume.driverKind = RstRaid;
     DiskList identified;
     ConsoleCapture console;
@@ -358,7 +363,7 @@ TEST(IdentifyRstDisk, KeepsEveryByteOfTheFixedWidthFields) {
         R"({"attach":"rst","controller":"c","pathId":4})"));
     sim::MachineInstall install(machine);
     DiskInfo disk;
-    disk.devicePath = *machine.devices[machine.controllers[0].device].interfaces[0].path;
+    disk.devicePath = ControllerPath(machine);
     disk.pathId = 4;
     disk.driverKind = RstNvme;
     DiskList identified;
@@ -376,8 +381,7 @@ TEST(IdentifyRstDisk, FailuresAppendNothingAndPrintNothing) {
         MachineFrom(Scenario("", R"("4":)" + Drive("X", R"(,"faults":{"identify":"fail"})"),
                              R"({"attach":"rst","controller":"c","pathId":4})"));
     sim::MachineInstall install(machine);
-    const std::wstring controller =
-        *machine.devices[machine.controllers[0].device].interfaces[0].path;
+    const std::wstring controller = ControllerPath(machine);
     struct Case {
         std::wstring path;
         std::int64_t pathId;
