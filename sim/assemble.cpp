@@ -365,7 +365,7 @@ class Assembler {
             controller.id = given.id;
             controller.openable = given.openable;
             controller.raidSets = *given.raidSets;
-            controller.raidConfigFault = given.raidConfigFault;
+            controller.raidConfigFault.fault.answer = given.raidConfigFault;
             for (auto& [path, drive] : given.drives) {
                 if (!AddDrive(drive, given.id + ":" + std::to_string(path), m)) {
                     return false;
@@ -381,7 +381,9 @@ class Assembler {
             disk.pathId = pathIds_[d];
             disk.raidSet = raidSetOf_[d];
             disk.openable = given.openable;
-            disk.deviceNumberFails = given.deviceNumberFails;
+            if (given.deviceNumberFails) {
+                disk.deviceNumberFault.answer.kind = ForcedAnswer::Kind::Fail;
+            }
             if (given.drive || given.attach == Attach::Inbox) {
                 if (!given.drive) {
                     given.drive.emplace();

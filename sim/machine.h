@@ -15,6 +15,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32.h"
@@ -54,7 +55,8 @@ enum class Activation {
     Immediate,   // commit answers 0; the new image runs at once
 };
 
-// An answer forced on one kind of request by a scenario fault.
+// An answer forced on one kind of request by a scenario fault: it replaces the
+// drive's own handling of the request.
 struct ForcedAnswer {
     enum class Kind { Unset, Fail, ReturnCode };
     Kind kind = Kind::Unset;
@@ -63,17 +65,44 @@ struct ForcedAnswer {
     bool IsSet() const { return kind != Kind::Unset; }
 };
 
+// What a broken driver does to a reply after it has answered: bytes written over the
+// reply, and the byte count it reports. With `returned` set, only that many bytes of
+// the reply reach the caller and the rest of the caller's buffer stays as sent.
+struct ReplyAlteration {
+    // Buffer offset and the bytes written there, in the order the scenario gives them.
+    // Every patch lies inside the reply buffer (the loader refuses one that does not).
+    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> patch;
+    std::optional<DWORD> returned;
+
+    bool IsSet() const { return !patch.empty() || returned.has_value(); }
+};
+
+// One scenario fault on one kind of request: a forced answer, an altered reply, or
+// both (the forced answer's reply is then altered too).
+struct RequestFault {
+    ForcedAnswer answer;
+    ReplyAlteration reply;
+
+    bool IsSet() const { return answer.IsSet() || reply.IsSet(); }
+};
+
 struct DownloadFault {
-    std::uint32_t chunk = 0;  // the download request it hits, counted from 0
-    ForcedAnswer answer;      // Fail or ReturnCode
+    // The download request it hits, counted from 0 as downloadRequests counts them;
+    // unset: every download request.
+    std::optional<std::uint32_t> chunk;
+    RequestFault fault;
+
+    bool Hits(std::uint32_t request) const { return !chunk || *chunk == request; }
 };
 
 struct DriveFaults {
     bool denyOpen = false;
-    bool failIdentify = false;
-    ForcedAnswer firmwareInfo;
+    // Identify Controller, on either path. Kind::Fail: the request fails. A return
+    // code: the request completes with that status and without Identify data.
+    RequestFault identify;
+    RequestFault firmwareInfo;
     std::optional<DownloadFault> download;
-    ForcedAnswer activate;
+    RequestFault activate;
 };
 
 using SerialNumber = std::array<std::uint8_t, 20>;  // Identify SN, blank padded
@@ -81,8 +110,11 @@ using ModelNumber = std::array<std::uint8_t, 40>;   // Identify MN, blank padded
 using RevisionBytes = std::array<std::uint8_t, 8>;  // Identify FR and slot revisions
 
 struct FirmwareSlot {
-    std::uint8_t number = 0;  // 1 to 7
-    bool readOnly = false;    // NVMe allows it for slot 1 only
+    // Whatever the firmware-information reply lists: a sound NVMe drive has slots 1 to 7
+    // with only slot 1 read-only, but a driver may report any number 0 to 255, any
+    // slot read-only, and a number twice (a commit then goes to the first entry).
+    std::uint8_t number = 0;
+    bool readOnly = false;
     // The revision of the image the slot holds; all zero when it holds none, as the
     // NVMe firmware slot log reports an empty slot.
     RevisionBytes revision{};
@@ -140,6 +172,16 @@ struct Drive {
 // ---------------------------------------------------------------------------
 // Storage controllers and disks: what a handle reaches
 
+struct RaidConfigFault {
+    // The CSMI request of the run it hits, counted from 0; unset: every one.
+    std::optional<std::uint32_t> query;
+    RequestFault fault;
+
+    bool Hits(std::uint32_t request) const {
+        return fault.IsSet() && (!query || *query == request);
+    }
+};
+
 struct Controller {
     std::string id;
     std::size_t device = 0;  // its element in Machine::devices
@@ -148,7 +190,10 @@ struct Controller {
     std::vector<std::vector<std::uint8_t>> raidSets;
     // The drives behind it by path number (index into Machine::drives).
     std::map<std::uint8_t, std::size_t> drives;
-    ForcedAnswer raidConfigFault;
+    RaidConfigFault raidConfigFault;
+    // CSMI RAID configuration requests that reached this controller in the run, counted
+    // from 0; RaidConfigFault::query refers to it.
+    std::uint32_t raidConfigRequests = 0;
     // Overrides the standard RST driver model for requests on this controller.
     IoHandler io;
 };
@@ -171,7 +216,9 @@ struct Disk {
     // unset: the disk has none.
     std::optional<DWORD> deviceNumber;
     bool openable = true;
-    bool deviceNumberFails = false;
+    // IOCTL_STORAGE_GET_DEVICE_NUMBER: Kind::Fail makes the request fail; a reply
+    // alteration patches or cuts the 12-byte STORAGE_DEVICE_NUMBER.
+    RequestFault deviceNumberFault;
     // Overrides the standard disk stack model for requests on this disk.
     IoHandler io;
 };
@@ -198,6 +245,30 @@ struct DeviceInterface {
     std::optional<std::wstring> path;
 };
 
+// The properties a scenario can make lie about their size.
+enum class PropertyName {
+    Parent,             // DEVPKEY_Device_Parent
+    InstanceId,         // DEVPKEY_Device_InstanceId
+    HardwareIds,        // SPDRP_HARDWAREID
+    LocationInfo,       // DEVPKEY_Device_LocationInfo
+    DriverDescription,  // DEVPKEY_Device_DriverDesc
+    InterfaceDetail,    // SetupDiGetDeviceInterfaceDetailW of the device's interfaces
+};
+
+// How a property read misbehaves.
+struct PropertyFault {
+    enum class Kind {
+        // Every call fails with ERROR_INSUFFICIENT_BUFFER and reports the same size,
+        // whatever room it is given.
+        TooSmallForever,
+        // Every call that fails for want of room reports `requiredSize` bytes instead
+        // of the true size; a call with room for the true value succeeds.
+        RequiredSize,
+    };
+    Kind kind = Kind::TooSmallForever;
+    DWORD requiredSize = 0;
+};
+
 struct Device {
     DEVINST devInst = 0;
     GUID classGuid{};  // the setup class
@@ -207,6 +278,7 @@ struct Device {
     std::optional<std::vector<std::wstring>> hardwareIds;
     std::vector<DeviceInterface> interfaces;
     DeviceTarget target;
+    std::map<PropertyName, PropertyFault> propertyFaults;
 };
 
 // ---------------------------------------------------------------------------

@@ -16,7 +16,7 @@ DWORD DeviceNumberIo(IoCall& call, const Disk& disk) {
                                                    "-byte reply buffer, 12 needed");
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    if (!disk.deviceNumber || disk.deviceNumberFails) {
+    if (!disk.deviceNumber || disk.deviceNumberFault.answer.kind == ForcedAnswer::Kind::Fail) {
         return ERROR_INVALID_FUNCTION;
     }
     layout::PutU32(call.out, 0, FILE_DEVICE_DISK);

@@ -189,7 +189,8 @@ IdentifyData IdentifyControllerData(const Drive& drive, std::uint16_t vendorId) 
 }
 
 DWORD IdentifyError(const Drive& drive) {
-    return drive.faults.failIdentify ? kForcedFailureError : ERROR_SUCCESS;
+    return drive.faults.identify.answer.kind == ForcedAnswer::Kind::Fail ? kForcedFailureError
+                                                                         : ERROR_SUCCESS;
 }
 
 std::uint32_t EnforcedGranularity(const Drive& drive) {
@@ -202,8 +203,8 @@ std::uint32_t EnforcedGranularity(const Drive& drive) {
 }
 
 FirmwareAnswer QueryFirmwareInfo(const Drive& drive, fwreq::FirmwareInfo& info) {
-    if (drive.faults.firmwareInfo.IsSet()) {
-        return Forced(drive.faults.firmwareInfo);
+    if (drive.faults.firmwareInfo.answer.IsSet()) {
+        return Forced(drive.faults.firmwareInfo.answer);
     }
     info = fwreq::FirmwareInfo{};
     info.upgradeSupport = drive.upgradeSupport;
@@ -219,8 +220,9 @@ FirmwareAnswer DownloadFirmwarePiece(Drive& drive, std::uint64_t offset,
                                      std::span<const std::uint8_t> bytes,
                                      std::string_view request) {
     const std::uint32_t number = drive.downloadRequests++;
-    if (drive.faults.download && drive.faults.download->chunk == number) {
-        return Forced(drive.faults.download->answer);
+    if (drive.faults.download && drive.faults.download->Hits(number) &&
+        drive.faults.download->fault.answer.IsSet()) {
+        return Forced(drive.faults.download->fault.answer);
     }
     const std::string fault = PieceFault(drive, offset, bytes.size());
     if (!fault.empty()) {
@@ -255,8 +257,8 @@ bool DownloadComplete(const DownloadState& download) {
 }
 
 FirmwareAnswer CommitFirmware(Drive& drive, std::uint8_t slotNumber) {
-    if (drive.faults.activate.IsSet()) {
-        return Forced(drive.faults.activate);
+    if (drive.faults.activate.answer.IsSet()) {
+        return Forced(drive.faults.activate.answer);
     }
     const FirmwareSlot* found = FindSlot(drive, slotNumber);
     if (found == nullptr || found->readOnly) {

@@ -150,7 +150,7 @@ void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber
     layout::PutU8(out, at + kRecordDriveUsage, kCsmiDriveConfigMember);
 }
 
-DWORD RaidConfig(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
+DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& header) {
     RequestCheck check("CSMI RAID configuration request" + OnController(controller));
     const std::span<const std::uint8_t> in = call.in;
     CheckHeader(check, call, header, csmi::kTimeout, csmi::kControlCode);
@@ -170,11 +170,12 @@ DWORD RaidConfig(IoCall& call, const Controller& controller, const srb::SrbIoCon
         call.ProtocolError(nullptr, check.Text());
         return ERROR_INVALID_PARAMETER;
     }
-    if (controller.raidConfigFault.IsSet()) {
-        if (controller.raidConfigFault.kind == ForcedAnswer::Kind::Fail) {
+    const ForcedAnswer& forced = controller.raidConfigFault.fault.answer;
+    if (controller.raidConfigFault.Hits(controller.raidConfigRequests++) && forced.IsSet()) {
+        if (forced.kind == ForcedAnswer::Kind::Fail) {
             return kForcedFailureError;
         }
-        return Complete(call, controller.raidConfigFault.returnCode);
+        return Complete(call, forced.returnCode);
     }
     const std::uint32_t index = *csmi::RaidSetIndex(in);
     if (index >= controller.raidSets.size()) {

@@ -381,6 +381,7 @@ class Reader {
             return false;
         }
         out.chunk = static_cast<std::uint32_t>(chunk);
+        ForcedAnswer& answer = out.fault.answer;
         bool fail = false;
         if (value.contains("fail") && !Flag(value["fail"], At(place, "fail"), fail)) {
             return false;
@@ -393,10 +394,10 @@ class Reader {
             if (!Integer(value["returnCode"], At(place, "returnCode"), 0, 0xFFFFFFFFll, code)) {
                 return false;
             }
-            out.answer.kind = ForcedAnswer::Kind::ReturnCode;
-            out.answer.returnCode = static_cast<std::uint32_t>(code);
+            answer.kind = ForcedAnswer::Kind::ReturnCode;
+            answer.returnCode = static_cast<std::uint32_t>(code);
         } else if (fail) {
-            out.answer.kind = ForcedAnswer::Kind::Fail;
+            answer.kind = ForcedAnswer::Kind::Fail;
         } else {
             return Fail(place, "needs \"fail\": true or a \"returnCode\"");
         }
@@ -418,10 +419,10 @@ class Reader {
             if (!Choice(value["identify"], At(place, "identify"), {"fail"}, choice)) {
                 return false;
             }
-            out.failIdentify = true;
+            out.identify.answer.kind = ForcedAnswer::Kind::Fail;
         }
         if (value.contains("firmwareInfo") &&
-            !Answer(value["firmwareInfo"], At(place, "firmwareInfo"), out.firmwareInfo)) {
+            !Answer(value["firmwareInfo"], At(place, "firmwareInfo"), out.firmwareInfo.answer)) {
             return false;
         }
         if (value.contains("download")) {
@@ -432,7 +433,7 @@ class Reader {
             out.download = fault;
         }
         if (value.contains("activate") &&
-            !Answer(value["activate"], At(place, "activate"), out.activate)) {
+            !Answer(value["activate"], At(place, "activate"), out.activate.answer)) {
             return false;
         }
         return true;

@@ -134,7 +134,7 @@ TEST_F(DriversDeviceIo, ControlRequestUsesOneBufferBothWays) {
     EXPECT_EQ(calls[0]["out"].get<std::string>().size(), 2 * storage::kDeviceNumberSize);
 
     // A failed device-number request leaves the caller's number alone.
-    machine_.disks.at(0).deviceNumberFails = true;
+    machine_.disks.at(0).deviceNumberFault.answer.kind = sim::ForcedAnswer::Kind::Fail;
     std::uint32_t unchanged = 42;
     EXPECT_FALSE(QueryDeviceNumber(disk.Get(), unchanged));
     EXPECT_EQ(unchanged, 42u);

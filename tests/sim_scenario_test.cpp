@@ -273,8 +273,8 @@ TEST(SimScenario, OverridesAndUnreadableProperties) {
     })");
     const sim::Controller& controller = machine.controllers[0];
     EXPECT_FALSE(controller.openable);
-    EXPECT_EQ(controller.raidConfigFault.kind, sim::ForcedAnswer::Kind::ReturnCode);
-    EXPECT_EQ(controller.raidConfigFault.returnCode, 4u);
+    EXPECT_EQ(controller.raidConfigFault.fault.answer.kind, sim::ForcedAnswer::Kind::ReturnCode);
+    EXPECT_EQ(controller.raidConfigFault.fault.answer.returnCode, 4u);
     const std::size_t c = controller.device;
     EXPECT_EQ(Property(machine, c, win::DEVPKEY_Device_DriverDesc), L"<absent>");
     EXPECT_EQ(*machine.devices[c].interfaces[0].path,
@@ -287,7 +287,7 @@ TEST(SimScenario, OverridesAndUnreadableProperties) {
     EXPECT_EQ(Property(machine, d, win::DEVPKEY_Device_LocationInfo), L"");
     EXPECT_EQ(*machine.devices[d].hardwareIds, (std::vector<std::wstring>{L"A", L"B"}));
     EXPECT_FALSE(disk.deviceNumber.has_value());
-    EXPECT_TRUE(disk.deviceNumberFails);
+    EXPECT_EQ(disk.deviceNumberFault.answer.kind, sim::ForcedAnswer::Kind::Fail);
     EXPECT_FALSE(disk.openable);
 
     const sim::Drive& drive = machine.drives[0];
@@ -299,12 +299,12 @@ TEST(SimScenario, OverridesAndUnreadableProperties) {
     EXPECT_EQ(drive.slots[1].revision, drive.firmwareRevision);
     EXPECT_EQ(drive.activation, sim::Activation::Immediate);
     EXPECT_TRUE(drive.faults.denyOpen);
-    EXPECT_TRUE(drive.faults.failIdentify);
-    EXPECT_EQ(drive.faults.firmwareInfo.kind, sim::ForcedAnswer::Kind::Fail);
+    EXPECT_EQ(drive.faults.identify.answer.kind, sim::ForcedAnswer::Kind::Fail);
+    EXPECT_EQ(drive.faults.firmwareInfo.answer.kind, sim::ForcedAnswer::Kind::Fail);
     ASSERT_TRUE(drive.faults.download.has_value());
     EXPECT_EQ(drive.faults.download->chunk, 9u);
-    EXPECT_EQ(drive.faults.download->answer.returnCode, 4u);
-    EXPECT_EQ(drive.faults.activate.returnCode, 7u);
+    EXPECT_EQ(drive.faults.download->fault.answer.returnCode, 4u);
+    EXPECT_EQ(drive.faults.activate.answer.returnCode, 7u);
 
     ASSERT_TRUE(machine.localTime.has_value());
     EXPECT_EQ(machine.localTime->wYear, 2026);
