@@ -23,6 +23,15 @@ enum UpdateCode : std::int32_t {
     kUpdateLatestFirmware = 4000,
 };
 
+// What the identify operations return. Nobody acts on it: a drive that is not
+// identified is simply missing from identifiedDisks.
+enum IdentifyCode : std::int32_t {
+    kIdentified = 0,
+    kIdentifyOpenFailed = 2,     // the inbox drive could not be opened
+    kIdentifyRequestFailed = 5,  // the request failed, or its reply fell short
+    kIdentifyUnreachable = 8,    // the Intel RST controller could not be opened
+};
+
 struct DiskInfo {
     std::wstring devicePath;
     std::int64_t pathId = -1;

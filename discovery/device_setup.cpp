@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
+
+#include "report/text.h"
 
 namespace {
 
@@ -20,6 +23,11 @@ std::wstring TextFromUnits(const std::vector<wchar_t>& units, std::size_t first 
 // is allocated.
 constexpr DWORD kMaxPlatformBytes = 32 * 1024 * sizeof(wchar_t);
 
+// A platform that answers every read with "more room" and the same size would keep a
+// size-query loop going for ever. Honest answers take one retry; a few more allow for a
+// value that grew in between. Beyond that the read fails.
+constexpr int kMaxSizedReads = 4;
+
 std::size_t UnitsFor(DWORD bytes) {
     return (static_cast<std::size_t>(bytes) + sizeof(wchar_t) - 1) / sizeof(wchar_t);
 }
@@ -33,7 +41,8 @@ std::optional<std::vector<wchar_t>> FetchDoubling(Fetch fetch) {
         return std::nullopt;  // an empty value: nothing to read
     }
     std::optional<std::vector<wchar_t>> units;
-    while (win::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+    for (int read = 0; read < kMaxSizedReads && win::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+         ++read) {
         if (required == 0 || required > kMaxPlatformBytes) {
             return std::nullopt;
         }
@@ -44,6 +53,21 @@ std::optional<std::vector<wchar_t>> FetchDoubling(Fetch fetch) {
         }
     }
     return std::nullopt;
+}
+
+// The identifiers read here are plain ASCII; the text passes through the 8-bit form
+// the rest of the tool's identifiers take. A character outside ASCII has no 8-bit
+// form and becomes '?', and a text is cut at 255 characters.
+std::string NarrowIdentifier(const std::wstring& text) {
+    constexpr std::size_t kMaxCharacters = 255;
+    std::string narrow;
+    for (wchar_t unit : text) {
+        if (unit == L'\0' || narrow.size() == kMaxCharacters) {
+            break;
+        }
+        narrow.push_back(static_cast<std::uint32_t>(unit) < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return narrow;
 }
 
 }  // namespace
@@ -103,13 +127,15 @@ bool EnumInterface(HDEVINFO set, const GUID& interfaceClass, DWORD index,
            FALSE;
 }
 
-std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfaceClass, DWORD index,
-                                              SP_DEVINFO_DATA* element) {
+std::optional<std::wstring> ReadElementInterfacePath(HDEVINFO set, SP_DEVINFO_DATA& element,
+                                                     const GUID& interfaceClass,
+                                                     SP_DEVINFO_DATA* interfaceElement) {
     SP_DEVICE_INTERFACE_DATA interfaceData{};
-    if (!EnumInterface(set, interfaceClass, index, interfaceData)) {
+    interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
+    if (!win::SetupDiEnumDeviceInterfaces(set, &element, &interfaceClass, 0, &interfaceData)) {
         return std::nullopt;
     }
-    return ReadInterfaceDetail(set, interfaceData, element);
+    return ReadInterfaceDetail(set, interfaceData, interfaceElement);
 }
 
 std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
@@ -124,6 +150,7 @@ std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
         return std::nullopt;
     }
     std::vector<wchar_t> units;
+    int reads = 0;
     do {
         if (required == 0 || required > kMaxPlatformBytes) {
             return std::nullopt;
@@ -148,7 +175,18 @@ std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
             units.resize(std::max(UnitsFor(bytes), pathStart));
             return TextFromUnits(units, pathStart);
         }
-    } while (mode == DetailRead::RetryWhileShort &&
+    } while (mode == DetailRead::RetryWhileShort && ++reads < kMaxSizedReads &&
              win::GetLastError() == ERROR_INSUFFICIENT_BUFFER);
     return std::nullopt;
+}
+
+bool ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* element, const DEVPROPKEY& key,
+                            std::wstring& text) {
+    const std::optional<std::wstring> raw = ReadRawDeviceProperty(set, element, key);
+    if (!raw) {
+        return false;
+    }
+    const std::string narrow = NarrowIdentifier(*raw);
+    text = Utf8ToWide(narrow.data(), narrow.size());
+    return true;
 }

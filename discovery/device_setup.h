@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "discovery/discovery.h"
 #include "platform/win32.h"
 
 // A device-information set, released when it goes out of scope.
@@ -38,6 +37,10 @@ std::optional<std::wstring> ReadRawDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA*
 // The element's hardware-ID list (REG_MULTI_SZ), one string per entry.
 std::optional<std::vector<std::wstring>> ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* element);
 
+// One device property as text, passed through the 8-bit form the identifiers take.
+bool ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* element, const DEVPROPKEY& key,
+                            std::wstring& text);
+
 // Interface number `index` of class `interfaceClass` in the set; false past the last.
 bool EnumInterface(HDEVINFO set, const GUID& interfaceClass, DWORD index,
                    SP_DEVICE_INTERFACE_DATA& interfaceData);
@@ -58,32 +61,16 @@ std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,
                                                 SP_DEVINFO_DATA* element = nullptr,
                                                 DetailRead mode = DetailRead::RetryWhileShort);
 
-// Both of the above: the path of interface number `index`, if it can be had.
-std::optional<std::wstring> ReadInterfacePath(HDEVINFO set, const GUID& interfaceClass, DWORD index,
-                                              SP_DEVINFO_DATA* element = nullptr);
+// The path of the element's own first interface of class `interfaceClass`, if it can
+// be had; `interfaceElement`, when given, receives the element the detail names. The
+// interface is asked of the element itself, never by its place in the set: an element
+// without an interface is then simply passed over, and cannot hand its place to the
+// next disk's interface.
+std::optional<std::wstring> ReadElementInterfacePath(HDEVINFO set, SP_DEVINFO_DATA& element,
+                                                     const GUID& interfaceClass,
+                                                     SP_DEVINFO_DATA* interfaceElement = nullptr);
 
 // True when `text` contains `token` as an exact, case-sensitive substring.
 inline bool Contains(const std::wstring& text, const wchar_t* token) {
     return text.find(token) != std::wstring::npos;
-}
-
-// Walks the present disk interfaces, in set order, and hands `visit` each disk
-// element whose parent device carries `vendorToken` (an unreadable parent carries
-// none). `visit(set, element, index)` returns false to end the walk at once. The
-// result is false when the set cannot be had or the walk was ended early.
-template <typename Visit>
-bool ForEachDiskBelow(const wchar_t* vendorToken, Visit visit) {
-    DeviceInfoSet set(win::GUID_DEVINTERFACE_DISK, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (!set.IsOpen()) {
-        return false;
-    }
-    SP_DEVINFO_DATA element{};
-    for (DWORD index = 0; set.Element(index, element); ++index) {
-        std::wstring parent;
-        ReadDevicePropertyText(set.Get(), &element, win::DEVPKEY_Device_Parent, parent);
-        if (Contains(parent, vendorToken) && !visit(set.Get(), element, index)) {
-            return false;
-        }
-    }
-    return true;
 }

@@ -13,10 +13,6 @@ struct RstController {
     std::wstring instanceId;
 };
 
-// One device property as text, passed through the 8-bit form the identifiers take.
-bool ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* element, const DEVPROPKEY& key,
-                            std::wstring& text);
-
 bool EnumerateInboxDisks(DiskList& disks);
 
 bool DetectRstController(RstController& controller);

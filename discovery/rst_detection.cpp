@@ -4,6 +4,7 @@
 
 #include "discovery/device_setup.h"
 #include "discovery/discovery.h"
+#include "discovery/disk_walk.h"
 #include "drivers/device_io.h"
 
 namespace {
@@ -139,8 +140,7 @@ bool DetectRstController(RstController& controller) {
 }
 
 bool EnumerateRstDisks(const RstController& controller, DiskList& disks) {
-    return ForEachDiskBelow(kIntelVendorToken, [&](HDEVINFO set, SP_DEVINFO_DATA& element,
-                                                   DWORD index) {
+    return ForEachDiskBelow(kIntelVendorToken, [&](HDEVINFO set, SP_DEVINFO_DATA& element) {
         std::wstring instanceId;
         if (!ReadDevicePropertyText(set, &element, win::DEVPKEY_Device_InstanceId, instanceId)) {
             return true;
@@ -156,7 +156,8 @@ bool EnumerateRstDisks(const RstController& controller, DiskList& disks) {
         }
 
         SP_DEVINFO_DATA diskElement{};
-        const auto path = ReadInterfacePath(set, win::GUID_DEVINTERFACE_DISK, index, &diskElement);
+        const auto path =
+            ReadElementInterfacePath(set, element, win::GUID_DEVINTERFACE_DISK, &diskElement);
         if (!path) {
             return true;
         }

@@ -1,5 +1,6 @@
 #include "drivers/device_io.h"
 
+#include <algorithm>
 #include <utility>
 
 DeviceHandle::~DeviceHandle() {
@@ -37,15 +38,32 @@ void DeviceHandle::Close() {
     }
 }
 
-bool SendControlRequest(HANDLE device, DWORD controlCode, std::span<std::uint8_t> buffer) {
-    const DWORD length = static_cast<DWORD>(buffer.size());
-    DWORD returned = 0;
-    return win::DeviceIoControl(device, controlCode, buffer.data(), length, buffer.data(), length,
-                                &returned, nullptr) != 0;
+namespace {
+
+ControlReply Answered(BOOL completed, std::span<const std::uint8_t> buffer, DWORD returned) {
+    ControlReply reply;
+    reply.completed = completed != FALSE;
+    if (reply.completed) {
+        // A driver may report more than it was given room for; only the buffer is ours.
+        reply.bytes = buffer.first(std::min<std::size_t>(returned, buffer.size()));
+    }
+    return reply;
 }
 
-bool ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::uint8_t> reply) {
+}  // namespace
+
+ControlReply SendControlRequest(HANDLE device, DWORD controlCode, std::span<std::uint8_t> buffer) {
+    const DWORD length = static_cast<DWORD>(buffer.size());
     DWORD returned = 0;
-    return win::DeviceIoControl(device, controlCode, nullptr, 0, reply.data(),
-                                static_cast<DWORD>(reply.size()), &returned, nullptr) != 0;
+    const BOOL completed = win::DeviceIoControl(device, controlCode, buffer.data(), length,
+                                                buffer.data(), length, &returned, nullptr);
+    return Answered(completed, buffer, returned);
+}
+
+ControlReply ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::uint8_t> reply) {
+    DWORD returned = 0;
+    const BOOL completed =
+        win::DeviceIoControl(device, controlCode, nullptr, 0, reply.data(),
+                             static_cast<DWORD>(reply.size()), &returned, nullptr);
+    return Answered(completed, reply, returned);
 }

@@ -37,15 +37,23 @@ class DeviceHandle {
     DWORD openError_ = ERROR_SUCCESS;
 };
 
-// One synchronous DeviceIoControl with the buffer as input and as output, the same
-// length both ways. The driver's reply lands in the same bytes. True when the call
-// returned nonzero; otherwise GetLastError holds the reason. The count of returned
-// bytes is never examined: what a reply holds is judged by its own fields.
-bool SendControlRequest(HANDLE device, DWORD controlCode, std::span<std::uint8_t> buffer);
+// What a driver answered to one control request. `bytes` is the part of the buffer
+// the driver says it filled: the count it returned, never more than the buffer. A
+// reply is read only within `bytes`; whatever lies beyond is still the request as
+// this program wrote it, and must not be taken for the driver's answer.
+struct ControlReply {
+    bool completed = false;
+    std::span<const std::uint8_t> bytes;
 
-inline bool SendControlRequest(HANDLE device, DWORD controlCode, RequestBuffer& buffer) {
-    return SendControlRequest(device, controlCode, std::span<std::uint8_t>(buffer));
-}
+    explicit operator bool() const { return completed; }
+};
+
+// One synchronous DeviceIoControl with the buffer as input and as output, the same
+// length both ways; the driver's reply lands in the same bytes. Not completed when
+// the call returned zero; GetLastError then holds the reason.
+[[nodiscard]] ControlReply SendControlRequest(HANDLE device, DWORD controlCode,
+                                              std::span<std::uint8_t> buffer);
 
 // A request that takes no input and answers into `reply`.
-bool ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::uint8_t> reply);
+[[nodiscard]] ControlReply ReadControlReply(HANDLE device, DWORD controlCode,
+                                            std::span<std::uint8_t> reply);

@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "drivers/nvme_identify.h"
 #include "drivers/sdk_structs.h"
 
 namespace fwreq {
@@ -106,6 +107,32 @@ inline constexpr std::uint32_t kInfoVersion = 1;
 // Bytes a STORAGE_FIRMWARE_INFO with `slotCount` entries takes.
 constexpr std::size_t InfoLength(std::size_t slotCount) {
     return kInfoFixedLength + kSlotEntryLength * slotCount;
+}
+
+// The bytes of one download request: `granularity` 4096-byte units, as the identify
+// operations derived it from the drive (1 to 255; anything else is held to that range).
+constexpr std::size_t ChunkSizeFor(std::int32_t granularity) {
+    const std::int32_t units = granularity < 1 ? 1 : granularity > 255 ? 255 : granularity;
+    return static_cast<std::size_t>(units) * nvme::kGranularityUnit;
+}
+
+// Hands `send(offset, chunk)` the image in consecutive chunks of `chunkSize` bytes from
+// offset 0; the last chunk is shorter when the chunk size does not divide the image,
+// so nothing past the image is ever sent. Stops at the first chunk `send` refuses
+// (returns false). True when every chunk went through.
+template <typename Send>
+bool ForEachChunk(std::span<const std::uint8_t> image, std::size_t chunkSize, Send send) {
+    if (chunkSize == 0) {
+        return image.empty();
+    }
+    for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
+        const std::size_t length =
+            chunkSize < image.size() - offset ? chunkSize : image.size() - offset;
+        if (!send(static_cast<std::uint64_t>(offset), image.subspan(offset, length))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 struct RequestBlock {

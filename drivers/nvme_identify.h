@@ -33,6 +33,14 @@ inline constexpr std::size_t kFirmwareUpdateGranularityOffset = 319;
 
 inline constexpr std::size_t kGranularityUnit = 4096;
 
+// How much of the Identify data the program reads: every field above lies before it.
+// A reply that returns less has not given the program the drive's identity.
+inline constexpr std::size_t kIdentifyBytesRead = kFirmwareUpdateGranularityOffset + 1;
+static_assert(kSerialNumber.offset + kSerialNumber.width <= kIdentifyBytesRead &&
+              kModelNumber.offset + kModelNumber.width <= kIdentifyBytesRead &&
+              kFirmwareRevision.offset + kFirmwareRevision.width <= kIdentifyBytesRead &&
+              kMajorVersionOffset + 2 <= kIdentifyBytesRead);
+
 // The drive's download granularity in 4096-byte units. A controller reports FWUG
 // meaningfully only from version 1.3 on, and 0 means "no restriction"; each version
 // component is tested on its own, so 2.0 counts as below 1.3.

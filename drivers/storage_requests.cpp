@@ -71,11 +71,14 @@ std::optional<ProtocolQuery> ReadProtocolQuery(std::span<const std::uint8_t> req
 }  // namespace storage
 
 bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber) {
-    RequestBuffer reply(storage::kDeviceNumberSize, 0);
-    if (!ReadControlReply(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, reply)) {
+    RequestBuffer buffer(storage::kDeviceNumberSize, 0);
+    const ControlReply reply = ReadControlReply(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, buffer);
+    if (!reply) {
         return false;
     }
-    const auto number = storage::ReadDeviceNumber(reply);
+    // A reply without the whole record is no disk number; the zeros of the buffer
+    // would read as disk 0.
+    const auto number = storage::ReadDeviceNumber(reply.bytes);
     if (!number) {
         return false;
     }

@@ -8,12 +8,18 @@ std::int32_t IdentifyInboxDisk(DiskInfo disk, DiskList& identifiedDisks) {
     DeviceHandle drive = DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
     if (!drive.IsOpen()) {
         PrintOpenFailure(drive.OpenError());
-        return 2;
+        return kIdentifyOpenFailed;
     }
 
     RequestBuffer query = storage::BuildIdentifyQuery();
-    if (!SendControlRequest(drive.Get(), IOCTL_STORAGE_QUERY_PROPERTY, query)) {
-        return 5;
+    const ControlReply reply = SendControlRequest(drive.Get(), IOCTL_STORAGE_QUERY_PROPERTY, query);
+    if (!reply) {
+        return kIdentifyRequestFailed;
+    }
+    // Beyond what the driver returned the buffer still holds the query's zeros, which
+    // would read as a drive without identity.
+    if (reply.bytes.size() < storage::kIdentifyDataOffset + nvme::kIdentifyBytesRead) {
+        return kIdentifyRequestFailed;
     }
 
     // The Identify data sits where the query asked for it; the reply's descriptor is
@@ -25,5 +31,5 @@ std::int32_t IdentifyInboxDisk(DiskInfo disk, DiskList& identifiedDisks) {
     disk.downloadGranularity = nvme::DownloadGranularityOf(identify).value_or(1);
     disk.pathId = -1;
     identifiedDisks.push_back(disk);
-    return 0;
+    return kIdentified;
 }

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr std::uint32_t kPowerCycleRequired = 0x20;
-
 // Why a request failed goes to the diagnostic channel, never to the console.
 void Diagnose(const std::string& text) {
     win::OutputDebugStringW(console::Widen(text + "\n").c_str());
@@ -32,22 +30,29 @@ std::optional<std::uint8_t> ChooseSlot(const fwreq::FirmwareInfo& info) {
     return std::nullopt;
 }
 
+// The driver's status, read only from what it returned: a reply that stops short of
+// ReturnCode is no answer, whatever the buffer still holds of the request.
+std::uint32_t StatusOf(const ControlReply& reply) {
+    return srb::ReturnCodeOrFailure(reply.bytes);
+}
+
 std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_t chunkSize,
                                  std::uint32_t imageSize) {
     if (!inbox_fw::FillGetInfoRequest(buffer)) {
         return kUpdateDriveUnreachable;
     }
-    if (!SendControlRequest(drive, inbox_fw::kIoControlCode, buffer)) {
+    const ControlReply infoReply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    if (!infoReply) {
         Diagnose("Get device Information Failed: 0x" + console::HexLower(win::GetLastError()));
         return kUpdateDriveUnreachable;
     }
-    const std::uint32_t infoStatus = srb::ReturnCodeOrFailure(buffer);
-    if (infoStatus != 0) {
+    const std::uint32_t infoStatus = StatusOf(infoReply);
+    if (infoStatus != fwreq::kStatusSuccess) {
         Diagnose("Get device info failed. ReturnCode: 0x" + console::HexLower(infoStatus));
         return kUpdateDriveUnreachable;
     }
-    // A reply that places the slot table outside the buffer is a failed request.
-    const std::optional<fwreq::FirmwareInfo> info = inbox_fw::ParseFirmwareInfo(buffer);
+    // A reply that places the slot table outside what it returned is a failed request.
+    const std::optional<fwreq::FirmwareInfo> info = inbox_fw::ParseFirmwareInfo(infoReply.bytes);
     if (!info) {
         Diagnose("Get device info failed: slot table outside the reply");
         return kUpdateDriveUnreachable;
@@ -57,35 +62,40 @@ std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_
         return kUpdateFailed;
     }
 
-    // Chunks follow each other from offset 0; the last one is shorter when the
-    // chunk size does not divide the image, and nothing past the image is sent.
     const std::span<const std::uint8_t> image =
         FirmwareWorkingBuffer().first(std::min<std::size_t>(imageSize, kFirmwareImageSize));
-    for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
-        const std::size_t length = std::min(chunkSize, image.size() - offset);
-        if (!inbox_fw::FillDownloadRequest(buffer, offset, image.subspan(offset, length))) {
-            return kUpdateDriveUnreachable;
-        }
-        if (!SendControlRequest(drive, inbox_fw::kIoControlCode, buffer)) {
-            Diagnose("DeviceIO failed. Function: 0x" + console::HexLower(win::GetLastError()));
-            return kUpdateDriveUnreachable;
-        }
-        const std::uint32_t status = srb::ReturnCodeOrFailure(buffer);
-        if (status != 0) {
-            Diagnose("DeviceIO failed. ReturnCode: 0x" + console::HexLower(status));
-            return kUpdateDriveUnreachable;
-        }
+    const bool downloaded =
+        fwreq::ForEachChunk(image, chunkSize, [&](std::uint64_t offset, auto chunk) {
+            if (!inbox_fw::FillDownloadRequest(buffer, offset, chunk)) {
+                return false;
+            }
+            const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+            if (!reply) {
+                Diagnose("DeviceIO failed. Function: 0x" + console::HexLower(win::GetLastError()));
+                return false;
+            }
+            if (const std::uint32_t status = StatusOf(reply); status != fwreq::kStatusSuccess) {
+                Diagnose("DeviceIO failed. ReturnCode: 0x" + console::HexLower(status));
+                return false;
+            }
+            return true;
+        });
+    if (!downloaded) {
+        return kUpdateDriveUnreachable;
     }
 
     if (!inbox_fw::FillActivateRequest(buffer, *slot)) {
         return kUpdateDriveUnreachable;
     }
-    if (!SendControlRequest(drive, inbox_fw::kIoControlCode, buffer)) {
+    const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    if (!reply) {
         Diagnose("DeviceIO failed. activate failed: 0x" + console::HexLower(win::GetLastError()));
         return kUpdateDriveUnreachable;
     }
-    const std::uint32_t status = srb::ReturnCodeOrFailure(buffer);
-    return status == 0 || status == kPowerCycleRequired ? kUpdateSucceeded : kUpdateFailed;
+    const std::uint32_t status = StatusOf(reply);
+    return status == fwreq::kStatusSuccess || status == fwreq::kStatusPowerCycleRequired
+               ? kUpdateSucceeded
+               : kUpdateFailed;
 }
 
 }  // namespace
@@ -93,8 +103,7 @@ std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_
 std::int32_t UpdateInboxDisk(const DiskInfo& disk, const std::uint32_t& imageSize) {
     PrintTargetTable(disk, L" Update FW : ");
 
-    const std::size_t chunkSize =
-        static_cast<std::size_t>(std::clamp(disk.downloadGranularity, 1, 255)) * 4096;
+    const std::size_t chunkSize = fwreq::ChunkSizeFor(disk.downloadGranularity);
     RequestBuffer buffer(inbox_fw::RequestSize(chunkSize), 0);
 
     DeviceHandle drive = DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);

@@ -6,6 +6,7 @@
 #include "firmware/firmware_package.h"
 #include "platform/win32.h"
 #include "report/console.h"
+#include "report/text.h"
 
 namespace {
 
@@ -32,10 +33,11 @@ std::wstring WidenByValue(const std::string& narrow) {
 }
 
 // The message for one drive's final code, and what it does to the run's result.
-// A failure sticks; a reboot and an up-to-date drive replace each other, so the
-// last of them in list order decides. Any code the table does not know is a
-// failure: a drive that could not be opened, or whose driver refused a request,
-// was not updated, and the run must not claim that it was.
+// A failure sticks. Otherwise a drive that waits for a reboot outweighs one that is
+// already up to date, in whatever order they come: a deployment tool told "nothing
+// to do" would never schedule the reboot the other drive needs. Any code the table
+// does not know is a failure: a drive that could not be opened, or whose driver
+// refused a request, was not updated, and the run must not claim that it was.
 const char* ApplyDriveResult(std::int32_t updateResult, std::int32_t& finalResult) {
     switch (updateResult) {
         case kUpdateSucceeded:
@@ -46,7 +48,7 @@ const char* ApplyDriveResult(std::int32_t updateResult, std::int32_t& finalResul
             }
             return kRebootMessage;
         case kUpdateLatestFirmware:
-            if (finalResult != kUpdateFailed) {
+            if (finalResult != kUpdateFailed && finalResult != kUpdateNeedsReboot) {
                 finalResult = kUpdateLatestFirmware;
             }
             return kLatestMessage;
@@ -80,22 +82,6 @@ std::string FormatLocalTime() {
                   unsigned{now.wMonth}, unsigned{now.wYear}, unsigned{now.wHour},
                   unsigned{now.wMinute}, unsigned{now.wSecond});
     return text;
-}
-
-std::wstring Utf8ToWide(const char* text, std::size_t length) {
-    if (text == nullptr || length == 0 || length > 0x7FFFFFFF) {
-        return {};
-    }
-    const int byteCount = static_cast<int>(length);
-    const int wideCount = win::MultiByteToWideChar(CP_UTF8, 0, text, byteCount, nullptr, 0);
-    if (wideCount <= 0) {
-        return {};
-    }
-    std::wstring wide(static_cast<std::size_t>(wideCount), L'\0');
-    const int written =
-        win::MultiByteToWideChar(CP_UTF8, 0, text, byteCount, wide.data(), wideCount);
-    wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-    return wide;
 }
 
 std::int32_t WriteReport(UpdateSession& session) {

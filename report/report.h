@@ -1,4 +1,4 @@
-// The final report, the exit code, and the text helpers it shares.
+// The final report and the exit code.
 #pragma once
 
 #include <cstddef>
@@ -11,5 +11,3 @@ std::int32_t WriteReport(UpdateSession& session);
 
 // DD-MM-YYYY(hh:mm:ss) in local time.
 std::string FormatLocalTime();
-
-std::wstring Utf8ToWide(const char* text, std::size_t length);

@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "drivers/csmi_raid_config.h"
 #include "drivers/device_io.h"
@@ -9,71 +13,77 @@ namespace {
 
 constexpr std::int32_t kQueryFailed = 5;
 
-bool AlreadyIdentified(const DiskList& identifiedDisks, const std::wstring& controllerPath,
-                       std::int64_t pathId) {
-    for (const DiskInfo& disk : identifiedDisks) {
-        if ((disk.driverKind == RstRaid || disk.driverKind == RstNvme) &&
-            disk.devicePath == controllerPath && disk.pathId == pathId) {
-            return true;
-        }
-    }
-    return false;
-}
+// A set with more members than the first request has room for is asked for again,
+// with room for all of them. A controller that keeps announcing more than it fits is
+// asked a few times, then believed no further.
+constexpr int kMaxRaidConfigQueries = 3;
 
 // Sends the RAID configuration request; prints why when the controller does not
-// answer it.
-bool AskRaidConfig(HANDLE controller, RequestBuffer& request) {
-    if (!SendControlRequest(controller, csmi::kIoControlCode, request)) {
+// answer it. The reply is what the controller returned, never more.
+std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller,
+                                                           RequestBuffer& request) {
+    const ControlReply reply = SendControlRequest(controller, csmi::kIoControlCode, request);
+    if (!reply) {
         console::WideFormatted(L"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x" +
                                console::Widen(console::HexUpper(win::GetLastError())) + L"\n\n");
-        return false;
+        return std::nullopt;
     }
-    const std::uint32_t returnCode = srb::ReturnCodeOrFailure(request);
+    const std::uint32_t returnCode = srb::ReturnCodeOrFailure(reply.bytes);
     if (returnCode != 0) {
         console::Narrow("  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x" +
                         console::HexLower(returnCode) + "\n\n");
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return reply.bytes;
+}
+
+// The members' path numbers, in member order; nothing when the controller's replies
+// never held every member they announced. A RAID set is updated whole or not at all:
+// a mirror with one member left at the old firmware is worse than none updated.
+std::optional<std::vector<std::uint8_t>> ListMembers(HANDLE controller,
+                                                     std::uint32_t raidSetIndex) {
+    RequestBuffer request = csmi::BuildRaidConfigRequest(raidSetIndex);
+    for (int query = 0; query < kMaxRaidConfigQueries; ++query) {
+        const auto reply = AskRaidConfig(controller, request);
+        if (!reply) {
+            return std::nullopt;
+        }
+        const std::optional<std::uint8_t> announced = csmi::DriveCount(*reply);
+        if (announced && *announced <= csmi::MemberRecordCapacity(reply->size())) {
+            std::vector<std::uint8_t> members;
+            for (std::size_t i = 0; i < *announced; ++i) {
+                members.push_back(*csmi::MemberPathNumber(*reply, i));
+            }
+            return members;
+        }
+        // Room for every announced member, or, when the reply fell short of the
+        // count itself, the same question again.
+        request = csmi::BuildRaidConfigRequest(
+            raidSetIndex,
+            std::max<std::size_t>(announced.value_or(0), csmi::kDefaultMemberRecords));
+    }
+    console::Narrow("  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n");
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
                               DiskList& identifiedDisks) {
-    RequestBuffer request = csmi::BuildRaidConfigRequest(raidSetIndex);
     DeviceHandle controller = DeviceHandle::Open(raidEntry.devicePath, 0, 0);
     if (!controller.IsOpen()) {
         return 0;
     }
-    if (!AskRaidConfig(controller.Get(), request)) {
+    const std::optional<std::vector<std::uint8_t>> members =
+        ListMembers(controller.Get(), raidSetIndex);
+    if (!members) {
         return kQueryFailed;
     }
-
-    // The first request has room for two member records. A set with more members is
-    // asked for again with room for all of them, so that every member is updated.
-    std::size_t members = csmi::DriveCount(request).value_or(0);
-    if (members > csmi::MemberRecordCapacity(request.size())) {
-        request = csmi::BuildRaidConfigRequest(raidSetIndex, members);
-        if (!AskRaidConfig(controller.Get(), request)) {
-            return kQueryFailed;
-        }
-        members = csmi::DriveCount(request).value_or(0);
-    }
-
-    for (std::size_t i = 0; i < members; ++i) {
-        // A record the reply does not hold is never read.
-        const std::optional<std::uint8_t> pathNumber = csmi::MemberPathNumber(request, i);
-        if (!pathNumber) {
-            break;
-        }
+    for (const std::uint8_t pathNumber : *members) {
         DiskInfo member;
         member.devicePath = raidEntry.devicePath;
-        member.pathId = *pathNumber;
+        member.pathId = pathNumber;
         member.driverKind = RstRaid;
-        if (AlreadyIdentified(identifiedDisks, member.devicePath, member.pathId)) {
-            continue;
-        }
         IdentifyRstDisk(member, identifiedDisks);
     }
     return 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/disk_info.h"
 #include "platform/win32.h"
@@ -12,6 +13,10 @@
 std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
                               DiskList& identifiedDisks);
 std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks);
+// True when identifiedDisks already holds an Intel RST drive of that controller at
+// that path number (the low byte of pathId, as the driver is told).
+bool IsIdentifiedRstDrive(const DiskList& identifiedDisks, const std::wstring& controllerPath,
+                          std::int64_t pathId);
 
 std::int32_t UpdateRstDisk(const DiskInfo& disk, const std::uint32_t& imageSize);
 std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,

@@ -26,28 +26,28 @@ std::wstring SignedDecimal(std::uint32_t value) {
 // The console line for an activation status, and the result it gives.
 std::int32_t ReportActivationStatus(std::uint32_t status) {
     switch (status) {
-        case 0x00:
+        case fwreq::kStatusSuccess:
             console::WideFormatted(L"  [PASS] Firmware activation is succeeded.\n\n");
-            return 0;
-        case 0x01:
-        case 0x10:
+            return kUpdateSucceeded;
+        case fwreq::kStatusError:
+        case fwreq::kStatusControllerError:
             console::WideFormatted(L"  [ERROR] Firmware activate failed: error returned\n\n");
-            return 1;
-        case 0x02:
-        case 0x03:
-        case 0x04:
+            return kUpdateFailed;
+        case fwreq::kStatusIllegalRequest:
+        case fwreq::kStatusInvalidParameter:
+        case fwreq::kStatusInputBufferTooBig:
             console::WideFormatted(
                 L"  [ERROR] Firmware activate parameter error: srbControl->ReturnCode " +
                 SignedDecimal(status) + L"\n\n");
-            return 1;
-        case 0x06:
+            return kUpdateFailed;
+        case fwreq::kStatusInvalidSlot:
             console::WideFormatted(L"  [ERROR] Firmware activate failed: invalid slot number\n\n");
-            return 1;
-        case 0x07:
+            return kUpdateFailed;
+        case fwreq::kStatusInvalidImage:
             console::WideFormatted(
                 L"  [ERROR] Firmware activate failed: invalid firmware image\n\n");
-            return 1;
-        case 0x20:
+            return kUpdateFailed;
+        case fwreq::kStatusPowerCycleRequired:
             console::WideFormatted(
                 L"  [PASS] Firmware activate succeeded. PLEASE SHUTDOWN COMPUTER.\n\n\n");
             return kUpdateNeedsReboot;
@@ -55,7 +55,7 @@ std::int32_t ReportActivationStatus(std::uint32_t status) {
             console::WideFormatted(
                 L"  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode " +
                 SignedDecimal(status) + L"\n\n");
-            return 1;
+            return kUpdateFailed;
     }
 }
 
@@ -63,56 +63,55 @@ std::int32_t ReportActivationStatus(std::uint32_t status) {
 
 std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
                                  const std::uint32_t& imageSize) {
-    const std::size_t chunkSize =
-        static_cast<std::size_t>(std::clamp(disk.downloadGranularity, 1, 255)) * 4096;
+    const std::size_t chunkSize = fwreq::ChunkSizeFor(disk.downloadGranularity);
     const std::uint8_t pathNumber = rst_address::PathNumberByte(disk.pathId);
     const std::span<const std::uint8_t> image =
         FirmwareWorkingBuffer().first(std::min<std::size_t>(imageSize, kFirmwareImageSize));
 
-    // One buffer serves every chunk. The last chunk is shorter when the chunk size
-    // does not divide the image, so the image's tail reaches the drive too.
+    // One buffer serves every chunk; a shorter last chunk sizes the request to itself.
     RequestBuffer request;
     request.reserve(rst_fw::DownloadRequestSize(chunkSize));
-    bool downloaded = true;
-    for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
-        const std::size_t length = std::min(chunkSize, image.size() - offset);
-        if (!rst_fw::FillDownloadRequest(request, pathNumber, offset,
-                                         image.subspan(offset, length))) {
-            downloaded = false;
-            break;
-        }
-        if (!SendControlRequest(controller, rst_fw::kIoControlCode, request)) {
-            console::WideFormatted(L"  [ERROR] Firmware download IOCTL failed: 0x" +
-                                   HexUpper(win::GetLastError()) + L"\n");
-            downloaded = false;
-            break;
-        }
-        const std::uint32_t returnCode = srb::ReturnCodeOrFailure(request);
-        if (returnCode != 0) {
-            console::WideFormatted(L"  [ERROR] Firmware download failed: srbControl->ReturnCode " +
-                                   SignedDecimal(returnCode) + L"\n");
-            downloaded = false;
-            break;
-        }
-    }
+    const bool downloaded =
+        fwreq::ForEachChunk(image, chunkSize, [&](std::uint64_t offset, auto chunk) {
+            if (!rst_fw::FillDownloadRequest(request, pathNumber, offset, chunk)) {
+                return false;
+            }
+            const ControlReply reply =
+                SendControlRequest(controller, rst_fw::kIoControlCode, request);
+            if (!reply) {
+                console::WideFormatted(L"  [ERROR] Firmware download IOCTL failed: 0x" +
+                                       HexUpper(win::GetLastError()) + L"\n");
+                return false;
+            }
+            // A reply that stops short of ReturnCode has not accepted the chunk.
+            const std::uint32_t returnCode = srb::ReturnCodeOrFailure(reply.bytes);
+            if (returnCode != fwreq::kStatusSuccess) {
+                console::WideFormatted(
+                    L"  [ERROR] Firmware download failed: srbControl->ReturnCode " +
+                    SignedDecimal(returnCode) + L"\n");
+                return false;
+            }
+            return true;
+        });
 
     console::WideLine(L"");
     if (!downloaded) {
         console::WideLine(L"  [FAIL] Firmware download failed.");
-        return 1;
+        return kUpdateFailed;
     }
     console::WideLine(L"  [PASS] Firmware download is succeeded.");
-    return 0;
+    return kUpdateSucceeded;
 }
 
 std::int32_t ActivateRstFirmware(HANDLE controller, std::int64_t pathId) {
     RequestBuffer request = rst_fw::BuildActivateRequest(rst_address::PathNumberByte(pathId));
-    if (!SendControlRequest(controller, rst_fw::kIoControlCode, request)) {
+    const ControlReply reply = SendControlRequest(controller, rst_fw::kIoControlCode, request);
+    if (!reply) {
         console::WideFormatted(L"  [ERROR] Firmware activate IOCTL failed: 0x" +
                                HexUpper(win::GetLastError()) + L"\n");
-        return 1;
+        return kUpdateFailed;
     }
-    return ReportActivationStatus(srb::ReturnCodeOrFailure(request));
+    return ReportActivationStatus(srb::ReturnCodeOrFailure(reply.bytes));
 }
 
 std::int32_t UpdateRstDisk(const DiskInfo& disk, const std::uint32_t& imageSize) {
@@ -122,8 +121,8 @@ std::int32_t UpdateRstDisk(const DiskInfo& disk, const std::uint32_t& imageSize)
         PrintOpenFailure(controller.OpenError());
         return kUpdateDriveUnreachable;
     }
-    if (DownloadRstFirmware(controller.Get(), disk, imageSize) != 0) {
-        return 1;
+    if (DownloadRstFirmware(controller.Get(), disk, imageSize) != kUpdateSucceeded) {
+        return kUpdateFailed;
     }
     return ActivateRstFirmware(controller.Get(), disk.pathId);
 }

@@ -94,6 +94,14 @@ INSTANTIATE_TEST_SUITE_P(
                                {"attach":"inbox","deviceNumber":2}]})",
                         {L"\\\\.\\PHYSICALDRIVE2"},
                         true},
+                    // Each disk's interface is its own: a disk whose interface cannot be
+                    // enumerated is passed over, and the next disk keeps its own path.
+                    InboxCase{"DiskWithoutInterfaceShiftsNothing",
+                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"interfacePath":null},
+                               {"attach":"other","deviceNumber":0},
+                               {"attach":"inbox","deviceNumber":2}]})",
+                              {L"\\\\.\\PHYSICALDRIVE2"},
+                              true},
                     InboxCase{"FirstUnopenableDiskEndsEverything",
                               R"({"disks":[{"attach":"inbox","deviceNumber":1,"openable":false},
                                {"attach":"inbox","deviceNumber":2}]})",

@@ -6,6 +6,7 @@
 #include "app/disk_info.h"
 #include "firmware/firmware_package.h"
 #include "report/report.h"
+#include "report/text.h"
 #include "test_support.h"
 
 namespace {
@@ -105,10 +106,24 @@ INSTANTIATE_TEST_SUITE_P(
                     ReportCase{"RaidSuccessBecomesReboot", {{RstRaid, kBase, 0}}, {kReboot}, 1602},
                     ReportCase{"InboxSuccessStays", {{Inbox, kBase, 0}}, {kUpdated}, 0},
                     ReportCase{"AlreadyAtTarget", {{Inbox, kTarget, 20}}, {kLatest}, 4000},
+                    // A reboot is due whatever order the drives come in: "nothing to do"
+                    // would tell a deployment tool not to schedule it.
                     ReportCase{"RebootThenLatest",
                                {{Inbox, kBase, 1602}, {Inbox, kTarget, 20}},
                                {kReboot, kLatest},
-                               4000},
+                               1602},
+                    ReportCase{"FourRebootsThenLatest",
+                               {{RstRaid, kBase, 0},
+                                {RstRaid, kBase, 0},
+                                {RstNvme, kBase, 0},
+                                {Inbox, kBase, 1602},
+                                {Inbox, kTarget, 20}},
+                               {kReboot, kReboot, kReboot, kReboot, kLatest},
+                               1602},
+                    ReportCase{"LatestRebootLatest",
+                               {{Inbox, kTarget, 20}, {RstNvme, kBase, 0}, {Inbox, kTarget, 20}},
+                               {kLatest, kReboot, kLatest},
+                               1602},
                     ReportCase{"LatestThenReboot",
                                {{Inbox, kTarget, 20}, {Inbox, kBase, 1602}},
                                {kLatest, kReboot},

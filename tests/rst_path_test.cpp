@@ -325,6 +325,33 @@ TEST(RaidMembers, AMemberAlreadyIdentifiedIsNotAddedAgain) {
     EXPECT_EQ(identified[1].pathId, 1);
 }
 
+// A disk the controller shows both as a single disk and as a RAID member is one
+// drive: identified, updated and reported once, in whichever order discovery lists
+// its two entries.
+TEST(RstRun, ADriveListedAsSingleDiskAndMemberIsUpdatedOnce) {
+    for (const bool singleFirst : {true, false}) {
+        SCOPED_TRACE(singleFirst ? "single disk first" : "RAID volume first");
+        const std::string single = R"({"attach":"rst","controller":"c","pathId":2})";
+        const std::string volume = R"({"attach":"raid-volume","controller":"c"})";
+        const ProgramRun run = RunScenario(
+            Scenario(R"(,"raidSets":[[2,3]])", R"("2":)" + Drive("A") + R"(,"3":)" + Drive("B"),
+                     singleFirst ? single + "," + volume : volume + "," + single));
+        EXPECT_EQ(run.exitCode, 1602);
+        EXPECT_EQ(run.Drive("A")["activations"], 1);
+        EXPECT_EQ(run.Drive("A")["downloadRequests"], 64);
+        EXPECT_NE(run.output.find("[Disk #2]"), std::string::npos);
+        EXPECT_EQ(run.output.find("[Disk #3]"), std::string::npos) << run.output;
+        std::size_t identifies = 0;
+        for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
+            const std::string in = call["in"];
+            identifies += in.size() > 58 && in.substr(8, 16) == "496e74656c4e766d" &&  // "IntelNvm"
+                          in.substr(58, 2) == "02";
+        }
+        EXPECT_EQ(identifies, 1u);
+        ExpectSoundAndUpdated(run, {"A", "B"});
+    }
+}
+
 TEST(RaidMembers, ASetWithoutMembersYieldsNothingAndIsSilent) {
     sim::Machine machine = MachineFrom(Scenario(
         R"(,"raidSets":[[0,1]])", R"("0":)" + Drive("A") + R"(,"1":)" + Drive("B"), kVolume));
