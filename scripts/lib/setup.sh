@@ -6,9 +6,10 @@
 # installed, and the package lists are refreshed only when something is missing, so a
 # machine that has everything runs no apt at all.
 
-# Native build: the default and sanitize presets (the runner and the tests).
+# Native build: the default and sanitize presets (the runner, the tests and the
+# benchmark).
 FW_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest
-    nlohmann-json3-dev)
+    nlohmann-json3-dev libbenchmark-dev)
 # The rest of the test run: mingw-w64 for the Windows build, Wine to run what it builds
 # (wine64 alone ships only the loader; the wine package adds the `wine` front end and
 # wineserver on PATH), and clang-format for the style check.
