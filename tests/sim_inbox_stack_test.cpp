@@ -296,8 +296,8 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
          Seq({Info(k1), Activate(2, k1, "SlotToActivate is 2, expected 1")}), "slot 1 writable"},
         {R"("fwug": 1, "slots": [{"number": 1, "readOnly": true}])",
          Seq({Info(k1), Activate(1, k1,
-                                 "SlotToActivate is 1, but the drive reports no writable "
-                                 "slot")}),
+                                 "SlotToActivate is 1, but the information reply gave no usable "
+                                 "slot (no writable slot)")}),
          "no writable slot at all"},
     };
     const Buffer image = simtest::MakeImage();
