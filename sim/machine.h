@@ -232,7 +232,8 @@ struct Disk {
     std::optional<DWORD> deviceNumber;
     bool openable = true;
     // IOCTL_STORAGE_GET_DEVICE_NUMBER: Kind::Fail makes the request fail; a reply
-    // alteration patches or cuts the 12-byte STORAGE_DEVICE_NUMBER.
+    // alteration patches or cuts the 12-byte STORAGE_DEVICE_NUMBER. The reply has no
+    // status field, so a return code completes the request with nothing in it.
     RequestFault deviceNumberFault;
     // Overrides the standard disk stack model for requests on this disk.
     IoHandler io;

@@ -2,7 +2,7 @@
 // firmware slots, and the NVMe rules for Firmware Image Download and Firmware
 // Commit. The inbox stack and the Intel RST driver decode their own request layouts
 // and hand the drive the plain operation; the drive answers with what a controller
-// would report and records the pieces a sound program never sends.
+// would report.
 #pragma once
 
 #include <array>
