@@ -252,8 +252,13 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
     const sim::Bytes request(inView.begin(), inView.end());
     sim::Bytes system(std::max(inBufferSize, outBufferSize), 0);
     std::copy(request.begin(), request.end(), system.begin());
-    sim::IoCall call{machine, file.target, file.path,     ioControlCode,
-                     request, system,      outBufferSize, 0};
+    sim::IoCall call{.machine = machine,
+                     .target = file.target,
+                     .path = file.path,
+                     .code = ioControlCode,
+                     .in = request,
+                     .out = system,
+                     .outSize = outBufferSize};
     sim::IoHandler* handler = nullptr;
     if (sim::Disk* disk = call.TargetDisk(); disk != nullptr && disk->io) {
         handler = &disk->io;
