@@ -574,8 +574,11 @@ class Reader {
         return Whole(value, place, 0, 255, out);
     }
 
-    // A return code, a byte count, a request count: 0 to 0xFFFFFFFF.
-    bool Dword(const Json& value, const std::string& place, std::uint32_t& out) {
+    // A return code, a byte count, a request count: 0 to 0xFFFFFFFF, into a uint32_t
+    // or a DWORD (not the same type on Windows).
+    template <typename T>
+    bool Dword(const Json& value, const std::string& place, T& out) {
+        static_assert(sizeof(T) == 4);
         return Whole(value, place, 0, 0xFFFFFFFFll, out);
     }
     bool OptionalDword(const Json& value, const std::string& place,

@@ -418,7 +418,7 @@ TEST(SimSetupApi, PropertiesLieAboutTheirSizeAsTheScenarioSays) {
             device.propertyFaults[name] = fault;
             const bool forever = fault.kind == Kind::TooSmallForever;
             const DWORD reported = forever ? size : fault.requiredSize;
-            for (const DWORD room : {0u, size - 1, size, size + 100}) {
+            for (const DWORD room : {DWORD{0}, size - 1, size, size + 100}) {
                 SCOPED_TRACE(testing::Message() << "room " << room << " of " << size);
                 const SizedRead read = ReadSized(set, element, name, room);
                 if (!forever && room >= size) {
