@@ -389,6 +389,7 @@ constexpr DriveRoute kRstRoute{
     {rst_fw::DownloadRequestSize(kLargestChunk), "a download request through Intel RST"},
     {rst_fw::kActivateRequestSize, "an activation request through Intel RST"},
 };
+// bDriveCount is one byte, so the program never makes room for more members.
 constexpr RequestBuffer kRaidConfigBuffer{
     csmi::RequestSize(std::numeric_limits<std::uint8_t>::max()),
     "a CSMI RAID configuration request"};

@@ -147,8 +147,9 @@ TEST(SimScenario, SyntaxErrorsNameLineAndColumn) {
     EXPECT_EQ(error.rfind("broken.json: invalid JSON at line 3, column ", 0), 0u) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_FALSE(sim::LoadScenarioFile("/nonexistent/scenario.json", machine, error));
-    EXPECT_EQ(error,
-              "/nonexistent/scenario.json: cannot read the scenario file: No such file or directory");
+    EXPECT_EQ(
+        error,
+        "/nonexistent/scenario.json: cannot read the scenario file: No such file or directory");
 }
 
 TEST(SimScenario, AnEmptyObjectIsAnEmptyMachine) {
