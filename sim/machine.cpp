@@ -15,11 +15,12 @@ Device* FindDevice(Machine& machine, DEVINST devInst) {
 
 Device& AddDevice(Machine& machine, const GUID& classGuid) {
     // Device-node handles are small numbers without meaning; spacing them apart keeps
-    // a DevInst from ever equalling an element's position by accident.
-    DEVINST next = 0x21;
-    for (const Device& device : machine.devices) {
-        next = std::max<DEVINST>(next, device.devInst + 7);
-    }
+    // a DevInst from ever equalling an element's position by accident. Numbers rise in
+    // device order, so the last device holds the highest: searching every device for
+    // it made building a large machine quadratic.
+    const DEVINST next = machine.devices.empty()
+                             ? 0x21
+                             : std::max<DEVINST>(0x21, machine.devices.back().devInst + 7);
     Device& device = machine.devices.emplace_back();
     device.devInst = next;
     device.classGuid = classGuid;
