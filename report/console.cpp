@@ -116,13 +116,19 @@ std::wstring DecodeUtf8(std::string_view bytes) {
         std::uint32_t codePoint = lead;
         std::uint32_t smallest = 0;
         if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, codePoint = lead & 0x1F, smallest = 0x80;
+            length = 2;
+            codePoint = lead & 0x1F;
+            smallest = 0x80;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, codePoint = lead & 0x0F, smallest = 0x800;
+            length = 3;
+            codePoint = lead & 0x0F;
+            smallest = 0x800;
         } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, codePoint = lead & 0x07, smallest = 0x10000;
+            length = 4;
+            codePoint = lead & 0x07;
+            smallest = 0x10000;
         } else if (lead >= 0x80) {
-            length = 0;
+            length = 0;  // a continuation byte, or a lead no well-formed sequence has
         }
         bool wellFormed = length > 0 && i + length <= bytes.size();
         for (std::size_t k = 1; wellFormed && k < length; ++k) {
