@@ -315,6 +315,18 @@ struct Machine {
     std::vector<Drive> drives;
     // Malformed requests that reached no drive.
     std::vector<std::string> protocolErrors;
+
+    // Standard output. Redirected (the default), as in every test that reads what the
+    // program prints as bytes: GetConsoleMode fails on it. A console: GetConsoleMode
+    // succeeds and what WriteConsoleW takes is appended to `screen` as UTF-16 code units.
+    struct StandardOutput {
+        bool isConsole = false;
+        // The most code units one WriteConsoleW call takes (0: all it is given).
+        DWORD charsPerWrite = 0;
+        // Every WriteConsoleW call fails, as on a console host that has gone away.
+        bool writesFail = false;
+        std::wstring screen;
+    } standardOutput;
 };
 
 // Device classes and well-known keys the machine uses besides those of platform/win32.h.
