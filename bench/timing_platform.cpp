@@ -264,6 +264,19 @@ void GetLocalTime(SYSTEMTIME* time) {
 
 void OutputDebugStringW(const wchar_t*) {}
 
+// Standard output is redirected: the program writes bytes, which the benchmark sinks.
+HANDLE GetStdHandle(DWORD) {
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL GetConsoleMode(HANDLE, DWORD*) {
+    return bench::Fail(ERROR_INVALID_HANDLE);
+}
+
+BOOL WriteConsoleW(HANDLE, const wchar_t*, DWORD, DWORD*, void*) {
+    return bench::Fail(ERROR_INVALID_HANDLE);
+}
+
 HANDLE CreateFileW(const wchar_t* fileName, DWORD, DWORD, SECURITY_ATTRIBUTES*, DWORD, DWORD,
                    HANDLE) {
     const auto found = Machine().paths.find(fileName);

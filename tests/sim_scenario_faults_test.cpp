@@ -43,13 +43,19 @@ std::string Describe(const sim::RequestFault& fault) {
             out = "returnCode " + std::to_string(fault.answer.returnCode);
             break;
     }
+    // Appended piece by piece: GCC 12 at -O3 misreads a chain of string sums here.
+    auto word = [&out](const std::string& text) {
+        if (!out.empty()) {
+            out.push_back(' ');
+        }
+        out.append(text);
+    };
     for (const auto& [offset, bytes] : fault.reply.patch) {
-        out += (out.empty() ? "" : " ") + std::string("patch ") + std::to_string(offset) + "=" +
-               sim::HexBytes(bytes);
+        word("patch " + std::to_string(offset));
+        out.append("=").append(sim::HexBytes(bytes));
     }
     if (fault.reply.returned) {
-        out += (out.empty() ? "" : " ") + std::string("returned ") +
-               std::to_string(*fault.reply.returned);
+        word("returned " + std::to_string(*fault.reply.returned));
     }
     return out.empty() ? "none" : out;
 }
