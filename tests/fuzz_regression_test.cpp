@@ -143,15 +143,15 @@ INSTANTIATE_TEST_SUITE_P(FuzzTree, FuzzStoredInput, testing::ValuesIn(StoredInpu
 
 // The files the corpus tool writes are what its records give today: a change of an
 // input format that would quietly turn the seeds and reproducers into other inputs
-// fails here until fwupdate-fuzz-corpus is run again.
+// fails here until `fwupdate-fuzz corpus fuzz` is run again.
 TEST(FuzzCorpus, TreeHoldsWhatTheRecordsGive) {
     for (const fuzzcorpus::GeneratedInput& input : fuzzcorpus::GeneratedInputs()) {
         const fs::path path =
             fs::path(FWUPDATE_FUZZ_DIR) / input.directory / input.target / input.name;
         ASSERT_TRUE(fs::exists(path))
-            << path.string() << " is missing: run fwupdate-fuzz-corpus fuzz";
+            << path.string() << " is missing: run fwupdate-fuzz corpus fuzz";
         EXPECT_EQ(ReadFile(path), input.bytes)
-            << path.string() << " is stale: run fwupdate-fuzz-corpus fuzz";
+            << path.string() << " is stale: run fwupdate-fuzz corpus fuzz";
     }
     for (const AwaitingMend& row : kAwaitingMends) {
         EXPECT_TRUE(fs::exists(fs::path(FWUPDATE_FUZZ_DIR) / "regressions" / "program" / row.input))

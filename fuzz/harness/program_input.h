@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -330,5 +331,8 @@ void VisitProgramInput(IO& io, ProgramInput& in) {
 
 ProgramInput DecodeProgramInput(std::span<const std::uint8_t> data);
 std::vector<std::uint8_t> EncodeProgramInput(ProgramInput input);
+
+// The input as text, one line per controller, disk and answer: for reading a reproducer.
+std::string DescribeProgramInput(const ProgramInput& input);
 
 }  // namespace fuzzprogram

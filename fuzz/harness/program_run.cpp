@@ -775,9 +775,8 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
                                  download->image.size() == download->bufferSize &&
                                  download->bufferSize <= image.size() - download->offset;
             const bool sound =
-                inOrder &&
-                std::equal(download->image.begin(), download->image.end(),
-                           image.begin() + static_cast<std::ptrdiff_t>(download->offset));
+                inOrder && std::memcmp(download->image.data(), image.data() + download->offset,
+                                       download->image.size()) == 0;
             if (status == 0u && sound) {
                 session.next += download->bufferSize;
             } else {

@@ -326,9 +326,11 @@ Findings CheckFirmwareReply(std::span<const std::uint8_t> input) {
         const auto again = fwreq::ReadFirmwareInfo(written, at);
         info.Expect(again && SameInfo(*again, *read), "what WriteFirmwareInfo wrote reads back");
     }
+    // The information sits where the reply's own DataBufferOffset (bytes 44..47) says.
     Checker parse(findings, "inbox_fw::ParseFirmwareInfo");
-    CheckInfo(parse, inbox_fw::ParseFirmwareInfo(b), b, At(b, 44, 4));
-    if (b.size() < 48) {
+    if (b.size() >= 48) {
+        CheckInfo(parse, inbox_fw::ParseFirmwareInfo(b), b, At(b, 44, 4));
+    } else {
         parse.Expect(!inbox_fw::ParseFirmwareInfo(b), "read without a DataBufferOffset");
     }
 
