@@ -55,9 +55,9 @@ class Reader {
     template <typename T, typename VisitItem>
     void List(std::size_t maxCount, std::vector<T>& items, VisitItem visit) {
         const std::size_t count = fdp_.ConsumeIntegralInRange<std::size_t>(0, maxCount);
-        items.assign(count, T{});
-        for (T& item : items) {
-            visit(*this, item);
+        items.clear();
+        for (std::size_t i = 0; i < count; ++i) {
+            visit(*this, items.emplace_back());
         }
     }
 

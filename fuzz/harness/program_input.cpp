@@ -48,11 +48,15 @@ std::string Lies(Lie lie, LieAbout about) {
 }
 
 std::string Bytes(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
+    std::string text(1, '[');
     for (std::uint8_t b : bytes) {
-        text += (text.empty() ? "" : " ") + std::to_string(b);
+        if (text.size() > 1) {
+            text += ' ';
+        }
+        text += std::to_string(b);
     }
-    return "[" + text + "]";
+    text += ']';
+    return text;
 }
 
 }  // namespace
@@ -81,7 +85,8 @@ std::string DescribeProgramInput(const ProgramInput& in) {
                 Name(s.path, kPaths) + ", description " + Name(s.description, kDescriptions) +
                 (s.openable ? "" : ", not openable") + Lies(s.lie, s.lieAbout) + ", raid sets";
         for (const auto& set : s.raidSets) {
-            text += " " + Bytes(set);
+            text += ' ';
+            text += Bytes(set);
         }
         for (const ControllerDrive& drive : s.drives) {
             text += "\n  path " + std::to_string(drive.path) + ": " + Drive(drive.drive);

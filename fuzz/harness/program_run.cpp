@@ -434,6 +434,9 @@ sim::Machine Run::Build() {
         disks_.push_back(facts);
         if (facts.rstSingleDisk) {
             knownPaths_.insert(bus);
+            if (spec.lie != Lie::None && spec.lieAbout == LieAbout::LocationInfo) {
+                knownPaths_.insert(0xFF);  // a location that cannot be read names no path
+            }
         }
 
         sim::Device& device = sim::AddDevice(m, sim::GUID_DEVCLASS_DISKDRIVE);

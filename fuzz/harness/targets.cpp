@@ -56,9 +56,15 @@ namespace {
 bool Allowed(const std::string& invariant) {
     static const std::string allowed = [] {
         const char* value = std::getenv("FWUPDATE_FUZZ_ALLOW");
-        return "," + std::string(value != nullptr ? value : "") + ",";
+        std::string list(1, ',');
+        list += value != nullptr ? value : "";
+        list += ',';
+        return list;
     }();
-    return allowed.find("," + invariant + ",") != std::string::npos;
+    std::string item(1, ',');
+    item += invariant;
+    item += ',';
+    return allowed.find(item) != std::string::npos;
 }
 
 }  // namespace
