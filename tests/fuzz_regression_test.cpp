@@ -18,6 +18,7 @@
 #include "fuzz/harness/corpus.h"
 #include "fuzz/harness/findings.h"
 #include "fuzz/harness/program_input.h"
+#include "fuzz/harness/watchdog.h"
 
 namespace {
 
@@ -117,7 +118,12 @@ TEST_P(FuzzStoredInput, FindsNothing) {
     if (awaiting != nullptr && awaiting->hangs) {
         GTEST_SKIP() << "not run until mended: " << awaiting->fault;
     }
-    const fuzzharness::Findings findings = target->check(ReadFile(input.path));
+    fuzzharness::Findings findings;
+    {
+        fuzzharness::Watchdog watchdog;
+        watchdog.Starting(input.path.string());
+        findings = target->check(ReadFile(input.path));
+    }
     if (awaiting == nullptr) {
         EXPECT_TRUE(findings.empty()) << input.path.string() << Describe(findings);
         return;
