@@ -456,16 +456,39 @@ sim::Machine Run::Build() {
         disk.device = m.devices.size() - 1;
         disk.io = [this](sim::IoCall& call) { return Respond(call); };
     }
-    // Drives are only added above; the disks' drive indices are final now.
+    // A disk's own drive answers on the disk; a drive behind an RST controller answers
+    // only there, so a copy of its Identify data from a disk handle names no drive.
     for (std::size_t d = 0; d < m.disks.size(); ++d) {
-        targetDrive_["disk " + std::to_string(d)] = m.disks[d].drive;
+        const bool own =
+            input_.disks[d].attach == Attach::Inbox || input_.disks[d].attach == Attach::Other;
+        targetDrive_["disk " + std::to_string(d)] = own ? m.disks[d].drive : std::nullopt;
     }
     driveCount_ = m.drives.size();
     return m;
 }
 
-std::optional<std::uint32_t> PhysicalDriveNumber(const std::wstring& path) {
-    const std::wstring prefix = L"\\\\.\\PHYSICALDRIVE";
+// What the handle reaches and the path it was opened with, wherever the binding's call
+// record keeps them (the handle's own record, or the call itself).
+template <typename IoCallRecord>
+sim::DeviceTarget TargetOf(const IoCallRecord& call) {
+    if constexpr (requires { call.target; }) {
+        return call.target;
+    } else {
+        return call.file.target;
+    }
+}
+
+template <typename IoCallRecord>
+std::wstring_view OpenedPath(const IoCallRecord& call) {
+    if constexpr (requires { call.path; }) {
+        return call.path;
+    } else {
+        return call.file.path;
+    }
+}
+
+std::optional<std::uint32_t> PhysicalDriveNumber(std::wstring_view path) {
+    const std::wstring_view prefix = L"\\\\.\\PHYSICALDRIVE";
     if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) {
         return std::nullopt;
     }
@@ -483,12 +506,13 @@ std::optional<std::uint32_t> PhysicalDriveNumber(const std::wstring& path) {
 
 Call Run::Classify(const sim::IoCall& call) const {
     Call c;
-    c.device = call.file.target.index;
+    const sim::DeviceTarget target = TargetOf(call);
+    c.device = target.index;
     const auto header = srb::ReadSrbIoControl(call.in);
     auto signature = [&](std::string_view s) {
         return header && call.code == IOCTL_SCSI_MINIPORT && srb::HasSignature(*header, s);
     };
-    if (call.file.target.kind == sim::DeviceTarget::Kind::Disk) {
+    if (target.kind == sim::DeviceTarget::Kind::Disk) {
         c.side = Side::Disk;
         c.target = "disk " + std::to_string(c.device);
         const auto found = targetDrive_.find(c.target);
@@ -559,7 +583,7 @@ const char* KindName(CallKind kind) {
 
 void Run::CheckAddressee(const sim::IoCall& call, const Call& c) {
     if (c.side == Side::Disk) {
-        if (const auto number = PhysicalDriveNumber(call.file.path)) {
+        if (const auto number = PhysicalDriveNumber(OpenedPath(call))) {
             if (numbersReturned_.count(*number) == 0) {
                 Report(findings_, "unreported-disk-number",
                        std::string(KindName(c.kind)) + " on \\\\.\\PHYSICALDRIVE" +
