@@ -1,0 +1,1084 @@
+#include "fuzz/harness/program_run.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/entry.h"
+#include "drivers/byte_layout.h"
+#include "drivers/csmi_raid_config.h"
+#include "drivers/miniport_firmware.h"
+#include "drivers/nvme_identify.h"
+#include "drivers/rst_address.h"
+#include "drivers/rst_firmware.h"
+#include "drivers/rst_nvme_pass_through.h"
+#include "drivers/srb_io_control.h"
+#include "drivers/storage_requests.h"
+#include "firmware/firmware_package.h"
+#include "report/console.h"
+#include "sim/io.h"
+#include "sim/machine.h"
+#include "sim/sim.h"
+
+namespace fuzzprogram {
+namespace {
+
+using fuzzharness::Findings;
+using fuzzharness::Report;
+
+// ---------------------------------------------------------------------------
+// The machine's texts
+
+constexpr std::string_view kTagMarker = "FZTAG-";
+constexpr std::string_view kStoragePortClass = "{2accfe60-c130-11d2-b082-00a0c91efb8b}";
+constexpr std::string_view kDiskClass = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+
+std::wstring Wide(std::string_view ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+std::wstring Number(unsigned value) {
+    return Wide(std::to_string(value));
+}
+
+std::wstring ControllerInstance(ControllerId id, std::size_t c) {
+    const std::wstring n = Number(static_cast<unsigned>(c));
+    switch (id) {
+        case ControllerId::OtherVendor:
+            return L"PCI\\VEN_1B21&DEV_0612&SUBSYS_10621B21&REV_02\\4&2F6A3B1" + n + L"&0&00E0";
+        default:
+            return L"PCI\\VEN_8086&DEV_2822&SUBSYS_0A8C8086&REV_00\\3&1158365" + n + L"&0&B8";
+    }
+}
+
+std::optional<std::wstring> ControllerInterfacePath(ControllerPath path, std::size_t c) {
+    const std::wstring n = Number(static_cast<unsigned>(c));
+    switch (path) {
+        case ControllerPath::Intel:
+            return L"\\\\?\\pci#ven_8086&dev_2822&subsys_0a8c8086&rev_00#3&1158365" + n +
+                   L"&0&b8#" + Wide(kStoragePortClass);
+        case ControllerPath::OtherVendor:
+            return L"\\\\?\\pci#ven_1b21&dev_0612&subsys_10621b21&rev_02#4&2f6a3b1" + n +
+                   L"&0&00e0#" + Wide(kStoragePortClass);
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<std::wstring> DescriptionText(Description description) {
+    switch (description) {
+        case Description::RstPremium:
+            return L"Intel(R) Chipset SATA/PCIe RST Premium Controller";
+        case Description::IntelRaid:
+            return L"Intel(R) RAID Controller";
+        case Description::StandardNvme:
+            return L"Standard NVM Express Controller";
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<std::wstring> DiskInstance(InstanceId id, std::size_t d) {
+    const std::wstring n = Number(static_cast<unsigned>(d));
+    switch (id) {
+        case InstanceId::NvmeDisk:
+            return L"SCSI\\DISK&VEN_NVME&PROD_KORVANE_QZRX4C7\\5&2B6A5E0" + n + L"&0&000000";
+        case InstanceId::RaidVolume:
+            return L"SCSI\\DISK&VEN_INTEL&PROD_RAID_1_VOLUME\\5&2B6A5E0" + n + L"&0&010000";
+        case InstanceId::IntelDisk:
+            return L"SCSI\\DISK&VEN_INTEL&PROD_SSDPEKNW512G8\\5&2B6A5E0" + n + L"&0&020000";
+        case InstanceId::OtherRaid:
+            return L"SCSI\\DISK&VEN_NVME&PROD_RAID_SSD\\5&2B6A5E0" + n + L"&0&030000";
+        default:
+            return std::nullopt;
+    }
+}
+
+std::optional<std::vector<std::wstring>> HardwareIdList(HardwareIds ids) {
+    switch (ids) {
+        case HardwareIds::Nvme:
+            return std::vector<std::wstring>{L"SCSI\\DiskNVMe____KORVANE_QZRX4C7_QZT2",
+                                             L"SCSI\\DiskNVMe____", L"GenDisk"};
+        case HardwareIds::RaidVolume:
+            return std::vector<std::wstring>{L"SCSI\\DiskIntel___Raid_1_Volume____1.0.",
+                                             L"SCSI\\DiskIntel___", L"GenDisk"};
+        case HardwareIds::LowerCaseNvme:
+            return std::vector<std::wstring>{L"SCSI\\Disknvme____KORVANE_QZRX4C7", L"GenDisk"};
+        case HardwareIds::Empty:
+            return std::vector<std::wstring>{};
+        default:
+            return std::nullopt;
+    }
+}
+
+// The location text, and the path number byte it names by the rule Windows' own
+// texts follow ("Bus Number N, Target Id T, LUN L"); 0xFF where it names none.
+std::pair<std::optional<std::wstring>, std::uint8_t> LocationText(const DiskSpec& disk) {
+    const std::wstring tail = L", Target Id 0, LUN 0";
+    switch (disk.location) {
+        case Location::BusOfPath:
+            return {L"Bus Number " + Number(disk.pathId) + tail, disk.pathId};
+        case Location::Bus:
+            return {L"Bus Number " + Number(disk.bus) + tail, disk.bus};
+        case Location::NegativeBus:
+            return {L"Bus Number -" + Number(disk.bus) + tail,
+                    static_cast<std::uint8_t>(256 - disk.bus)};
+        case Location::HugeBus:
+            return {L"Bus Number 99999999999" + tail, 0xFF};
+        case Location::BusWithoutComma:
+            return {L"Bus Number " + Number(disk.bus), disk.bus};
+        case Location::NoBusToken:
+            return {L"PCI bus 3, device 0, function 0", 0xFF};
+        default:
+            return {std::nullopt, 0xFF};
+    }
+}
+
+template <std::size_t N>
+void FillText(std::array<std::uint8_t, N>& field, std::string_view text) {
+    for (std::size_t i = 0; i < N; ++i) {
+        field[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0x20;
+    }
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t unit : text) {
+        narrow.push_back(static_cast<char>(unit & 0xFF));
+    }
+    return narrow;
+}
+
+// The serial number of drive `index`: the tag, blank padded to the field as the
+// program prints it.
+std::string Tag(std::size_t index) {
+    std::string tag = std::string(kTagMarker) + std::to_string(index);
+    tag.resize(nvme::kSerialNumber.width, ' ');
+    return tag;
+}
+
+std::string RevisionText(Revision revision) {
+    switch (revision) {
+        case Revision::Base:
+            return Narrow(baseRevision);
+        case Revision::Target:
+            return Narrow(targetRevision);
+        default:
+            return "QZT1VKLA";
+    }
+}
+
+constexpr std::uint32_t kVersions[] = {0x00010300, 0x00010200, 0x00020000, 0x00010400, 0};
+
+std::vector<sim::FirmwareSlot> SlotTable(Slots slots) {
+    auto slot = [](std::uint8_t number, bool readOnly) {
+        return sim::FirmwareSlot{number, readOnly, {}, std::nullopt};
+    };
+    switch (slots) {
+        case Slots::Standard:
+            return {slot(1, true), slot(2, false), slot(3, false)};
+        case Slots::OnlyReadOnly:
+            return {slot(1, true)};
+        case Slots::None:
+            return {};
+        case Slots::Seven: {
+            std::vector<sim::FirmwareSlot> table{slot(1, true)};
+            for (std::uint8_t n = 2; n <= 7; ++n) {
+                table.push_back(slot(n, false));
+            }
+            return table;
+        }
+        case Slots::AllWritable:
+            return {slot(1, false), slot(2, false)};
+        default:
+            return {slot(3, true), slot(4, true)};
+    }
+}
+
+sim::Drive MakeDrive(const DriveSpec& spec, std::size_t index) {
+    sim::Drive drive;
+    drive.id = "drive" + std::to_string(index);
+    FillText(drive.serialNumber, Tag(index));
+    FillText(drive.modelNumber,
+             spec.model == Model::Maker ? "KORVANE QZRX4C7 1TB" : "ALDERWEN NV3 512GB");
+    FillText(drive.firmwareRevision, RevisionText(spec.revision));
+    drive.version = kVersions[static_cast<std::size_t>(spec.version)];
+    drive.fwug = spec.fwug;
+    drive.upgradeSupport = spec.upgradeSupport;
+    drive.slots = SlotTable(spec.slots);
+    if (!drive.slots.empty()) {
+        drive.activeSlot = drive.slots.front().number;
+        drive.slots.front().revision = drive.firmwareRevision;
+    }
+    drive.activation = spec.immediate ? sim::Activation::Immediate : sim::Activation::PowerCycle;
+    drive.revisionAfterPowerCycle = drive.firmwareRevision;
+    drive.faults.denyOpen = spec.denyOpen;
+    return drive;
+}
+
+sim::PropertyName PropertyOf(LieAbout about) {
+    switch (about) {
+        case LieAbout::Parent:
+            return sim::PropertyName::Parent;
+        case LieAbout::InstanceId:
+            return sim::PropertyName::InstanceId;
+        case LieAbout::HardwareIds:
+            return sim::PropertyName::HardwareIds;
+        case LieAbout::LocationInfo:
+            return sim::PropertyName::LocationInfo;
+        case LieAbout::DriverDescription:
+            return sim::PropertyName::DriverDescription;
+        default:
+            return sim::PropertyName::InterfaceDetail;
+    }
+}
+
+void AddLie(sim::Device& device, Lie lie, LieAbout about) {
+    if (lie == Lie::None) {
+        return;
+    }
+    sim::PropertyFault fault;
+    fault.kind = lie == Lie::TooSmallForever ? sim::PropertyFault::Kind::TooSmallForever
+                                             : sim::PropertyFault::Kind::RequiredSize;
+    fault.requiredSize = lie == Lie::TinySize ? 4 : 1u << 20;
+    device.propertyFaults[PropertyOf(about)] = fault;
+}
+
+bool Has(const std::optional<std::wstring>& text, const wchar_t* token) {
+    return text && text->find(token) != std::wstring::npos;
+}
+
+// What the machine says about one disk, for the invariants on whom the program talks to.
+struct DiskFacts {
+    bool makerNvmeDisk = false;  // parent VEN_7C1E, an "NVMe" hardware ID, an instance ID
+    bool rstSingleDisk = false;  // parent VEN_8086, an instance ID that is no Intel RAID volume
+    std::uint8_t bus = 0xFF;     // the path number its location names
+};
+
+// ---------------------------------------------------------------------------
+// One run
+
+enum class Side { Disk, Controller };
+
+struct Call {
+    CallKind kind = CallKind::Any;  // Any: a request of no kind the answers aim at
+    Side side = Side::Disk;
+    std::size_t device = 0;  // the disk or controller index
+    std::string target;      // the drive the request is for, "" when none
+    std::optional<std::size_t> drive;
+    std::uint8_t path = 0;  // controller requests: the RST path number
+};
+
+struct Session {
+    bool live = false;
+    std::uint64_t next = 0;
+};
+
+struct RaidReply {
+    std::size_t announced = 0;
+    std::size_t held = 0;
+};
+
+class Run {
+  public:
+    Run(const ProgramInput& input, Findings& findings) : input_(input), findings_(findings) {}
+
+    sim::Machine Build();
+    DWORD Respond(sim::IoCall& call);
+    void CheckAfter(std::int32_t exitCode, const std::string& output, std::size_t openHandles,
+                    const sim::Machine& machine, Outcome& outcome);
+
+  private:
+    Call Classify(const sim::IoCall& call) const;
+    void CheckAddressee(const sim::IoCall& call, const Call& c);
+    const fuzzprogram::Answer* Match(CallKind kind);
+    void Alter(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c, DWORD& error,
+               DWORD& returned);
+    void WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c,
+                         DWORD& returned);
+    void SpoilForeignTags(sim::IoCall& call, const Call& c);
+    void Account(const sim::IoCall& call, const Call& c, DWORD error, std::size_t returned);
+
+    const ProgramInput& input_;
+    Findings& findings_;
+    std::vector<DiskFacts> disks_;
+    std::vector<std::map<std::uint8_t, std::size_t>> controllerDrives_;
+    std::size_t driveCount_ = 0;
+
+    std::size_t anyCalls_ = 0;
+    std::map<CallKind, std::size_t> kindCalls_;
+    std::size_t alterations_ = 0;
+
+    std::set<std::uint32_t> numbersReturned_;
+    std::set<std::uint8_t> knownPaths_;
+    std::set<std::size_t> tagsDelivered_;
+    std::map<std::string, Session> sessions_;
+    std::map<std::string, std::size_t> completed_;
+    std::map<std::string, std::optional<std::size_t>> targetDrive_;
+    std::map<std::pair<std::size_t, std::uint32_t>, RaidReply> raidReplies_;
+};
+
+sim::Machine Run::Build() {
+    sim::Machine m;
+    m.recordTrace = false;
+    m.localTime = SYSTEMTIME{2026, 12, 1, 7, 21, 5, 9, 0};
+
+    std::vector<std::wstring> controllerIds;
+    for (std::size_t c = 0; c < input_.controllers.size(); ++c) {
+        const ControllerSpec& spec = input_.controllers[c];
+        sim::Controller& controller = m.controllers.emplace_back();
+        controller.id = "c" + std::to_string(c);
+        controller.openable = spec.openable;
+        controller.raidSets = spec.raidSets;
+        for (const ControllerDrive& given : spec.drives) {
+            if (controller.drives.count(given.path) == 0) {
+                controller.drives[given.path] = m.drives.size();
+                m.drives.push_back(MakeDrive(given.drive, m.drives.size()));
+            }
+        }
+        controllerDrives_.push_back(controller.drives);
+
+        controllerIds.push_back(ControllerInstance(spec.instanceId, c));
+        sim::Device& device = sim::AddDevice(m, sim::GUID_DEVCLASS_SCSIADAPTER);
+        sim::SetProperty(device, win::DEVPKEY_Device_InstanceId,
+                         spec.instanceId == ControllerId::Unreadable
+                             ? std::nullopt
+                             : std::optional<std::wstring>(controllerIds.back()));
+        sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc, DescriptionText(spec.description));
+        sim::SetProperty(device, win::DEVPKEY_Device_Parent, std::wstring(L"ACPI\\PNP0A08\\0"));
+        device.hardwareIds = std::vector<std::wstring>{L"PCI\\VEN_8086&DEV_2822"};
+        device.interfaces.push_back(
+            {win::GUID_DEVINTERFACE_STORAGEPORT, ControllerInterfacePath(spec.path, c)});
+        device.target = {sim::DeviceTarget::Kind::Controller, c};
+        AddLie(device, spec.lie, spec.lieAbout);
+        controller.device = m.devices.size() - 1;
+        controller.io = [this](sim::IoCall& call) { return Respond(call); };
+    }
+
+    for (std::size_t d = 0; d < input_.disks.size(); ++d) {
+        const DiskSpec& spec = input_.disks[d];
+        sim::Disk& disk = m.disks.emplace_back();
+        disk.attach = static_cast<sim::Attach>(spec.attach);
+        const bool behindController =
+            spec.attach == Attach::Rst || spec.attach == Attach::RaidVolume;
+        if (behindController && !m.controllers.empty()) {
+            disk.controller = spec.controller % m.controllers.size();
+        }
+        if (spec.attach == Attach::Rst) {
+            disk.pathId = spec.pathId;
+            if (disk.controller) {
+                const auto& drives = m.controllers[*disk.controller].drives;
+                if (const auto found = drives.find(spec.pathId); found != drives.end()) {
+                    disk.drive = found->second;
+                }
+            }
+        } else if (!behindController && spec.hasDrive) {
+            disk.drive = m.drives.size();
+            m.drives.push_back(MakeDrive(spec.drive, m.drives.size()));
+        }
+        switch (spec.deviceNumber) {
+            case DeviceNumber::OwnIndex:
+                disk.deviceNumber = static_cast<DWORD>(d);
+                break;
+            case DeviceNumber::Given:
+                disk.deviceNumber = spec.number;
+                break;
+            default:
+                break;
+        }
+        disk.openable = spec.openable;
+
+        std::optional<std::wstring> parent;
+        const std::wstring n = Number(static_cast<unsigned>(d));
+        switch (spec.parent) {
+            case Parent::Maker:
+                parent =
+                    L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&1A2B3C4" + n + L"&0&00E8";
+                break;
+            case Parent::Controller:
+                parent = controllerIds.empty()
+                             ? ControllerInstance(ControllerId::IntelRst, 0)
+                             : controllerIds[spec.controller % controllerIds.size()];
+                break;
+            case Parent::OtherMaker:
+                parent =
+                    L"PCI\\VEN_1F3B&DEV_0E21&SUBSYS_00011F3B&REV_03\\4&3C4D5E6" + n + L"&0&0008";
+                break;
+            case Parent::IntelOther:
+                parent =
+                    L"PCI\\VEN_8086&DEV_F1A8&SUBSYS_390A8086&REV_03\\4&0B1C2D3" + n + L"&0&00E4";
+                break;
+            default:
+                break;
+        }
+        const std::optional<std::wstring> instanceId = DiskInstance(spec.instanceId, d);
+        const std::optional<std::vector<std::wstring>> hardwareIds =
+            HardwareIdList(spec.hardwareIds);
+        const auto [location, bus] = LocationText(spec);
+
+        DiskFacts facts;
+        bool nvmeId = false;
+        for (const std::wstring& id : hardwareIds.value_or(std::vector<std::wstring>{})) {
+            nvmeId = nvmeId || id.find(L"NVMe") != std::wstring::npos;
+        }
+        facts.makerNvmeDisk = Has(parent, L"VEN_7C1E") && nvmeId && instanceId.has_value();
+        facts.rstSingleDisk = Has(parent, L"VEN_8086") && instanceId.has_value() &&
+                              !(Has(instanceId, L"VEN_INTEL") && Has(instanceId, L"PROD_RAID"));
+        facts.bus = bus;
+        disks_.push_back(facts);
+        if (facts.rstSingleDisk) {
+            knownPaths_.insert(bus);
+            if (spec.lie != Lie::None && spec.lieAbout == LieAbout::LocationInfo) {
+                knownPaths_.insert(0xFF);  // a location that cannot be read names no path
+            }
+        }
+
+        sim::Device& device = sim::AddDevice(m, sim::GUID_DEVCLASS_DISKDRIVE);
+        sim::SetProperty(device, win::DEVPKEY_Device_InstanceId, instanceId);
+        sim::SetProperty(device, win::DEVPKEY_Device_Parent, parent);
+        sim::SetProperty(device, win::DEVPKEY_Device_LocationInfo, location);
+        sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc, std::wstring(L"Disk drive"));
+        device.hardwareIds = hardwareIds;
+        std::optional<std::wstring> path;
+        if (spec.enumerable) {
+            path = L"\\\\?\\scsi#disk&ven_fuzz&prod_disk" + n + L"#5&2b6a5e0&0&000000#" +
+                   Wide(kDiskClass);
+        }
+        device.interfaces.push_back({win::GUID_DEVINTERFACE_DISK, path});
+        device.target = {sim::DeviceTarget::Kind::Disk, d};
+        AddLie(device, spec.lie, spec.lieAbout);
+        disk.device = m.devices.size() - 1;
+        disk.io = [this](sim::IoCall& call) { return Respond(call); };
+    }
+    // A disk's own drive answers on the disk; a drive behind an RST controller answers
+    // only there, so a copy of its Identify data from a disk handle names no drive.
+    for (std::size_t d = 0; d < m.disks.size(); ++d) {
+        const bool own =
+            input_.disks[d].attach == Attach::Inbox || input_.disks[d].attach == Attach::Other;
+        targetDrive_["disk " + std::to_string(d)] = own ? m.disks[d].drive : std::nullopt;
+    }
+    driveCount_ = m.drives.size();
+    return m;
+}
+
+// What the handle reaches and the path it was opened with, wherever the binding's call
+// record keeps them (the handle's own record, or the call itself).
+template <typename IoCallRecord>
+sim::DeviceTarget TargetOf(const IoCallRecord& call) {
+    if constexpr (requires { call.target; }) {
+        return call.target;
+    } else {
+        return call.file.target;
+    }
+}
+
+template <typename IoCallRecord>
+std::wstring_view OpenedPath(const IoCallRecord& call) {
+    if constexpr (requires { call.path; }) {
+        return call.path;
+    } else {
+        return call.file.path;
+    }
+}
+
+std::optional<std::uint32_t> PhysicalDriveNumber(std::wstring_view path) {
+    const std::wstring_view prefix = L"\\\\.\\PHYSICALDRIVE";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) {
+        return std::nullopt;
+    }
+    std::uint64_t number = 0;
+    for (std::size_t i = prefix.size(); i < path.size(); ++i) {
+        if (path[i] < L'0' || path[i] > L'9' || number > 0xFFFFFFFFull) {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<std::uint64_t>(path[i] - L'0');
+    }
+    return number <= 0xFFFFFFFFull
+               ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(number))
+               : std::nullopt;
+}
+
+Call Run::Classify(const sim::IoCall& call) const {
+    Call c;
+    const sim::DeviceTarget target = TargetOf(call);
+    c.device = target.index;
+    const auto header = srb::ReadSrbIoControl(call.in);
+    auto signature = [&](std::string_view s) {
+        return header && call.code == IOCTL_SCSI_MINIPORT && srb::HasSignature(*header, s);
+    };
+    if (target.kind == sim::DeviceTarget::Kind::Disk) {
+        c.side = Side::Disk;
+        c.target = "disk " + std::to_string(c.device);
+        const auto found = targetDrive_.find(c.target);
+        c.drive = found == targetDrive_.end() ? std::nullopt : found->second;
+        if (call.code == IOCTL_STORAGE_GET_DEVICE_NUMBER) {
+            c.kind = CallKind::DeviceNumber;
+        } else if (call.code == IOCTL_STORAGE_QUERY_PROPERTY) {
+            c.kind = CallKind::Identify;
+        } else if (signature(inbox_fw::kSignature)) {
+            const auto block = inbox_fw::ReadRequestBlock(call.in);
+            const std::uint32_t function = block ? block->function : 0;
+            c.kind = function == fwreq::kFunctionGetInfo    ? CallKind::FirmwareInfo
+                     : function == fwreq::kFunctionDownload ? CallKind::Download
+                     : function == fwreq::kFunctionActivate ? CallKind::Activate
+                                                            : CallKind::Any;
+        }
+        return c;
+    }
+    c.side = Side::Controller;
+    if (signature(csmi::kSignature)) {
+        c.kind = CallKind::RaidConfig;
+        return c;
+    }
+    const auto address = rst_address::ReadAddress(call.in);
+    if (!address) {
+        return c;
+    }
+    c.path = address->pathNumber;
+    if (signature(rst_nvme::kSignature)) {
+        c.kind = CallKind::Identify;
+    } else if (signature(rst_fw::kSignature)) {
+        const auto block = rst_fw::ReadRequestBlock(call.in);
+        const std::uint32_t function = block ? block->function : 0;
+        c.kind = function == fwreq::kFunctionDownload   ? CallKind::Download
+                 : function == fwreq::kFunctionActivate ? CallKind::Activate
+                                                        : CallKind::Any;
+    } else {
+        return c;
+    }
+    c.target = "controller " + std::to_string(c.device) + " path " + std::to_string(c.path);
+    if (c.device < controllerDrives_.size()) {
+        const auto& drives = controllerDrives_[c.device];
+        if (const auto found = drives.find(c.path); found != drives.end()) {
+            c.drive = found->second;
+        }
+    }
+    return c;
+}
+
+const char* KindName(CallKind kind) {
+    switch (kind) {
+        case CallKind::DeviceNumber:
+            return "device-number request";
+        case CallKind::Identify:
+            return "identify request";
+        case CallKind::FirmwareInfo:
+            return "firmware-information request";
+        case CallKind::Download:
+            return "download request";
+        case CallKind::Activate:
+            return "activation request";
+        case CallKind::RaidConfig:
+            return "RAID configuration request";
+        default:
+            return "request";
+    }
+}
+
+void Run::CheckAddressee(const sim::IoCall& call, const Call& c) {
+    if (c.side == Side::Disk) {
+        if (const auto number = PhysicalDriveNumber(OpenedPath(call))) {
+            if (numbersReturned_.count(*number) == 0) {
+                Report(findings_, "unreported-disk-number",
+                       std::string(KindName(c.kind)) + " on \\\\.\\PHYSICALDRIVE" +
+                           std::to_string(*number) + ", a number no device-number reply returned");
+            }
+        } else if (c.device < disks_.size() && !disks_[c.device].makerNvmeDisk) {
+            Report(findings_, "not-a-maker-disk",
+                   std::string(KindName(c.kind)) + " on the interface of disk " +
+                       std::to_string(c.device) + ", which is not the maker's NVMe disk");
+        }
+        return;
+    }
+    if (!c.target.empty() && knownPaths_.count(c.path) == 0) {
+        Report(findings_, "unknown-rst-path",
+               std::string(KindName(c.kind)) + " for RST path " + std::to_string(c.path) +
+                   " on controller " + std::to_string(c.device) +
+                   ", which no RAID reply returned and no RST disk's location names");
+    }
+}
+
+const fuzzprogram::Answer* Run::Match(CallKind kind) {
+    const std::size_t any = anyCalls_++;
+    const std::size_t ofKind = kind == CallKind::Any ? any : kindCalls_[kind]++;
+    for (const fuzzprogram::Answer& a : input_.answers) {
+        if (a.kind != CallKind::Any && a.kind != kind) {
+            continue;
+        }
+        const std::size_t n = a.kind == CallKind::Any ? any : ofKind;
+        if (a.every ? n >= a.occurrence : n == a.occurrence) {
+            return &a;
+        }
+    }
+    return nullptr;
+}
+
+std::span<std::uint8_t> IdentifyArea(sim::IoCall& call, const Call& c) {
+    return c.side == Side::Disk ? storage::MutableIdentifyData(call.out)
+                                : rst_nvme::MutableIdentifyData(call.out);
+}
+
+void Run::WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c,
+                          DWORD& returned) {
+    const std::span<std::uint8_t> out = call.out;
+    returned = static_cast<DWORD>(out.size());
+    switch (c.kind) {
+        case CallKind::DeviceNumber:
+            if (storage::WriteDeviceNumber(out, {FILE_DEVICE_DISK, a.value, 0})) {
+                returned = static_cast<DWORD>(storage::kDeviceNumberSize);
+            }
+            break;
+        case CallKind::RaidConfig:
+            srb::SetReturnCode(out, 0);
+            csmi::WriteDriveCount(out, static_cast<std::uint8_t>(a.value));
+            for (std::size_t i = 0; i < a.list.size(); ++i) {
+                csmi::WriteMemberPathNumber(out, i, a.list[i]);
+            }
+            break;
+        case CallKind::FirmwareInfo: {
+            fwreq::FirmwareInfo info;
+            info.upgradeSupport = (a.value & 1) != 0;
+            info.activeSlot = static_cast<std::uint8_t>(a.value >> 8);
+            info.pendingActivateSlot = static_cast<std::uint8_t>(a.value >> 16);
+            for (std::uint8_t entry : a.list) {
+                info.slots.push_back(
+                    {static_cast<std::uint8_t>(entry & 0x7F), (entry & 0x80) != 0, {}});
+            }
+            srb::SetReturnCode(out, 0);
+            inbox_fw::WriteFirmwareInfoReply(out, info);
+            break;
+        }
+        case CallKind::Identify: {
+            const std::span<std::uint8_t> data = IdentifyArea(call, c);
+            if (data.empty()) {
+                break;
+            }
+            const std::string revision = RevisionText(static_cast<Revision>(a.value % 3));
+            std::copy(revision.begin(), revision.end(),
+                      data.begin() + static_cast<std::ptrdiff_t>(nvme::kFirmwareRevision.offset));
+            const std::size_t places[] = {nvme::kMinorVersionOffset, nvme::kMajorVersionOffset,
+                                          nvme::kMajorVersionOffset + 1,
+                                          nvme::kFirmwareUpdateGranularityOffset};
+            for (std::size_t i = 0; i < a.list.size() && i < std::size(places); ++i) {
+                data[places[i]] = a.list[i];
+            }
+            break;
+        }
+        case CallKind::Download:
+        case CallKind::Activate:
+            srb::SetReturnCode(out, a.value);
+            break;
+        default:
+            break;
+    }
+}
+
+void Run::Alter(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c, DWORD& error,
+                DWORD& returned) {
+    ++alterations_;
+    const std::span<std::uint8_t> out = call.out;
+    if (a.flags & kReplaceBytes) {
+        const std::size_t length = std::min(a.bytes.size(), out.size());
+        std::copy_n(a.bytes.begin(), length, out.begin());
+        error = ERROR_SUCCESS;
+        returned = static_cast<DWORD>(length);
+    }
+    if (a.flags & kStructured) {
+        error = ERROR_SUCCESS;
+        WriteStructured(a, call, c, returned);
+    }
+    if (a.flags & kPatch) {
+        for (const Patch& patch : a.patches) {
+            if (patch.offset < out.size()) {
+                const std::size_t length = std::min(patch.bytes.size(), out.size() - patch.offset);
+                std::copy_n(patch.bytes.begin(), length, out.begin() + patch.offset);
+            }
+        }
+    }
+    if (a.flags & kSetStatus) {
+        if (error != ERROR_SUCCESS) {
+            // The request completes: the whole buffer comes back with the status in it.
+            error = ERROR_SUCCESS;
+            returned = static_cast<DWORD>(out.size());
+        }
+        srb::SetReturnCode(out, a.status < kStatusCount ? kStatuses[a.status] : a.rawStatus);
+    }
+    if (a.flags & kSetCount) {
+        returned = a.countChoice < kCountCount ? kCounts[a.countChoice] : a.count;
+    }
+    if (a.flags & kFail) {
+        error = kErrors[a.error % kErrorCount];
+    }
+}
+
+// A tag in Identify data names a drive only when that drive's own data carried it
+// there; a tag that arrives by any other route (arbitrary or patched bytes, a reply
+// cut short) is spoiled, so that a report block can never be pinned on the wrong drive.
+// Line ends are taken out of the texts the report prints, to keep its lines apart.
+void Run::SpoilForeignTags(sim::IoCall& call, const Call& c) {
+    const std::span<std::uint8_t> data = IdentifyArea(call, c);
+    if (data.empty()) {
+        return;
+    }
+    for (const nvme::IdentifyField field :
+         {nvme::kSerialNumber, nvme::kModelNumber, nvme::kFirmwareRevision}) {
+        for (std::size_t i = field.offset; i < field.offset + field.width; ++i) {
+            if (data[i] == '\n' || data[i] == '\r') {
+                data[i] = ' ';
+            }
+        }
+    }
+    const auto serial = data.subspan(nvme::kSerialNumber.offset, nvme::kSerialNumber.width);
+    const std::string text(serial.begin(), serial.end());
+    if (c.drive && text == Tag(*c.drive)) {
+        tagsDelivered_.insert(*c.drive);
+    } else if (text.compare(0, kTagMarker.size(), kTagMarker) == 0) {
+        serial[0] = '#';
+    }
+}
+
+// The driver's status as the caller may read it: inside the bytes returned.
+std::optional<std::uint32_t> ReturnedStatus(std::span<const std::uint8_t> out, DWORD error,
+                                            std::size_t returned) {
+    if (error != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return srb::ReturnCode(out.first(std::min(returned, out.size())));
+}
+
+void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size_t returned) {
+    const std::span<const std::uint8_t> out = call.out;
+    const std::span<const std::uint8_t> reply = out.first(std::min(returned, out.size()));
+    const std::optional<std::uint32_t> status = ReturnedStatus(out, error, returned);
+    switch (c.kind) {
+        case CallKind::DeviceNumber:
+            if (error == ERROR_SUCCESS) {
+                if (const auto number = storage::ReadDeviceNumber(reply)) {
+                    numbersReturned_.insert(number->deviceNumber);
+                } else if (const auto only = layout::GetU32(reply, storage::kDeviceNumberOffset)) {
+                    numbersReturned_.insert(*only);
+                }
+            }
+            break;
+        case CallKind::RaidConfig: {
+            const auto key = std::make_pair(c.device, csmi::RaidSetIndex(call.in).value_or(0));
+            const auto announced = csmi::DriveCount(reply);
+            if (status != 0u || !announced) {
+                raidReplies_.erase(key);
+                break;
+            }
+            const std::size_t held = csmi::MemberRecordCapacity(out.size());
+            raidReplies_[key] = {*announced, held};
+            for (std::size_t i = 0; i < std::min<std::size_t>(*announced, held); ++i) {
+                // The path byte may come back without the rest of its record.
+                const std::size_t at =
+                    csmi::kDrivesOffset + csmi::kDriveRecordLength * i + csmi::kPathNumberInRecord;
+                if (const auto path = layout::GetU8(reply, at)) {
+                    knownPaths_.insert(*path);
+                }
+            }
+            break;
+        }
+        case CallKind::Download: {
+            Session& session = sessions_[c.target];
+            const auto download = c.side == Side::Disk ? inbox_fw::ReadDownload(call.in)
+                                                       : rst_fw::ReadDownload(call.in);
+            if (!download) {
+                session.live = false;
+                break;
+            }
+            if (download->offset == 0) {
+                session = {true, 0};
+            }
+            const std::span<const std::uint8_t> image(FirmwareImage, kFirmwareImageSize);
+            const bool inOrder = session.live && download->offset == session.next &&
+                                 download->bufferSize > 0 &&
+                                 download->image.size() == download->bufferSize &&
+                                 download->bufferSize <= image.size() - download->offset;
+            const bool sound =
+                inOrder && std::memcmp(download->image.data(), image.data() + download->offset,
+                                       download->image.size()) == 0;
+            if (status == 0u && sound) {
+                session.next += download->bufferSize;
+            } else {
+                session.live = false;
+            }
+            break;
+        }
+        case CallKind::Activate: {
+            Session& session = sessions_[c.target];
+            const bool accepted =
+                status == fwreq::kStatusSuccess || status == fwreq::kStatusPowerCycleRequired;
+            if (accepted && session.live && session.next == kFirmwareImageSize) {
+                ++completed_[c.target];
+            }
+            session.live = false;
+            break;
+        }
+        default:
+            break;
+    }
+    if (!c.target.empty() && targetDrive_.count(c.target) == 0) {
+        targetDrive_[c.target] = c.drive;
+    }
+}
+
+DWORD Run::Respond(sim::IoCall& call) {
+    const Call c = Classify(call);
+    CheckAddressee(call, c);
+    const std::vector<std::uint8_t> before(call.out.begin(), call.out.end());
+    DWORD error = sim::StandardIo(call);
+    DWORD returned = call.bytesReturned;
+    if (const fuzzprogram::Answer* a = Match(c.kind)) {
+        Alter(*a, call, c, error, returned);
+    }
+    const std::span<std::uint8_t> out = call.out;
+    if (error != ERROR_SUCCESS) {
+        // A failed call copies nothing back.
+        std::copy(before.begin(), before.end(), out.begin());
+        returned = 0;
+    } else {
+        // Only the bytes the driver returned reach the caller.
+        const std::size_t kept = std::min<std::size_t>(returned, out.size());
+        std::copy(before.begin() + static_cast<std::ptrdiff_t>(kept), before.end(),
+                  out.begin() + static_cast<std::ptrdiff_t>(kept));
+        if (c.kind == CallKind::Identify) {
+            SpoilForeignTags(call, c);
+        }
+    }
+    Account(call, c, error, returned);
+    call.bytesReturned = returned;
+    return error;
+}
+
+// ---------------------------------------------------------------------------
+// The report
+
+constexpr std::string_view kUpdated = "Updated firmware successfully.";
+constexpr std::string_view kReboot =
+    "Downloaded firmware successfully, but firmware activation requires reboot.";
+constexpr std::string_view kUnable = "Unable to update firmware.";
+constexpr std::string_view kLatest = "Already have the latest firmware.";
+
+struct Block {
+    std::string serial;
+    std::string result;
+};
+
+struct ParsedReport {
+    bool noDisk = false;
+    std::vector<Block> blocks;
+    std::optional<std::string> finalLine;
+};
+
+std::vector<std::string> Lines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(start));
+            break;
+        }
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+// The report is the program's last output, from its last "Start Time : " line on. Texts
+// from the drives are single lines (the harness takes line ends out of them), so a
+// header, serial or result line is always one of the report's own.
+std::optional<ParsedReport> ParseReport(const std::string& output) {
+    const std::vector<std::string> lines = Lines(output);
+    std::size_t start = lines.size();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (StartsWith(lines[i], "Start Time : ")) {
+            start = i;
+        }
+    }
+    if (start == lines.size()) {
+        return std::nullopt;
+    }
+    ParsedReport report;
+    for (std::size_t i = start + 1; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line == "[Disk #" + std::to_string(report.blocks.size() + 1) + "]") {
+            report.blocks.emplace_back();
+        } else if (line == "[No Disk]") {
+            report.noDisk = true;
+        } else if (line == "[Final Result]") {
+            if (i + 1 < lines.size()) {
+                report.finalLine = lines[i + 1];
+            }
+            break;
+        } else if (!report.blocks.empty()) {
+            Block& block = report.blocks.back();
+            if (StartsWith(line, "Serial Number : ") && block.serial.empty()) {
+                block.serial = line.substr(16);
+            } else if (StartsWith(line, "Result Details : ") && block.result.empty()) {
+                block.result = line.substr(17);
+            }
+        }
+    }
+    return report;
+}
+
+std::string FinalLineFor(std::int32_t exitCode) {
+    switch (exitCode) {
+        case 0:
+            return "Result Details : " + std::string(kUpdated);
+        case 1602:
+            return "Result Details : " + std::string(kReboot);
+        case 4000:
+            return std::string(kLatest);
+        default:
+            return "Result Details : " + std::string(kUnable);
+    }
+}
+
+}  // namespace
+
+void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size_t openHandles,
+                     const sim::Machine& machine, Outcome& outcome) {
+    if (openHandles != 0) {
+        Report(findings_, "handles-left-open",
+               std::to_string(openHandles) + " handles or device sets left open");
+    }
+    if (alterations_ == 0) {
+        std::vector<std::string> errors = machine.protocolErrors;
+        for (const sim::Drive& drive : machine.drives) {
+            errors.insert(errors.end(), drive.protocolErrors.begin(), drive.protocolErrors.end());
+        }
+        if (!errors.empty()) {
+            Report(findings_, "protocol-error", errors.front());
+        }
+    }
+
+    const std::optional<ParsedReport> report = ParseReport(output);
+    if (!report || !report->finalLine) {
+        Report(findings_, "report", "no report with a final line in the output");
+        return;
+    }
+    outcome.reportBlocks = report->blocks.size();
+    if (*report->finalLine != FinalLineFor(exitCode) ||
+        (exitCode != 0 && exitCode != 1 && exitCode != 1602 && exitCode != 4000)) {
+        Report(findings_, "final-line",
+               "exit code " + std::to_string(exitCode) + " but final line \"" + *report->finalLine +
+                   "\"");
+    }
+
+    // The verdict the blocks call for.
+    bool unable = report->blocks.empty();
+    bool reboot = false;
+    bool allLatest = true;
+    for (const Block& block : report->blocks) {
+        if (block.result != kUpdated && block.result != kReboot && block.result != kUnable &&
+            block.result != kLatest) {
+            Report(findings_, "report", "a block with the result \"" + block.result + "\"");
+        }
+        unable = unable || block.result == kUnable;
+        reboot = reboot || block.result == kReboot;
+        allLatest = allLatest && block.result == kLatest;
+    }
+    const std::int32_t verdict = unable ? 1 : reboot ? 1602 : allLatest ? 4000 : 0;
+    if (verdict != exitCode) {
+        Report(findings_, "verdict",
+               "the blocks call for exit code " + std::to_string(verdict) + ", the run gave " +
+                   std::to_string(exitCode));
+    }
+
+    // Each claim of an update against what the drives were sent and answered.
+    std::map<std::size_t, std::size_t> completedOfDrive;
+    std::size_t completedAll = 0;
+    for (const auto& [target, count] : completed_) {
+        completedAll += count;
+        outcome.acceptedUpdates += count;
+        const auto drive = targetDrive_.find(target);
+        if (drive != targetDrive_.end() && drive->second) {
+            completedOfDrive[*drive->second] += count;
+        }
+    }
+    std::map<std::size_t, std::size_t> blocksOfDrive;
+    std::size_t claims = 0;
+    for (std::size_t b = 0; b < report->blocks.size(); ++b) {
+        const Block& block = report->blocks[b];
+        std::optional<std::size_t> drive;
+        for (std::size_t i = 0; i < driveCount_; ++i) {
+            if (block.serial == Tag(i) && tagsDelivered_.count(i) != 0) {
+                drive = i;
+            }
+        }
+        if (drive && ++blocksOfDrive[*drive] == 2) {
+            Report(findings_, "reported-twice",
+                   "drive " + std::to_string(*drive) + " has a second report block, #" +
+                       std::to_string(b + 1));
+        }
+        if (block.result != kUpdated && block.result != kReboot) {
+            continue;
+        }
+        ++claims;
+        if (drive && completedOfDrive[*drive] == 0) {
+            Report(findings_, "unaccepted-update-reported",
+                   "block #" + std::to_string(b + 1) + " says \"" + block.result + "\" for drive " +
+                       std::to_string(*drive) +
+                       ", which never had the whole image and an activation accepted");
+        }
+    }
+    if (claims > completedAll) {
+        Report(findings_, "unaccepted-update-reported",
+               std::to_string(claims) + " blocks say updated, but only " +
+                   std::to_string(completedAll) + " updates were accepted");
+    }
+
+    for (const auto& [key, reply] : raidReplies_) {
+        if (reply.announced > reply.held && exitCode != 1) {
+            Report(findings_, "raid-members-skipped",
+                   "RAID set " + std::to_string(key.second) + " of controller " +
+                       std::to_string(key.first) + ": the last reply announced " +
+                       std::to_string(reply.announced) + " members and held " +
+                       std::to_string(reply.held) + ", yet the run gave exit code " +
+                       std::to_string(exitCode));
+        }
+    }
+}
+
+Outcome RunProgramInput(const ProgramInput& input) {
+    Outcome outcome;
+    LoadFirmwarePackage();
+    Run run(input, outcome.findings);
+    sim::Machine machine = run.Build();
+
+    std::wstring programName = L"fwupdate.exe";
+    wchar_t* argv[] = {programName.data(), nullptr};
+    std::string output;
+    std::int32_t exitCode = 0;
+    std::size_t openHandles = 0;
+    {
+        sim::MachineInstall install(machine);
+        console::CaptureInto(&output);
+        exitCode = ToolMain(1, argv);
+        console::CaptureInto(nullptr);
+        openHandles = sim::OpenHandleCount();
+    }
+    outcome.exitCode = exitCode;
+    outcome.output = output;
+    run.CheckAfter(exitCode, output, openHandles, machine, outcome);
+    return outcome;
+}
+
+Findings CheckProgramBytes(std::span<const std::uint8_t> data) {
+    return RunProgramInput(DecodeProgramInput(data)).findings;
+}
+
+}  // namespace fuzzprogram
