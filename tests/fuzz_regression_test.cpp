@@ -26,9 +26,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 // Regression inputs of faults whose mends are not merged yet: each must still find the
-// invariant named, until its mend lands.
-// TODO(lead): when the mend of a fault is merged, delete its rows; the input must then
-// find nothing. A row whose input no longer finds its invariant fails with that advice.
+// invariant named, until its mend lands; then its row goes and the input must find
+// nothing. Every fault found so far is mended, so the table is empty.
 struct AwaitingMend {
     const char* input;      // under fuzz/regressions/program/
     const char* invariant;  // what it finds today
@@ -36,25 +35,7 @@ struct AwaitingMend {
     bool hangs;  // the fault is a hang: the input is not run until the row goes
 };
 
-constexpr AwaitingMend kAwaitingMends[] = {
-    {"empty-activation-reply-inbox", "unaccepted-update-reported",
-     "a miniport request that completes with nothing returned is taken as success", false},
-    {"empty-activation-reply-rst", "unaccepted-update-reported",
-     "a miniport request that completes with nothing returned is taken as success", false},
-    {"property-too-small-forever", "", "size-query retry loops are unbounded", true},
-    {"unenumerable-interface-shifts-disks", "not-a-maker-disk",
-     "disk interfaces are taken by the element's index in the set", false},
-    {"raid-requery-announces-more", "raid-members-skipped",
-     "a RAID re-query that again announces more members than it holds skips members", false},
-    {"raid-member-and-single-disk", "reported-twice",
-     "a drive that is a single RST disk and a RAID member is updated and reported twice", false},
-    {"two-single-disks-one-path", "reported-twice",
-     "two single RST disks naming one path: the drive is updated and reported twice", false},
-    {"empty-device-number-reply", "unreported-disk-number",
-     "an empty device-number reply is read as disk 0", false},
-    {"verdict-follows-drive-order", "verdict",
-     "the verdict depends on drive order (up to date after reboot gives 4000)", false},
-};
+const std::vector<AwaitingMend> kAwaitingMends = {};
 
 const AwaitingMend* Awaiting(const std::string& target, const std::string& name) {
     for (const AwaitingMend& row : kAwaitingMends) {

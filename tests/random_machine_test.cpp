@@ -24,11 +24,9 @@ namespace {
 
 constexpr std::uint64_t kSeeds = 200;
 
-// Invariants that known faults still break; the lead's mends make them hold.
-// TODO(lead): empty this set once every mend listed in fuzz/README.md is merged.
-const std::set<std::string> kAwaitingMends = {
-    "unaccepted-update-reported", "verdict",          "reported-twice",      "not-a-maker-disk",
-    "unreported-disk-number",     "unknown-rst-path", "raid-members-skipped"};
+// Invariants that known faults still break, until their mends land; every fault found
+// so far is mended.
+const std::set<std::string> kAwaitingMends = {};
 
 using namespace fuzzprogram;
 
