@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,11 @@ std::string Describe(const fuzzharness::Findings& findings) {
         text += "\n  " + finding.invariant + ": " + finding.detail;
     }
     return text;
+}
+
+// Failure messages name the file, not the bytes of the record.
+void PrintTo(const StoredInput& input, std::ostream* os) {
+    *os << input.path.string();
 }
 
 class FuzzStoredInput : public testing::TestWithParam<StoredInput> {};
