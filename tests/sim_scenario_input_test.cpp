@@ -114,7 +114,8 @@ TEST(SimScenarioInput, FilesThatAreNoScenarioAreNamedAsSuch) {
     const std::filesystem::path dir =
         std::filesystem::path(testing::TempDir()) / "sim-scenario-input";
     std::filesystem::create_directories(dir);
-    const std::string withNul = (dir / "nul.json").string();
+    // Not "nul.json": Windows opens any name "NUL.<ext>" as its null device.
+    const std::string withNul = (dir / "embedded-nul.json").string();
     std::ofstream(withNul, std::ios::binary) << "{}\0{}"s;
     const struct {
         const char* name;
