@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "sim/io.h"
 #include "sim/text.h"
 
 namespace sim {
@@ -68,6 +69,20 @@ std::optional<std::wstring> InstanceIdOfPath(std::wstring_view path, const GUID&
 // upper case; an interface's key is named after its path.
 std::wstring SortKey(std::wstring_view instanceId, const GUID& interfaceClass) {
     return UpperCase(WineInterfacePath(instanceId, interfaceClass));
+}
+
+// "\\.\PHYSICALDRIVE<n>" (either prefix, any letter case), as the binding resolves
+// the physical-drive links.
+bool IsPhysicalDrivePath(std::wstring_view path) {
+    constexpr std::wstring_view kName = L"PHYSICALDRIVE";
+    if (path.size() <= 4 + kName.size() || path[0] != L'\\' || path[1] != L'\\' ||
+        (path[2] != L'.' && path[2] != L'?') || path[3] != L'\\' ||
+        !SameTextIgnoringCase(path.substr(4, kName.size()), kName)) {
+        return false;
+    }
+    const std::wstring_view digits = path.substr(4 + kName.size());
+    return std::all_of(digits.begin(), digits.end(),
+                       [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
 std::wstring OrdinalName(std::size_t index, std::size_t width,
@@ -185,13 +200,41 @@ std::vector<WineDeviceName> WineDeviceNames(const Machine& machine) {
     return names;
 }
 
-void UseWinePlatform(Machine& machine) {
+void UseWineInterfacePaths(Machine& machine) {
     const std::vector<WineDeviceName> names = WineDeviceNames(machine);
     for (std::size_t i = 0; i < machine.devices.size(); ++i) {
         for (DeviceInterface& iface : machine.devices[i].interfaces) {
             if (iface.path) {
                 iface.path = WineInterfacePath(names[i].instanceId, iface.classGuid);
             }
+        }
+    }
+}
+
+void UseWinePlatform(Machine& machine) {
+    UseWineInterfacePaths(machine);
+    for (Disk& disk : machine.disks) {
+        Drive* drive = DriveOfDisk(machine, disk);
+        const bool refuseAll = !disk.openable;
+        const bool refusePhysical = drive != nullptr && drive->faults.denyOpen;
+        if (!refuseAll && !refusePhysical) {
+            continue;
+        }
+        disk.openable = true;
+        if (drive != nullptr) {
+            drive->faults.denyOpen = false;
+        }
+        disk.io = [refuseAll, refusePhysical](IoCall& call) {
+            if (refuseAll || (refusePhysical && IsPhysicalDrivePath(call.file.path))) {
+                return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+            }
+            return StandardIo(call);
+        };
+    }
+    for (Controller& controller : machine.controllers) {
+        if (!controller.openable) {
+            controller.openable = true;
+            controller.io = [](IoCall&) { return static_cast<DWORD>(ERROR_ACCESS_DENIED); };
         }
     }
     machine.platform = Platform::Wine;

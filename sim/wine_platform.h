@@ -15,6 +15,10 @@
 // - SP_DEVINFO_DATA.DevInst is a slot in a table of the process, taken by each
 //   element of each set and given back when the set is destroyed, so one device has a
 //   different DevInst in every set open at the same time.
+// - A driver cannot refuse an open: Wine's server hands out the handle and sends the
+//   driver IRP_MJ_CREATE without waiting for its answer. The Wine host's devices
+//   therefore take every open and refuse each request on a file whose open they would
+//   have refused, with the error the open would have got.
 #pragma once
 
 #include <cstddef>
@@ -55,8 +59,13 @@ std::vector<WineDeviceName> WineDeviceNames(const Machine& machine);
 // created as `instanceId`.
 std::wstring WineInterfacePath(std::wstring_view instanceId, const GUID& interfaceClass);
 
+// Gives every interface the path WineDeviceNames gives it.
+void UseWineInterfacePaths(Machine& machine);
+
 // Makes the simulated binding show the machine as Wine does: interface paths as
-// WineDeviceNames gives them and a DevInst per set element (Machine::platform).
+// WineDeviceNames gives them, a DevInst per set element (Machine::platform), and
+// opens that succeed where the device would refuse them, its requests refused instead
+// (through Disk::io and Controller::io).
 void UseWinePlatform(Machine& machine);
 
 }  // namespace sim

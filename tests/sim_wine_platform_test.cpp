@@ -132,6 +132,55 @@ TEST(WinePlatform, EveryElementOfEverySetHasItsOwnDevInst) {
     win::SetupDiDestroyDeviceInfoList(all);
 }
 
+struct OpenCase {
+    const char* name;
+    const char* scenario;
+    const wchar_t* path;  // empty: the first interface path of the machine
+    DWORD requestError;
+};
+
+class WineOpens : public testing::TestWithParam<OpenCase> {};
+
+// Wine never lets a device refuse an open; the refusal comes with the first request.
+TEST_P(WineOpens, SucceedAndTheRequestsGetTheRefusal) {
+    sim::Machine machine = MachineFrom(GetParam().scenario);
+    sim::UseWinePlatform(machine);
+    sim::MachineInstall install(machine);
+    std::wstring path = GetParam().path;
+    for (const sim::Device& device : machine.devices) {
+        if (path.empty() && !device.interfaces.empty()) {
+            path = *device.interfaces.front().path;
+        }
+    }
+    HANDLE handle = win::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 3, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE) << win::GetLastError();
+    std::vector<std::uint8_t> buffer(12, 0);
+    DWORD returned = 0xDEAD;
+    win::SetLastError(0xBEEF);
+    const BOOL ok = win::DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0,
+                                         buffer.data(), 12, &returned, nullptr);
+    EXPECT_EQ(ok ? ERROR_SUCCESS : win::GetLastError(), GetParam().requestError);
+    win::CloseHandle(handle);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WineOpens,
+    testing::Values(
+        OpenCase{"ClosedController", R"({"controllers":[{"id":"c","openable":false}]})", L"",
+                 ERROR_ACCESS_DENIED},
+        OpenCase{"ClosedDiskByInterface",
+                 R"({"disks":[{"attach":"inbox","openable":false,"parent":null}]})", L"",
+                 ERROR_ACCESS_DENIED},
+        OpenCase{"DeniedDriveByItsNumber",
+                 R"({"disks":[{"attach":"inbox","drive":{"faults":{"open":"deny"}}}]})",
+                 L"\\\\.\\PHYSICALDRIVE0", ERROR_ACCESS_DENIED},
+        OpenCase{
+            "DeniedDriveStillAnswersByInterface",
+            R"({"disks":[{"attach":"inbox","parent":null,"drive":{"faults":{"open":"deny"}}}]})",
+            L"", ERROR_SUCCESS}),
+    [](const testing::TestParamInfo<OpenCase>& info) { return info.param.name; });
+
 TEST(WinePlatform, SingleRstDiskLosesItsBusNumber) {
     const char* scenario =
         R"({"controllers":[{"id":"c","drives":{"3":{"id":"S"}}}],

@@ -260,6 +260,42 @@ static NTSTATUS create_machine_devices(void) {
 /* ------------------------------------------------------------------------------ */
 /* Child PDOs */
 
+/* A device without hardware IDs: Wine's PnP manager registers a device only once
+ * it has its hardware IDs, so the child reports an empty list and its stored value
+ * goes again here, once the device is registered. */
+static NTSTATUS forget_hardware_ids(const struct fwhost_child* child) {
+    static const WCHAR enum_root[] = L"\\Registry\\Machine\\System\\CurrentControlSet\\Enum\\";
+    SIZE_T root_length = text_length(enum_root);
+    SIZE_T id_length = text_length((const WCHAR*)child->device_id);
+    SIZE_T part_length = text_length((const WCHAR*)child->instance_part);
+    SIZE_T length = root_length + id_length + 1 + part_length;
+    UNICODE_STRING path, value;
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE key;
+    NTSTATUS status;
+    WCHAR* buffer = ExAllocatePool(PagedPool, (length + 1) * sizeof(WCHAR));
+
+    if (buffer == NULL) {
+        return STATUS_NO_MEMORY;
+    }
+    RtlCopyMemory(buffer, enum_root, root_length * sizeof(WCHAR));
+    RtlCopyMemory(buffer + root_length, child->device_id, id_length * sizeof(WCHAR));
+    buffer[root_length + id_length] = L'\\';
+    RtlCopyMemory(buffer + root_length + id_length + 1, child->instance_part,
+                  (part_length + 1) * sizeof(WCHAR));
+    RtlInitUnicodeString(&path, buffer);
+    RtlInitUnicodeString(&value, L"HardwareID");
+    InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL,
+                               NULL);
+    status = ZwOpenKey(&key, KEY_SET_VALUE, &attributes);
+    if (status == STATUS_SUCCESS) {
+        status = ZwDeleteValueKey(key, &value);
+        ZwClose(key);
+    }
+    ExFreePool(buffer);
+    return status;
+}
+
 static NTSTATUS start_child(DEVICE_OBJECT* pdo, struct node* node) {
     const struct fwhost_child* child = fwhost_child_at(node->index);
     NTSTATUS status = STATUS_SUCCESS;
@@ -275,6 +311,9 @@ static NTSTATUS start_child(DEVICE_OBJECT* pdo, struct node* node) {
         status = IoSetDevicePropertyData(pdo, &key, LOCALE_NEUTRAL, 0, DEVPROP_TYPE_STRING,
                                          property->bytes, (void*)property->text);
     }
+    if (status == STATUS_SUCCESS && child->hardware_ids == NULL) {
+        status = forget_hardware_ids(child);
+    }
     if (status == STATUS_SUCCESS && child->interface_state != FWHOST_INTERFACE_NONE) {
         GUID guid = interface_guid(child);
         status = IoRegisterDeviceInterface(pdo, &guid, NULL, &node->interface_link);
@@ -286,6 +325,8 @@ static NTSTATUS start_child(DEVICE_OBJECT* pdo, struct node* node) {
     }
     return status;
 }
+
+static const WCHAR no_ids[2] = {0, 0};
 
 static NTSTATUS child_query_id(struct node* node, IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
@@ -303,17 +344,15 @@ static NTSTATUS child_query_id(struct node* node, IRP* irp) {
             id = copy_text(child->instance_part);
             break;
         case BusQueryHardwareIDs:
-            /* No list: the device has no hardware IDs, as "hardwareIds": null asks. */
-            if (child->hardware_ids == NULL) {
-                return STATUS_NOT_SUPPORTED;
-            }
-            id = copy_to_pool(child->hardware_ids, child->hardware_ids_bytes);
+            /* None at all ("hardwareIds": null) is an empty list here; see
+             * forget_hardware_ids. */
+            id = child->hardware_ids != NULL
+                     ? copy_to_pool(child->hardware_ids, child->hardware_ids_bytes)
+                     : copy_to_pool(no_ids, sizeof no_ids);
             break;
-        case BusQueryCompatibleIDs: {
-            static const WCHAR none[2] = {0, 0};
-            id = copy_to_pool(none, sizeof none);
+        case BusQueryCompatibleIDs:
+            id = copy_to_pool(no_ids, sizeof no_ids);
             break;
-        }
         default:
             return irp->IoStatus.Status;
     }
@@ -548,7 +587,7 @@ static NTSTATUS WINAPI dispatch_create(DEVICE_OBJECT* device, IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     struct node* node = device->DeviceExtension;
     IO_SECURITY_CONTEXT* security = stack->Parameters.Create.SecurityContext;
-    uint32_t access = security != NULL ? security->DesiredAccess : 0;
+    uint32_t access = security != NULL ? security->DesiredAccess : FWHOST_ACCESS_UNKNOWN;
     uint32_t share = stack->Parameters.Create.ShareAccess;
     uint32_t file = 0, error;
 

@@ -30,7 +30,6 @@
 
 #include "sim/sim.h"
 #include "sim/text.h"
-#include "sim/wine_platform.h"
 #include "winehost/host_abi.h"
 #include "winehost/host_core.h"
 
@@ -197,7 +196,6 @@ int ReadScenario(const RunOptions& options, Scenario& scenario) {
         text << file.rdbuf();
         scenario.text = text.str();
     }
-    sim::UseWinePlatform(machine);
     if (const auto feature = winehost::UnreproducibleFeature(machine)) {
         return Fail(kUnreproducible, scenario.source + ": " + *feature);
     }

@@ -111,6 +111,10 @@ FWHOST_API const struct fwhost_child* fwhost_child_at(uint32_t index);
 FWHOST_API uint32_t fwhost_drive_link_count(void);
 FWHOST_API const struct fwhost_drive_link* fwhost_drive_link_at(uint32_t index);
 
+/* The access an open asks for, when the driver process is not told it: Wine 8's
+ * IRP_MJ_CREATE carries no security context. */
+#define FWHOST_ACCESS_UNKNOWN 0xFFFFFFFFu
+
 /* An open of child `index`'s interface, or of drive link `index`. */
 FWHOST_API uint32_t fwhost_open_interface(uint32_t index, uint32_t access, uint32_t share,
                                           uint32_t* file);

@@ -114,12 +114,13 @@ bool HostRun::Load(std::string_view scenario, std::string_view sourceName, bool 
     if (!sim::LoadScenarioText(scenario, sourceName, machine, error)) {
         return false;
     }
-    BusLayout layout = LayOutBus(machine);
-    sim::UseWinePlatform(machine);
     if (const auto feature = UnreproducibleFeature(machine)) {
         error = std::string(sourceName) + ": " + *feature;
         return false;
     }
+    BusLayout layout = LayOutBus(machine);
+    // The paths the program will open are those Wine's SetupAPI gives it.
+    sim::UseWineInterfacePaths(machine);
     machine_ = std::move(machine);
     layout_ = std::move(layout);
     record_ = recordRequests;
@@ -147,22 +148,23 @@ DWORD HostRun::OpenDriveLink(std::size_t link, DWORD access, DWORD share, std::u
 
 DWORD HostRun::Open(const sim::DeviceTarget& target, std::wstring path, bool physicalDrivePath,
                     DWORD access, DWORD share, std::uint32_t& file) {
-    const DWORD error = OpenRefusal(machine_, target, physicalDrivePath);
+    // Wine lets the open succeed whatever the device answers, so the device takes it
+    // and refuses the file's requests instead (sim/wine_platform.h).
+    const DWORD refusal = OpenRefusal(machine_, target, physicalDrivePath);
     if (record_) {
         Json entry = Json::object();
         entry["op"] = "CreateFileW";
         entry["path"] = Utf8(path);
-        entry["access"] = access;
+        if (access != kAccessUnknown) {
+            entry["access"] = access;
+        }
         entry["share"] = share;
-        entry["ok"] = error == ERROR_SUCCESS;
-        entry["error"] = error;
+        entry["ok"] = true;
+        entry["error"] = ERROR_SUCCESS;
         requests_.push_back(entry.dump(-1, ' ', false, Json::error_handler_t::replace));
     }
-    if (error != ERROR_SUCCESS) {
-        return error;
-    }
     file = nextFile_++;
-    files_[file] = File{target, std::move(path)};
+    files_[file] = File{target, std::move(path), refusal};
     return ERROR_SUCCESS;
 }
 
@@ -178,8 +180,13 @@ DeviceAnswer HostRun::Io(std::uint32_t file, DWORD code, std::span<const std::ui
         answer.error = ERROR_INVALID_HANDLE;
         return answer;
     }
-    DeviceAnswer answer =
-        CallDevice(machine_, found->second.target, found->second.path, code, in, outSize);
+    DeviceAnswer answer;
+    if (found->second.refusal != ERROR_SUCCESS) {
+        answer.error = found->second.refusal;
+        answer.callerView = CallerBefore(in, outSize);
+    } else {
+        answer = CallDevice(machine_, found->second.target, found->second.path, code, in, outSize);
+    }
     if (record_) {
         const bool ok = answer.error == ERROR_SUCCESS;
         Json entry = Json::object();

@@ -41,6 +41,8 @@ struct DriveLink {
     std::size_t disk = 0;  // into Machine::disks
 };
 
+inline constexpr DWORD kAccessUnknown = 0xFFFFFFFFu;  // FWHOST_ACCESS_UNKNOWN
+
 struct BusLayout {
     std::vector<BusChild> children;  // Machine::devices, index for index
     std::vector<DriveLink> driveLinks;
@@ -66,7 +68,10 @@ class HostRun {
     const BusLayout& Layout() const { return layout_; }
 
     // An open through the interface of child `child`, or through drive link `link`.
-    // Returns the Win32 error the open gets; on success `file` names the open file.
+    // `access` is kAccessUnknown when the driver was not told it; the record then
+    // leaves it out. Returns the Win32 error the open gets; on success `file` names
+    // the open file. An open the device refuses still succeeds, as every open does
+    // under Wine, and each request on the file gets the refusal.
     DWORD OpenInterface(std::size_t child, DWORD access, DWORD share, std::uint32_t& file);
     DWORD OpenDriveLink(std::size_t link, DWORD access, DWORD share, std::uint32_t& file);
     void Close(std::uint32_t file);
@@ -86,6 +91,7 @@ class HostRun {
     struct File {
         sim::DeviceTarget target;
         std::wstring path;
+        DWORD refusal = ERROR_SUCCESS;  // what the device would have answered the open
     };
 
     DWORD Open(const sim::DeviceTarget& target, std::wstring path, bool physicalDrivePath,

@@ -18,6 +18,7 @@
 namespace {
 
 static_assert(sizeof(wchar_t) == sizeof(uint16_t), "the library hands out UTF-16 as WCHAR");
+static_assert(winehost::kAccessUnknown == FWHOST_ACCESS_UNKNOWN);
 
 struct ChildTables {
     std::vector<std::vector<fwhost_property>> properties;

@@ -36,14 +36,17 @@ DWORD OpenRefusal(sim::Machine& machine, const sim::DeviceTarget& target, bool p
     return ERROR_SUCCESS;
 }
 
+std::vector<std::uint8_t> CallerBefore(std::span<const std::uint8_t> in, DWORD outSize) {
+    std::vector<std::uint8_t> view(outSize, 0);
+    std::copy_n(in.begin(), std::min<std::size_t>(in.size(), outSize), view.begin());
+    return view;
+}
+
 DeviceAnswer CallDevice(sim::Machine& machine, const sim::DeviceTarget& target,
                         std::wstring_view path, DWORD code, std::span<const std::uint8_t> in,
                         DWORD outSize) {
     DeviceAnswer answer;
-    // What the caller's buffer holds before the call: the program passes one buffer
-    // both ways, or a zeroed reply buffer with no input.
-    answer.callerView.assign(outSize, 0);
-    std::copy_n(in.begin(), std::min<std::size_t>(in.size(), outSize), answer.callerView.begin());
+    answer.callerView = CallerBefore(in, outSize);
 
     sim::OpenFile file;
     file.path = std::wstring(path);

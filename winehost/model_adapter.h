@@ -30,6 +30,10 @@ struct DeviceAnswer {
     std::vector<std::uint8_t> callerView;
 };
 
+// What the caller's output buffer holds before the call: the program passes one
+// buffer both ways, or a zeroed reply buffer with no input.
+std::vector<std::uint8_t> CallerBefore(std::span<const std::uint8_t> in, DWORD outSize);
+
 // Hands the request to the device behind `target`, as the simulated binding does.
 DeviceAnswer CallDevice(sim::Machine& machine, const sim::DeviceTarget& target,
                         std::wstring_view path, DWORD code, std::span<const std::uint8_t> in,
