@@ -17,6 +17,7 @@ set(CMAKE_ASM_COMPILER ${FWUPDATE_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_RC_COMPILER ${FWUPDATE_MINGW_TRIPLE}-windres)
 set(CMAKE_AR ${FWUPDATE_MINGW_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${FWUPDATE_MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
+set(CMAKE_OBJCOPY ${FWUPDATE_MINGW_TRIPLE}-objcopy CACHE FILEPATH "")
 
 # Headers and libraries come from the mingw-w64 sysroot only; programs (the host
 # compiler for the placeholder image generator, wine) from the build machine.

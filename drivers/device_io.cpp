@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "drivers/storage_requests.h"
+
 DeviceHandle::~DeviceHandle() {
     Close();
 }
@@ -66,4 +68,20 @@ ControlReply ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::u
         win::DeviceIoControl(device, controlCode, nullptr, 0, reply.data(),
                              static_cast<DWORD>(reply.size()), &returned, nullptr);
     return Answered(completed, reply, returned);
+}
+
+bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber) {
+    RequestBuffer buffer(storage::kDeviceNumberSize, 0);
+    const ControlReply reply = ReadControlReply(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, buffer);
+    if (!reply) {
+        return false;
+    }
+    // A reply without the whole record is no disk number; the zeros of the buffer
+    // would read as disk 0.
+    const auto number = storage::ReadDeviceNumber(reply.bytes);
+    if (!number) {
+        return false;
+    }
+    deviceNumber = number->deviceNumber;
+    return true;
 }

@@ -57,3 +57,7 @@ struct ControlReply {
 // A request that takes no input and answers into `reply`.
 [[nodiscard]] ControlReply ReadControlReply(HANDLE device, DWORD controlCode,
                                             std::span<std::uint8_t> reply);
+
+// Sends IOCTL_STORAGE_GET_DEVICE_NUMBER to an open disk and takes its DeviceNumber.
+// False when the request fails (GetLastError holds the reason) or its reply is short.
+bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber);

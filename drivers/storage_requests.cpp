@@ -1,7 +1,5 @@
 #include "drivers/storage_requests.h"
 
-#include "drivers/device_io.h"
-
 namespace storage {
 
 std::optional<DeviceNumber> ReadDeviceNumber(std::span<const std::uint8_t> reply) {
@@ -69,19 +67,3 @@ std::optional<ProtocolQuery> ReadProtocolQuery(std::span<const std::uint8_t> req
 }
 
 }  // namespace storage
-
-bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber) {
-    RequestBuffer buffer(storage::kDeviceNumberSize, 0);
-    const ControlReply reply = ReadControlReply(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, buffer);
-    if (!reply) {
-        return false;
-    }
-    // A reply without the whole record is no disk number; the zeros of the buffer
-    // would read as disk 0.
-    const auto number = storage::ReadDeviceNumber(reply.bytes);
-    if (!number) {
-        return false;
-    }
-    deviceNumber = number->deviceNumber;
-    return true;
-}

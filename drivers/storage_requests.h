@@ -87,10 +87,6 @@ std::optional<ProtocolQuery> ReadProtocolQuery(std::span<const std::uint8_t> req
 
 }  // namespace storage
 
-// Sends IOCTL_STORAGE_GET_DEVICE_NUMBER to an open disk and takes its DeviceNumber.
-// False when the request fails (GetLastError holds the reason) or its reply is short.
-bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber);
-
 #ifdef _WIN32
 static_assert(sizeof(STORAGE_DEVICE_NUMBER) == storage::kDeviceNumberSize);
 static_assert(offsetof(STORAGE_DEVICE_NUMBER, DeviceType) == storage::kDeviceTypeOffset);

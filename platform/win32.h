@@ -134,6 +134,12 @@ struct OVERLAPPED;
 
 #define CP_UTF8 65001u
 
+#define STD_INPUT_HANDLE (static_cast<DWORD>(-10))
+#define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
+#define STD_ERROR_HANDLE (static_cast<DWORD>(-12))
+#define ENABLE_PROCESSED_OUTPUT 0x0001u
+#define ENABLE_WRAP_AT_EOL_OUTPUT 0x0002u
+
 #define FILE_DEVICE_CONTROLLER 0x00000004u
 #define FILE_DEVICE_DISK 0x00000007u
 #define IOCTL_SCSI_MINIPORT 0x0004D008u
@@ -181,6 +187,14 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByte, int multiByteCount,
                         wchar_t* wide, int wideCount);
+
+// Standard output as Windows hands it over: a console, or a file or pipe it was
+// redirected to. GetConsoleMode succeeds only on a console. WriteConsoleW takes UTF-16
+// code units, one per wchar_t, and counts in code units.
+HANDLE GetStdHandle(DWORD stdHandle);
+BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode);
+BOOL WriteConsoleW(HANDLE consoleOutput, const wchar_t* buffer, DWORD charsToWrite,
+                   DWORD* charsWritten, void* reserved);
 
 // Identifiers of the device-setup interface, spelled as Windows spells them. They
 // are defined here rather than taken from the SDK so that no translation unit has to

@@ -95,4 +95,17 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByte, int m
     return ::MultiByteToWideChar(codePage, flags, multiByte, multiByteCount, wide, wideCount);
 }
 
+HANDLE GetStdHandle(DWORD stdHandle) {
+    return ::GetStdHandle(stdHandle);
+}
+
+BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode) {
+    return ::GetConsoleMode(consoleHandle, mode);
+}
+
+BOOL WriteConsoleW(HANDLE consoleOutput, const wchar_t* buffer, DWORD charsToWrite,
+                   DWORD* charsWritten, void* reserved) {
+    return ::WriteConsoleW(consoleOutput, buffer, charsToWrite, charsWritten, reserved);
+}
+
 }  // namespace win

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -197,21 +198,24 @@ class Assembler {
     }
 
     bool ResolveControllers(const ScenarioDraft& draft) {
+        std::map<std::string, std::size_t> byId;
+        for (std::size_t c = 0; c < draft.controllers.size(); ++c) {
+            byId.emplace(draft.controllers[c].id, c);
+        }
         diskController_.assign(draft.disks.size(), std::nullopt);
+        disksOf_.assign(draft.controllers.size(), {});
         for (std::size_t d = 0; d < draft.disks.size(); ++d) {
             const DiskDraft& disk = draft.disks[d];
             if (!disk.controllerId) {
                 continue;
             }
-            for (std::size_t c = 0; c < draft.controllers.size(); ++c) {
-                if (draft.controllers[c].id == *disk.controllerId) {
-                    diskController_[d] = c;
-                }
-            }
-            if (!diskController_[d]) {
+            const auto found = byId.find(*disk.controllerId);
+            if (found == byId.end()) {
                 return Fail(disk.place + ".controller",
                             "no controller with id \"" + *disk.controllerId + "\"");
             }
+            diskController_[d] = found->second;
+            disksOf_[found->second].push_back(d);
         }
         return true;
     }
@@ -231,11 +235,8 @@ class Assembler {
             }
             std::map<std::uint8_t, std::string> singles;  // path -> the disk using it
             std::vector<std::size_t> volumes;
-            for (std::size_t d = 0; d < draft.disks.size(); ++d) {
+            for (const std::size_t d : disksOf_[c]) {
                 const DiskDraft& disk = draft.disks[d];
-                if (diskController_[d] != c) {
-                    continue;
-                }
                 if (disk.attach == Attach::RaidVolume) {
                     volumes.push_back(d);
                 }
@@ -286,9 +287,9 @@ class Assembler {
                     controller.raidSets->push_back(std::move(set));
                 }
             }
-            for (std::size_t d = 0; d < draft.disks.size(); ++d) {
+            for (const std::size_t d : disksOf_[c]) {
                 DiskDraft& disk = draft.disks[d];
-                if (diskController_[d] != c || disk.attach != Attach::Rst || disk.pathId) {
+                if (disk.attach != Attach::Rst || disk.pathId) {
                     continue;
                 }
                 const auto path = freePath();
@@ -305,9 +306,9 @@ class Assembler {
                 }
             }
             // A single disk's inline drive is the controller's drive at its path.
-            for (std::size_t d = 0; d < draft.disks.size(); ++d) {
+            for (const std::size_t d : disksOf_[c]) {
                 DiskDraft& disk = draft.disks[d];
-                if (diskController_[d] != c || disk.attach != Attach::Rst || !disk.drive) {
+                if (disk.attach != Attach::Rst || !disk.drive) {
                     continue;
                 }
                 const auto path = static_cast<std::uint8_t>(pathIds_[d]);
@@ -340,12 +341,11 @@ class Assembler {
         if (!draft.hasId) {
             draft.drive.id = defaultId;
         }
-        for (std::size_t i = 0; i < m.drives.size(); ++i) {
-            if (m.drives[i].id == draft.drive.id) {
-                return Fail(
-                    draft.hasId ? draft.place + ".id" : draft.place,
-                    "drive id \"" + draft.drive.id + "\" is already used by " + drivePlaces_[i]);
-            }
+        const auto [earlier, fresh] = driveIds_.emplace(draft.drive.id, draft.place);
+        if (!fresh) {
+            return Fail(
+                draft.hasId ? draft.place + ".id" : draft.place,
+                "drive id \"" + draft.drive.id + "\" is already used by " + earlier->second);
         }
         if (!draft.hasSerial) {
             char serial[24];
@@ -354,7 +354,6 @@ class Assembler {
             FillText(draft.drive.serialNumber, serial);
         }
         m.drives.push_back(std::move(draft.drive));
-        drivePlaces_.push_back(draft.place);
         return true;
     }
 
@@ -365,7 +364,7 @@ class Assembler {
             controller.id = given.id;
             controller.openable = given.openable;
             controller.raidSets = *given.raidSets;
-            controller.raidConfigFault.fault.answer = given.raidConfigFault;
+            controller.raidConfigFault = given.raidConfigFault;
             for (auto& [path, drive] : given.drives) {
                 if (!AddDrive(drive, given.id + ":" + std::to_string(path), m)) {
                     return false;
@@ -381,9 +380,7 @@ class Assembler {
             disk.pathId = pathIds_[d];
             disk.raidSet = raidSetOf_[d];
             disk.openable = given.openable;
-            if (given.deviceNumberFails) {
-                disk.deviceNumberFault.answer.kind = ForcedAnswer::Kind::Fail;
-            }
+            disk.deviceNumberFault = given.deviceNumberFault;
             if (given.drive || given.attach == Attach::Inbox) {
                 if (!given.drive) {
                     given.drive.emplace();
@@ -438,11 +435,19 @@ class Assembler {
         // Controllers: their instance IDs are also the parents of the disks behind them,
         // readable or not.
         std::vector<std::wstring> controllerIds;
+        // Instance IDs as Windows compares them (without regard to case), of the
+        // devices so far, and the controllers' IDs as given.
+        std::unordered_set<std::wstring> instances;
+        std::unordered_set<std::wstring> controllerSet;
         for (std::size_t c = 0; c < draft.controllers.size(); ++c) {
             const ControllerDraft& given = draft.controllers[c];
             const std::wstring defaultId = ControllerInstanceId(c);
             const std::optional<std::wstring> instanceId = Resolve(given.instanceId, defaultId);
             controllerIds.push_back(instanceId.value_or(defaultId));
+            controllerSet.insert(controllerIds.back());
+            if (instanceId) {
+                instances.insert(UpperCase(*instanceId));
+            }
             Device& device = AddDevice(m, GUID_DEVCLASS_SCSIADAPTER);
             SetProperty(device, win::DEVPKEY_Device_InstanceId, instanceId);
             SetProperty(device, win::DEVPKEY_Device_DriverDesc,
@@ -456,6 +461,7 @@ class Assembler {
                  given.path.value_or(
                      InterfacePath(controllerIds.back(), win::GUID_DEVINTERFACE_STORAGEPORT))});
             device.target = {DeviceTarget::Kind::Controller, c};
+            device.propertyFaults = given.propertyFaults;
             m.controllers[c].device = m.devices.size() - 1;
         }
 
@@ -468,10 +474,8 @@ class Assembler {
         for (std::size_t d = 0; d < draft.disks.size(); ++d) {
             const std::optional<std::wstring> parent =
                 Resolve(draft.disks[d].parent, texts[d].parent);
-            const bool isController =
-                parent && std::find(controllerIds.begin(), controllerIds.end(), *parent) !=
-                              controllerIds.end();
-            if (!parent || parent->empty() || isController || HasInstance(m, *parent)) {
+            if (!parent || parent->empty() || controllerSet.count(*parent) != 0 ||
+                !instances.insert(UpperCase(*parent)).second) {
                 continue;
             }
             Device& node = AddDevice(m, GUID_DEVCLASS_SCSIADAPTER);
@@ -500,25 +504,17 @@ class Assembler {
                          InterfacePath(instanceId.value_or(texts[d].instanceId),
                                        win::GUID_DEVINTERFACE_DISK))});
             device.target = {DeviceTarget::Kind::Disk, d};
+            device.propertyFaults = given.propertyFaults;
             m.disks[d].device = m.devices.size() - 1;
         }
         return true;
     }
 
-    static bool HasInstance(const Machine& m, const std::wstring& instanceId) {
-        for (const Device& device : m.devices) {
-            const std::wstring* id = FindProperty(device, win::DEVPKEY_Device_InstanceId);
-            if (id != nullptr && SameTextIgnoringCase(*id, instanceId)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     std::vector<std::optional<std::size_t>> diskController_;
     std::vector<std::int32_t> pathIds_;
     std::vector<std::int32_t> raidSetOf_;
-    std::vector<std::string> drivePlaces_;
+    std::vector<std::vector<std::size_t>> disksOf_;  // by controller: its disks, in order
+    std::map<std::string, std::string> driveIds_;    // drive id -> where it was given
 };
 
 }  // namespace

@@ -125,31 +125,6 @@ bool GrantsWrite(DWORD access) {
 }
 
 }  // namespace
-
-Disk* IoCall::TargetDisk() const {
-    if (file.target.kind != DeviceTarget::Kind::Disk || file.target.index >= machine.disks.size()) {
-        return nullptr;
-    }
-    return &machine.disks[file.target.index];
-}
-
-Controller* IoCall::TargetController() const {
-    if (file.target.kind != DeviceTarget::Kind::Controller ||
-        file.target.index >= machine.controllers.size()) {
-        return nullptr;
-    }
-    return &machine.controllers[file.target.index];
-}
-
-Drive* IoCall::TargetDrive() const {
-    const Disk* disk = TargetDisk();
-    return disk == nullptr ? nullptr : DriveOfDisk(machine, *disk);
-}
-
-void IoCall::ProtocolError(Drive* drive, std::string text) const {
-    RecordProtocolError(machine, drive, std::move(text));
-}
-
 }  // namespace sim
 
 namespace win {
@@ -272,8 +247,18 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
         return finish(ERROR_ACCESS_DENIED, 0);
     }
 
+    // METHOD_BUFFERED: the device answers into a system buffer that starts out as the
+    // request, and only what it reports returning reaches the caller.
     const sim::Bytes request(inView.begin(), inView.end());
-    sim::IoCall call{machine, file, ioControlCode, request, outView, 0};
+    sim::Bytes system(std::max(inBufferSize, outBufferSize), 0);
+    std::copy(request.begin(), request.end(), system.begin());
+    sim::IoCall call{.machine = machine,
+                     .target = file.target,
+                     .path = file.path,
+                     .code = ioControlCode,
+                     .in = request,
+                     .out = system,
+                     .outSize = outBufferSize};
     sim::IoHandler* handler = nullptr;
     if (sim::Disk* disk = call.TargetDisk(); disk != nullptr && disk->io) {
         handler = &disk->io;
@@ -282,8 +267,12 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
         handler = &controller->io;
     }
     const DWORD error = handler != nullptr ? (*handler)(call) : sim::StandardIo(call);
-    const DWORD returned = std::min<DWORD>(call.bytesReturned, outBufferSize);
-    return finish(error, returned);
+    if (error != ERROR_SUCCESS) {
+        return finish(error, 0);
+    }
+    std::copy_n(system.begin(), std::min(call.bytesReturned, outBufferSize), outView.begin());
+    // The count goes to the caller as the device reported it, even past the buffer.
+    return finish(error, call.bytesReturned);
 }
 
 }  // namespace win

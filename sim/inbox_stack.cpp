@@ -2,26 +2,19 @@
 // handle: the protocol-specific property query that carries Identify Controller, and
 // the miniport "FIRMWARE" requests, carried to the drive record of the disk.
 //
-// Strict: each request is compared field by field with what the program must send. A
-// deviation is recorded as a protocol error and the call fails with
-// ERROR_INVALID_PARAMETER (ERROR_INVALID_FUNCTION for a request this stack does not
-// know at all), as the stack refuses a malformed request before the drive sees it.
-// What the drive itself refuses (a misaligned piece, a bad slot, an incomplete image)
-// completes with a firmware status in ReturnCode.
-//
-// The stack also holds the program to what it must send this particular drive: every
-// FIRMWARE request sized for chunks of the granularity the drive's Identify data
-// gives, the pieces in order from offset 0 (an information request starts a new
-// download, as the program's does), and activation of the first writable slot. These
-// are looser on the drive itself (NVMe takes pieces in any order and of any multiple
-// of FWUG), so a deviation is the program's fault: it fails like any malformed field,
-// with ERROR_INVALID_PARAMETER, and never reaches the drive.
+// Strict: each request is compared field by field with what the program must send,
+// and with what the replies so far told it to send this drive (chunk size, order,
+// slot). How each kind of deviation is answered, and how the drive and a scenario's
+// faults answer the rest, is in sim/README.md ("The storage drivers and the drive").
 #include <algorithm>
+#include <cstddef>
+#include <optional>
 #include <string>
 
 #include "drivers/miniport_firmware.h"
 #include "drivers/srb_io_control.h"
 #include "drivers/storage_requests.h"
+#include "sim/firmware_checks.h"
 #include "sim/io.h"
 #include "sim/nvme_drive.h"
 #include "sim/request_check.h"
@@ -33,14 +26,34 @@ namespace {
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR: Version and Size both hold its own size.
 constexpr std::uint32_t kDescriptorSize = static_cast<std::uint32_t>(storage::kIdentifyDataOffset);
 
+// STORAGE_PROTOCOL_SPECIFIC_DATA.FixedProtocolReturnData in the reply descriptor: where
+// a failed NVMe command leaves its status when there is no data to return.
+constexpr std::size_t kFixedProtocolReturnDataOffset = storage::kProtocolDataLengthOffset + 4;
+static_assert(kFixedProtocolReturnDataOffset == 32);
+#ifdef _WIN32
+static_assert(storage::kProtocolDataOffset +
+                  offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, FixedProtocolReturnData) ==
+              kFixedProtocolReturnDataOffset);
+#endif
+
 std::string OnDisk(const IoCall& call) {
-    return " on " + Utf16ToUtf8(call.file.path);
+    return " on " + Utf16ToUtf8(call.path);
 }
 
-// The request as it came in, copied to the reply buffer: the stack answers in the
-// caller's one buffer, so whatever it does not overwrite reads back as sent.
-void EchoRequest(IoCall& call) {
-    std::copy_n(call.in.begin(), std::min(call.in.size(), call.out.size()), call.out.begin());
+// STORAGE_PROTOCOL_DATA_DESCRIPTOR: the protocol data of the query, as the stack
+// completed it.
+void WriteDescriptor(std::span<std::uint8_t> out, std::uint32_t fixedReturnData) {
+    std::fill_n(out.begin(), storage::kIdentifyDataOffset, std::uint8_t{0});
+    layout::PutU32(out, storage::kDescriptorVersionOffset, kDescriptorSize);
+    layout::PutU32(out, storage::kDescriptorSizeOffset, kDescriptorSize);
+    layout::PutU32(out, storage::kProtocolTypeOffset, storage::kProtocolTypeNvme);
+    layout::PutU32(out, storage::kDataTypeOffset, storage::kNvmeDataTypeIdentify);
+    layout::PutU32(out, storage::kRequestValueOffset, nvme::kCnsController);
+    layout::PutU32(out, storage::kRequestSubValueOffset, 0);
+    layout::PutU32(out, storage::kProtocolDataOffsetOffset, storage::kIdentifyProtocolDataOffset);
+    layout::PutU32(out, storage::kProtocolDataLengthOffset,
+                   static_cast<std::uint32_t>(nvme::kIdentifyDataLength));
+    layout::PutU32(out, kFixedProtocolReturnDataOffset, fixedReturnData);
 }
 
 DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
@@ -64,14 +77,14 @@ DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
         check.Zero(in, storage::kProtocolDataLengthOffset + 4, in.size(), "the rest of the query");
     }
     const bool requestOk = check.Ok();
-    if (call.out.size() != storage::kIdentifyQuerySize) {
-        check.Add("output of " + std::to_string(call.out.size()) + " bytes, expected " +
+    if (call.outSize != storage::kIdentifyQuerySize) {
+        check.Add("output of " + std::to_string(call.outSize) + " bytes, expected " +
                   std::to_string(storage::kIdentifyQuerySize));
     }
     if (!check.Ok()) {
         call.ProtocolError(drive, check.Text());
         // A reply buffer too small for the reply is the one fault the stack reports as such.
-        const bool onlyShortOutput = requestOk && call.out.size() < storage::kIdentifyQuerySize;
+        const bool onlyShortOutput = requestOk && call.outSize < storage::kIdentifyQuerySize;
         return onlyShortOutput ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER;
     }
     if (drive == nullptr) {
@@ -80,23 +93,21 @@ DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
     if (const DWORD error = IdentifyError(*drive); error != ERROR_SUCCESS) {
         return error;
     }
-    EchoRequest(call);
-    const std::span<std::uint8_t> out = call.out;
-    std::fill_n(out.begin(), storage::kIdentifyDataOffset, std::uint8_t{0});
-    layout::PutU32(out, storage::kDescriptorVersionOffset, kDescriptorSize);
-    layout::PutU32(out, storage::kDescriptorSizeOffset, kDescriptorSize);
-    layout::PutU32(out, storage::kProtocolTypeOffset, storage::kProtocolTypeNvme);
-    layout::PutU32(out, storage::kDataTypeOffset, storage::kNvmeDataTypeIdentify);
-    layout::PutU32(out, storage::kRequestValueOffset, nvme::kCnsController);
-    layout::PutU32(out, storage::kRequestSubValueOffset, 0);
-    layout::PutU32(out, storage::kProtocolDataOffsetOffset, storage::kIdentifyProtocolDataOffset);
-    layout::PutU32(out, storage::kProtocolDataLengthOffset,
-                   static_cast<std::uint32_t>(nvme::kIdentifyDataLength));
-    const std::uint16_t vendorId =
-        disk.attach == Attach::Other ? kOtherMakerVendorId : kMakerVendorId;
-    const IdentifyData data = IdentifyControllerData(*drive, vendorId);
-    std::copy(data.begin(), data.end(), storage::MutableIdentifyData(out).begin());
-    call.bytesReturned = static_cast<DWORD>(storage::kIdentifyQuerySize);
+    const ForcedAnswer& forced = drive->faults.identify.answer;
+    if (forced.kind == ForcedAnswer::Kind::ReturnCode) {
+        // The command failed in the drive: the stack returns the descriptor alone.
+        WriteDescriptor(call.out, forced.returnCode);
+        call.bytesReturned = static_cast<DWORD>(storage::kIdentifyDataOffset);
+    } else {
+        WriteDescriptor(call.out, 0);
+        const std::uint16_t vendorId =
+            disk.attach == Attach::Other ? kOtherMakerVendorId : kMakerVendorId;
+        const IdentifyData data = IdentifyControllerData(*drive, vendorId);
+        std::copy(data.begin(), data.end(), storage::MutableIdentifyData(call.out).begin());
+        call.bytesReturned = static_cast<DWORD>(storage::kIdentifyQuerySize);
+    }
+    AlterReply(call, ERROR_SUCCESS, &drive->faults.identify.reply);
+    NoteIdentifyReply(*drive, call, storage::kIdentifyDataOffset);
     return ERROR_SUCCESS;
 }
 
@@ -141,21 +152,61 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
                        "the bytes after the image");
             return;
         }
-        case fwreq::kFunctionActivate: {
-            const auto activate = inbox_fw::ReadActivate(in);
-            if (!activate) {
-                check.Add(std::to_string(size) + " bytes, too short for STORAGE_FIRMWARE_ACTIVATE");
-                return;
-            }
-            check.Equal("STORAGE_FIRMWARE_ACTIVATE.Version", activate->version,
-                        fwreq::kActivateVersion);
-            check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->size, fwreq::kActivateLength);
-            check.Zero(in, inbox_fw::kActivateSlotOffset + 1, size,
-                       "the bytes after SlotToActivate");
+        case fwreq::kFunctionActivate:
+            CheckActivatePayload(check, in, inbox_fw::kDataAreaOffset);
             return;
-        }
         default:
             check.Add("Function is " + std::to_string(function) + ", expected 1, 2 or 3");
+    }
+}
+
+// What an information reply let the program read, from the bytes that reached it.
+FirmwareInfoTold ReadToldInfo(std::span<const std::uint8_t> returned) {
+    FirmwareInfoTold told;
+    const auto returnCode = srb::ReturnCode(returned);
+    const auto info = inbox_fw::ParseFirmwareInfo(returned);
+    if (!returnCode) {
+        told.unusable =
+            "its " + std::to_string(returned.size()) + " bytes returned do not reach ReturnCode";
+    } else if (*returnCode != fwreq::kStatusSuccess) {
+        told.unusable = "ReturnCode " + RequestCheck::Hex(*returnCode);
+    } else if (!info) {
+        told.unusable = "its slot table is not inside the " + std::to_string(returned.size()) +
+                        " bytes returned";
+    } else if (!info->upgradeSupport) {
+        told.unusable = "UpgradeSupport 0";
+    } else {
+        for (const fwreq::FirmwareSlot& slot : info->slots) {
+            if (!slot.readOnly) {
+                told.slot = slot.number;
+                break;
+            }
+        }
+        if (!told.slot) {
+            told.unusable = "no writable slot";
+        }
+    }
+    return told;
+}
+
+// The slot rule of this driver: the first writable slot of the table the program last
+// read, or of the drive's own table before it read any.
+void CheckActivationSlot(RequestCheck& check, std::uint8_t slot, const Drive& drive) {
+    const std::string given = "SlotToActivate is " + std::to_string(slot);
+    std::optional<std::uint8_t> expected = FirstWritableSlot(drive);
+    if (drive.firmwareInfoTold) {
+        expected = drive.firmwareInfoTold->slot;
+        if (!expected) {
+            check.Add(given + ", but the information reply gave no usable slot (" +
+                      drive.firmwareInfoTold->unusable + ")");
+            return;
+        }
+    }
+    if (!expected) {
+        check.Add(given + ", but the drive reports no writable slot");
+    } else if (slot != *expected) {
+        check.Add(given + ", expected " + std::to_string(*expected) +
+                  " (the first writable slot the drive reports)");
     }
 }
 
@@ -170,22 +221,37 @@ void CheckForDrive(RequestCheck& check, std::span<const std::uint8_t> in, std::u
                   ", plus " + std::to_string(inbox_fw::kImageOffset) + ")");
     }
     if (function == fwreq::kFunctionDownload) {
+        if (drive.firmwareInfoTold && !drive.firmwareInfoTold->slot) {
+            check.Add("a download after an information reply that gave no usable slot (" +
+                      drive.firmwareInfoTold->unusable + ")");
+        }
         if (const auto download = inbox_fw::ReadDownload(in)) {
             CheckPiece(check, drive, download->offset, download->bufferSize, false);
         }
     } else if (function == fwreq::kFunctionActivate) {
         if (const auto activate = inbox_fw::ReadActivate(in)) {
-            const std::uint8_t slot = activate->slotToActivate;
-            if (const auto writable = FirstWritableSlot(drive); !writable) {
-                check.Add("SlotToActivate is " + std::to_string(slot) +
-                          ", but the drive reports no writable slot");
-            } else if (slot != *writable) {
-                check.Add("SlotToActivate is " + std::to_string(slot) + ", expected " +
-                          std::to_string(*writable) +
-                          " (the first writable slot the drive reports)");
-            }
+            CheckActivationSlot(check, activate->slotToActivate, drive);
         }
     }
+}
+
+DWORD InformationRequest(IoCall& call, Drive& drive) {
+    StartDownload(drive);
+    fwreq::FirmwareInfo info;
+    const FirmwareAnswer answer = QueryFirmwareInfo(drive, info);
+    if (!answer.Completed()) {
+        return answer.error;
+    }
+    // A forced answer leaves the data area as the request sent it.
+    std::uint32_t status = answer.status;
+    if (status == fwreq::kStatusSuccess && !drive.faults.firmwareInfo.answer.IsSet() &&
+        !inbox_fw::WriteFirmwareInfoReply(call.out, info)) {
+        status = fwreq::kStatusOutputBufferTooSmall;
+    }
+    CompleteMiniport(call, status);
+    AlterReply(call, ERROR_SUCCESS, &drive.faults.firmwareInfo.reply);
+    drive.firmwareInfoTold = ReadToldInfo(ReturnedBytes(call));
+    return ERROR_SUCCESS;
 }
 
 DWORD FirmwareRequest(IoCall& call, Drive* drive) {
@@ -206,23 +272,11 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
         call.ProtocolError(drive, check.Text());
         return ERROR_INVALID_FUNCTION;
     }
-    if (call.out.size() != size) {
-        check.Add("input of " + std::to_string(size) + " bytes but output of " +
-                  std::to_string(call.out.size()) + "; one buffer goes both ways");
-    }
-    check.Equal("HeaderLength", header->headerLength, srb::kHeaderLength);
-    check.Equal("Timeout", header->timeout, inbox_fw::kTimeout);
-    check.EqualHex("ControlCode", header->controlCode, inbox_fw::kControlCode);
-    check.Equal("ReturnCode", header->returnCode, 0);
-    check.Equal("Length", header->length, size - srb::kHeaderLength);
+    CheckSrbHeader(check, call, *header, inbox_fw::kTimeout, inbox_fw::kControlCode);
     if (!block) {
         check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
     } else {
-        check.Equal("FIRMWARE_REQUEST_BLOCK.Version", block->version, fwreq::kRequestBlockVersion);
-        check.Equal("FIRMWARE_REQUEST_BLOCK.Size", block->size, fwreq::kBlockLength);
-        check.Equal("Flags", block->flags, fwreq::kFlagController);
-        check.Equal("DataBufferOffset", block->dataBufferOffset, inbox_fw::kDataAreaOffset);
-        check.Equal("DataBufferLength", block->dataBufferLength, size - inbox_fw::kDataAreaOffset);
+        CheckRequestBlock(check, *block, size, inbox_fw::kDataAreaOffset);
         CheckFirmwarePayload(check, in, function);
         if (drive != nullptr) {
             CheckForDrive(check, in, function, *drive);
@@ -235,32 +289,15 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     if (drive == nullptr) {
         return ERROR_INVALID_FUNCTION;  // no NVMe drive: no firmware interface
     }
-
-    FirmwareAnswer answer;
-    fwreq::FirmwareInfo info;
-    if (function == fwreq::kFunctionGetInfo) {
-        StartDownload(*drive);
-        answer = QueryFirmwareInfo(*drive, info);
-    } else if (function == fwreq::kFunctionDownload) {
-        const auto download = inbox_fw::ReadDownload(in);
-        answer = DownloadFirmwarePiece(*drive, download->offset, download->image, check.Request());
-        AdvanceDownload(*drive, download->offset, download->bufferSize);
-    } else {
-        answer = CommitFirmware(*drive, inbox_fw::ReadActivate(in)->slotToActivate);
-        StartDownload(*drive);
+    switch (function) {
+        case fwreq::kFunctionGetInfo:
+            return InformationRequest(call, *drive);
+        case fwreq::kFunctionDownload:
+            return AnswerMiniport(call, DeliverPiece(*drive, *inbox_fw::ReadDownload(in)));
+        default:
+            return AnswerMiniport(
+                call, DeliverCommit(*drive, inbox_fw::ReadActivate(in)->slotToActivate));
     }
-    if (!answer.Completed()) {
-        return answer.error;
-    }
-    EchoRequest(call);
-    std::uint32_t status = answer.status;
-    if (function == fwreq::kFunctionGetInfo && status == fwreq::kStatusSuccess &&
-        !inbox_fw::WriteFirmwareInfoReply(call.out, info)) {
-        status = fwreq::kStatusOutputBufferTooSmall;
-    }
-    srb::SetReturnCode(call.out, status);
-    call.bytesReturned = static_cast<DWORD>(size);
-    return ERROR_SUCCESS;
 }
 
 }  // namespace

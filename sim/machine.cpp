@@ -2,53 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/io.h"
-#include "sim/runtime.h"
-#include "sim/sim.h"
-
 namespace sim {
-
-Runtime& State() {
-    static Runtime runtime;
-    return runtime;
-}
-
-Machine& CurrentMachine() {
-    static Machine empty;
-    Machine* installed = State().machine;
-    return installed != nullptr ? *installed : empty;
-}
-
-std::uintptr_t NewHandleValue() {
-    // Kernel handles are multiples of 4; sets share the numbering so that a handle of
-    // one kind passed where the other is expected is never mistaken for a valid one.
-    const std::uintptr_t value = State().nextHandle;
-    State().nextHandle += 4;
-    return value;
-}
-
-MachineInstall::MachineInstall(Machine& machine) : previous_(State().machine) {
-    Runtime& rt = State();
-    rt.machine = &machine;
-    rt.files.clear();
-    rt.sets.clear();
-    rt.nextHandle = 0x48;
-    rt.lastError = 0;
-    rt.trace.clear();
-    rt.commandLineBuffer.clear();
-}
-
-MachineInstall::~MachineInstall() {
-    State().machine = previous_;
-}
-
-Machine* InstalledMachine() {
-    return State().machine;
-}
-
-std::size_t OpenHandleCount() {
-    return State().files.size() + State().sets.size();
-}
 
 Device* FindDevice(Machine& machine, DEVINST devInst) {
     for (Device& device : machine.devices) {
@@ -61,11 +15,12 @@ Device* FindDevice(Machine& machine, DEVINST devInst) {
 
 Device& AddDevice(Machine& machine, const GUID& classGuid) {
     // Device-node handles are small numbers without meaning; spacing them apart keeps
-    // a DevInst from ever equalling an element's position by accident.
-    DEVINST next = 0x21;
-    for (const Device& device : machine.devices) {
-        next = std::max<DEVINST>(next, device.devInst + 7);
-    }
+    // a DevInst from ever equalling an element's position by accident. Numbers rise in
+    // device order, so the last device holds the highest: searching every device for
+    // it made building a large machine quadratic.
+    const DEVINST next = machine.devices.empty()
+                             ? 0x21
+                             : std::max<DEVINST>(0x21, machine.devices.back().devInst + 7);
     Device& device = machine.devices.emplace_back();
     device.devInst = next;
     device.classGuid = classGuid;

@@ -123,6 +123,14 @@ struct FirmwareSlot {
     std::optional<Bytes> image;
 };
 
+// What the last information reply that reached the program let it read: the first
+// writable slot of the table, or none, with the reason, when the reply gave it no
+// usable slot.
+struct FirmwareInfoTold {
+    std::optional<std::uint8_t> slot;
+    std::string unusable;  // why no slot is usable, when `slot` is unset
+};
+
 // One piece of a firmware download as the drive received it.
 struct DownloadPiece {
     std::uint64_t offset = 0;
@@ -162,9 +170,16 @@ struct Drive {
     // Running record, reported in the state file.
     DownloadState download;
     std::uint32_t downloadRequests = 0;
-    // Where the drivers expect the program's next download piece: pieces go from
+    // The drivers' bookkeeping of what the program must send (sim/README.md, "What
+    // the drive calls for"). Where they expect the next download piece: pieces go from
     // offset 0 on, each where the previous one ended.
     std::uint64_t nextDownloadOffset = 0;
+    // The chunk size the last Identify reply that reached the program gives it; unset
+    // before any, when the drive's own VER and FWUG stand for it.
+    std::optional<std::uint64_t> identifiedChunkSize;
+    // What the last information reply that reached the program told it; unset before
+    // any, when the drive's own slot table stands for it.
+    std::optional<FirmwareInfoTold> firmwareInfoTold;
     std::uint32_t activations = 0;
     std::vector<std::string> protocolErrors;  // malformed requests addressed to this drive
 };
@@ -217,7 +232,8 @@ struct Disk {
     std::optional<DWORD> deviceNumber;
     bool openable = true;
     // IOCTL_STORAGE_GET_DEVICE_NUMBER: Kind::Fail makes the request fail; a reply
-    // alteration patches or cuts the 12-byte STORAGE_DEVICE_NUMBER.
+    // alteration patches or cuts the 12-byte STORAGE_DEVICE_NUMBER. The reply has no
+    // status field, so a return code completes the request with nothing in it.
     RequestFault deviceNumberFault;
     // Overrides the standard disk stack model for requests on this disk.
     IoHandler io;
@@ -307,6 +323,18 @@ struct Machine {
     std::vector<Drive> drives;
     // Malformed requests that reached no drive.
     std::vector<std::string> protocolErrors;
+
+    // Standard output. Redirected (the default), as in every test that reads what the
+    // program prints as bytes: GetConsoleMode fails on it. A console: GetConsoleMode
+    // succeeds and what WriteConsoleW takes is appended to `screen` as UTF-16 code units.
+    struct StandardOutput {
+        bool isConsole = false;
+        // The most code units one WriteConsoleW call takes (0: all it is given).
+        DWORD charsPerWrite = 0;
+        // Every WriteConsoleW call fails, as on a console host that has gone away.
+        bool writesFail = false;
+        std::wstring screen;
+    } standardOutput;
 };
 
 // Device classes and well-known keys the machine uses besides those of platform/win32.h.

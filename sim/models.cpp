@@ -1,35 +1,96 @@
-// Where a request on a handle goes when the device has no handler of its own, and
-// the disk class driver's own request, the device number.
+// Where a request on a handle goes when the device has no handler of its own, what
+// every device model shares about a call, and the disk class driver's own request,
+// the device number.
+#include <algorithm>
+
 #include "drivers/byte_layout.h"
+#include "drivers/storage_requests.h"
 #include "sim/io.h"
 
 namespace sim {
 namespace {
 
-// STORAGE_DEVICE_NUMBER: DeviceType, DeviceNumber, PartitionNumber.
-constexpr std::size_t kDeviceNumberSize = 12;
-
 DWORD DeviceNumberIo(IoCall& call, const Disk& disk) {
-    if (call.out.size() < kDeviceNumberSize) {
+    if (call.outSize < storage::kDeviceNumberSize) {
         call.ProtocolError(call.TargetDrive(), "IOCTL_STORAGE_GET_DEVICE_NUMBER with a " +
-                                                   std::to_string(call.out.size()) +
+                                                   std::to_string(call.outSize) +
                                                    "-byte reply buffer, 12 needed");
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    if (!disk.deviceNumber || disk.deviceNumberFault.answer.kind == ForcedAnswer::Kind::Fail) {
+    const RequestFault& fault = disk.deviceNumberFault;
+    if (!disk.deviceNumber || fault.answer.kind == ForcedAnswer::Kind::Fail) {
         return ERROR_INVALID_FUNCTION;
     }
-    layout::PutU32(call.out, 0, FILE_DEVICE_DISK);
-    layout::PutU32(call.out, 4, *disk.deviceNumber);
-    layout::PutU32(call.out, 8, 0);  // the whole disk, not a partition
-    call.bytesReturned = kDeviceNumberSize;
-    return ERROR_SUCCESS;
+    // The reply has no status field to carry a forced code: such a fault completes the
+    // request with nothing in it.
+    if (fault.answer.kind != ForcedAnswer::Kind::ReturnCode) {
+        layout::PutU32(call.out, storage::kDeviceTypeOffset, FILE_DEVICE_DISK);
+        layout::PutU32(call.out, storage::kDeviceNumberOffset, *disk.deviceNumber);
+        layout::PutU32(call.out, storage::kPartitionNumberOffset, 0);  // the whole disk
+        call.bytesReturned = static_cast<DWORD>(storage::kDeviceNumberSize);
+    }
+    return AlterReply(call, ERROR_SUCCESS, &fault.reply);
 }
 
 }  // namespace
 
+Disk* IoCall::TargetDisk() const {
+    if (target.kind != DeviceTarget::Kind::Disk || target.index >= machine.disks.size()) {
+        return nullptr;
+    }
+    return &machine.disks[target.index];
+}
+
+Controller* IoCall::TargetController() const {
+    if (target.kind != DeviceTarget::Kind::Controller ||
+        target.index >= machine.controllers.size()) {
+        return nullptr;
+    }
+    return &machine.controllers[target.index];
+}
+
+Drive* IoCall::TargetDrive() const {
+    const Disk* disk = TargetDisk();
+    return disk == nullptr ? nullptr : DriveOfDisk(machine, *disk);
+}
+
+void IoCall::ProtocolError(Drive* drive, std::string text) const {
+    RecordProtocolError(machine, drive, std::move(text));
+}
+
+DWORD AlterReply(IoCall& call, DWORD error, const ReplyAlteration* alteration) {
+    if (error != ERROR_SUCCESS || alteration == nullptr) {
+        return error;
+    }
+    for (const auto& [offset, bytes] : alteration->patch) {
+        if (offset >= call.out.size()) {
+            continue;
+        }
+        const std::size_t fit = std::min(bytes.size(), call.out.size() - offset);
+        std::copy_n(bytes.begin(), fit, call.out.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    if (alteration->returned) {
+        call.bytesReturned = *alteration->returned;
+    }
+    return error;
+}
+
+std::span<const std::uint8_t> ReturnedBytes(const IoCall& call) {
+    const std::size_t returned =
+        std::min<std::size_t>({call.bytesReturned, call.outSize, call.out.size()});
+    return std::span<const std::uint8_t>(call.out).first(returned);
+}
+
+Bytes CallerView(const IoCall& call) {
+    Bytes view(call.outSize, 0);
+    std::copy_n(call.in.begin(), std::min<std::size_t>(call.in.size(), view.size()), view.begin());
+    const std::span<const std::uint8_t> returned = ReturnedBytes(call);
+    std::copy(returned.begin(), returned.end(), view.begin());
+    return view;
+}
+
 DWORD StandardIo(IoCall& call) {
-    switch (call.file.target.kind) {
+    switch (call.target.kind) {
         case DeviceTarget::Kind::Disk:
             return DiskStackIo(call);
         case DeviceTarget::Kind::Controller:

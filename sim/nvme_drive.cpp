@@ -46,6 +46,7 @@ constexpr std::size_t kPowerStateLength = 32;
 // FRMW: bit 0 slot 1 read-only, bits 3:1 slot count, bit 4 activation without reset.
 constexpr std::uint8_t kFrmwSlot1ReadOnly = 0x01;
 constexpr std::uint8_t kFrmwActivationWithoutReset = 0x10;
+constexpr std::uint8_t kFrmwMaxSlots = 7;
 
 constexpr std::uint64_t kCapacityBytes = 1000204886016;  // a 1 TB drive
 
@@ -84,32 +85,6 @@ const FirmwareSlot* FindSlot(const Drive& drive, std::uint8_t number) {
     return nullptr;
 }
 
-// Why a piece breaks the download rules, or empty when it keeps them.
-std::string PieceFault(const Drive& drive, std::uint64_t offset, std::uint64_t size) {
-    if (size == 0) {
-        return "an empty piece";
-    }
-    if (offset % 4 != 0 || size % 4 != 0) {
-        return "not dword-aligned";
-    }
-    if (offset > kFirmwareImageSize || size > kFirmwareImageSize - offset) {
-        return "reaches past the end of the " + Number(kFirmwareImageSize) + "-byte image";
-    }
-    const std::uint32_t granularity = EnforcedGranularity(drive);
-    if (granularity != 0) {
-        const bool endsTheImage = offset + size == kFirmwareImageSize;
-        if (offset % granularity != 0) {
-            return "offset not a multiple of the drive's " + Number(granularity) +
-                   "-byte granularity";
-        }
-        if (size % granularity != 0 && !endsTheImage) {
-            return "size not a multiple of the drive's " + Number(granularity) +
-                   "-byte granularity, and the piece does not end the image";
-        }
-    }
-    return {};
-}
-
 }  // namespace
 
 IdentifyData IdentifyControllerData(const Drive& drive, std::uint16_t vendorId) {
@@ -136,14 +111,17 @@ IdentifyData IdentifyControllerData(const Drive& drive, std::uint16_t vendorId) 
     layout::PutU8(out, kAclOffset, 3);
     layout::PutU8(out, kAerlOffset, 7);
 
-    std::uint8_t slotCount = 0;
-    bool slot1ReadOnly = false;
+    // FRMW can only say "slots 1 to N, N from 1 to 7"; the table may list anything, so
+    // N covers the highest of its numbers NVMe can express, and slot 1 is read-only
+    // when its first entry is (the entry a commit would go to).
+    std::uint8_t slotCount = 1;
     for (const FirmwareSlot& slot : drive.slots) {
-        slotCount = std::max(slotCount, slot.number);
-        slot1ReadOnly = slot1ReadOnly || (slot.number == 1 && slot.readOnly);
+        if (slot.number >= 1 && slot.number <= kFrmwMaxSlots) {
+            slotCount = std::max(slotCount, slot.number);
+        }
     }
-    std::uint8_t frmw = static_cast<std::uint8_t>((slotCount & 0x7) << 1);
-    if (slot1ReadOnly) {
+    std::uint8_t frmw = static_cast<std::uint8_t>(slotCount << 1);
+    if (const FirmwareSlot* slot1 = FindSlot(drive, 1); slot1 != nullptr && slot1->readOnly) {
         frmw |= kFrmwSlot1ReadOnly;
     }
     if (drive.activation == Activation::Immediate) {
@@ -216,19 +194,39 @@ FirmwareAnswer QueryFirmwareInfo(const Drive& drive, fwreq::FirmwareInfo& info) 
     return FirmwareAnswer::Status(fwreq::kStatusSuccess);
 }
 
+std::string DownloadRuleBreach(const Drive& drive, std::uint64_t offset, std::uint64_t size) {
+    if (size == 0) {
+        return "an empty piece";
+    }
+    if (offset % 4 != 0 || size % 4 != 0) {
+        return "not dword-aligned";
+    }
+    if (offset > kFirmwareImageSize || size > kFirmwareImageSize - offset) {
+        return "reaches past the end of the " + Number(kFirmwareImageSize) + "-byte image";
+    }
+    const std::uint32_t granularity = EnforcedGranularity(drive);
+    if (granularity != 0) {
+        const bool endsTheImage = offset + size == kFirmwareImageSize;
+        if (offset % granularity != 0) {
+            return "offset not a multiple of the drive's " + Number(granularity) +
+                   "-byte granularity";
+        }
+        if (size % granularity != 0 && !endsTheImage) {
+            return "size not a multiple of the drive's " + Number(granularity) +
+                   "-byte granularity, and the piece does not end the image";
+        }
+    }
+    return {};
+}
+
 FirmwareAnswer DownloadFirmwarePiece(Drive& drive, std::uint64_t offset,
-                                     std::span<const std::uint8_t> bytes,
-                                     std::string_view request) {
+                                     std::span<const std::uint8_t> bytes) {
     const std::uint32_t number = drive.downloadRequests++;
     if (drive.faults.download && drive.faults.download->Hits(number) &&
         drive.faults.download->fault.answer.IsSet()) {
         return Forced(drive.faults.download->fault.answer);
     }
-    const std::string fault = PieceFault(drive, offset, bytes.size());
-    if (!fault.empty()) {
-        drive.protocolErrors.push_back(std::string(request) + " (download request " +
-                                       Number(number) + "): piece at offset " + Number(offset) +
-                                       " of " + Number(bytes.size()) + " bytes refused: " + fault);
+    if (!DownloadRuleBreach(drive, offset, bytes.size()).empty()) {
         return FirmwareAnswer::Status(fwreq::kStatusInvalidParameter);
     }
     DownloadState& download = drive.download;
@@ -291,11 +289,22 @@ FirmwareAnswer CommitFirmware(Drive& drive, std::uint8_t slotNumber) {
     return FirmwareAnswer::Status(fwreq::kStatusPowerCycleRequired);
 }
 
-std::uint64_t ProgramChunkSize(const Drive& drive) {
+std::uint64_t OwnChunkSize(const Drive& drive) {
     const auto major = static_cast<std::uint16_t>(drive.version >> 16);
     const auto minor = static_cast<std::uint8_t>(drive.version >> 8);
     const std::int32_t units = nvme::DownloadGranularity(major, minor, drive.fwug);
     return static_cast<std::uint64_t>(units) * nvme::kGranularityUnit;
+}
+
+std::uint64_t ProgramChunkSize(const Drive& drive) {
+    return drive.identifiedChunkSize.value_or(OwnChunkSize(drive));
+}
+
+void NoteIdentifyData(Drive& drive, std::span<const std::uint8_t> identifyData) {
+    // The caller's buffer always holds the whole data area, so the fields are there;
+    // what a cut reply left of them reads as the request sent them.
+    const std::int32_t units = nvme::DownloadGranularityOf(identifyData).value_or(1);
+    drive.identifiedChunkSize = static_cast<std::uint64_t>(units) * nvme::kGranularityUnit;
 }
 
 std::uint64_t ExpectedPieceSize(const Drive& drive, std::uint64_t offset) {

@@ -2,7 +2,7 @@
 // firmware slots, and the NVMe rules for Firmware Image Download and Firmware
 // Commit. The inbox stack and the Intel RST driver decode their own request layouts
 // and hand the drive the plain operation; the drive answers with what a controller
-// would report and records the pieces a sound program never sends.
+// would report.
 #pragma once
 
 #include <array>
@@ -73,12 +73,16 @@ std::uint32_t EnforcedGranularity(const Drive& drive);
 FirmwareAnswer QueryFirmwareInfo(const Drive& drive, fwreq::FirmwareInfo& info);
 
 // One Firmware Image Download piece of `bytes.size()` bytes at `offset`. Counts the
-// request; a scenario fault on this request number replaces the drive's handling (the
-// piece is then not stored). A piece that breaks the download rules is refused with
-// FIRMWARE_STATUS_INVALID_PARAMETER and recorded as a protocol error, its text
-// beginning with `request`.
+// request; a scenario's forced answer on this request number replaces the drive's
+// handling (the piece is then not stored). A piece that breaks the download rules is
+// refused with FIRMWARE_STATUS_INVALID_PARAMETER. That is no protocol error: the
+// drivers let through only what the replies told the program to send, which keeps
+// these rules unless a reply lied about the drive.
 FirmwareAnswer DownloadFirmwarePiece(Drive& drive, std::uint64_t offset,
-                                     std::span<const std::uint8_t> bytes, std::string_view request);
+                                     std::span<const std::uint8_t> bytes);
+
+// Why a piece breaks the drive's download rules; empty when it keeps them.
+std::string DownloadRuleBreach(const Drive& drive, std::uint64_t offset, std::uint64_t size);
 
 // Firmware Commit of the downloaded image into `slot`, activated as the drive's
 // activation mode says. A forced answer replaces the drive's handling (nothing is
@@ -90,20 +94,26 @@ bool DownloadComplete(const DownloadState& download);
 
 // ---- What the storage drivers hold the program to, above the drive's own rules
 
-// The chunk size the program derives from this drive's Identify data: the download
-// granularity by the program's rule (nvme::DownloadGranularity over VER and FWUG)
-// times 4096. Unlike EnforcedGranularity it never means "no restriction": FWUG 0xFF
-// gives 255 units, and a drive without a meaningful FWUG gives one.
+// The chunk size the program derives from the drive's own Identify fields: the
+// download granularity by the program's rule (nvme::DownloadGranularity over VER and
+// FWUG) times 4096. Unlike EnforcedGranularity it never means "no restriction": FWUG
+// 0xFF gives 255 units, and a drive without a meaningful FWUG gives one.
+std::uint64_t OwnChunkSize(const Drive& drive);
+
+// The chunk size the program must use: the one the last Identify reply that reached it
+// gives, or the drive's own before any.
 std::uint64_t ProgramChunkSize(const Drive& drive);
+
+// An Identify reply reached the program with `identifyData` (the data as the caller's
+// buffer holds it after the call): its chunk size is the one to hold it to.
+void NoteIdentifyData(Drive& drive, std::span<const std::uint8_t> identifyData);
 
 // The BufferSize the program sends for the piece at `offset`: a whole chunk, or the
 // bytes left of the image when fewer remain. Meaningful for offsets inside the image.
 std::uint64_t ExpectedPieceSize(const Drive& drive, std::uint64_t offset);
 
-// The slot the program activates through the inbox driver: the first writable entry
-// of the slot table the drive reports. Every information reply carries that table,
-// and nothing in a run changes which entries are writable, so the drive's own table
-// stands for the one the program last read. Nothing when every slot is read-only.
+// The first writable entry of the drive's own slot table; nothing when every slot is
+// read-only.
 std::optional<std::uint8_t> FirstWritableSlot(const Drive& drive);
 
 // Download order, as the drivers track it for each drive: the program sends its

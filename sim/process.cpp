@@ -1,5 +1,5 @@
-// Process-level calls: last error, module handle, command line, clock, debug output
-// and text conversion.
+// Process-level calls: last error, module handle, command line, clock, debug output,
+// text conversion and standard output.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +14,24 @@
 #ifndef ERROR_MOD_NOT_FOUND
 #define ERROR_MOD_NOT_FOUND 126u
 #endif
+
+namespace {
+
+// The standard handles the process starts with. Below the first number the handle
+// table hands out, so no file handle is ever mistaken for one.
+constexpr std::uintptr_t kStdInput = 0x10;
+constexpr std::uintptr_t kStdOutput = 0x14;
+constexpr std::uintptr_t kStdError = 0x18;
+
+HANDLE StdHandleValue(std::uintptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+
+bool IsConsoleOutput(HANDLE handle) {
+    return handle == StdHandleValue(kStdOutput) && sim::CurrentMachine().standardOutput.isConsole;
+}
+
+}  // namespace
 
 namespace win {
 
@@ -143,6 +161,75 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByte, int m
     std::copy(converted.begin(), converted.end(), wide);
     record.Wide("text", converted).Number("result", needed).Commit(true);
     return needed;
+}
+
+HANDLE GetStdHandle(DWORD stdHandle) {
+    TraceRecord record("GetStdHandle");
+    record.Number("which", static_cast<std::int32_t>(stdHandle));
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (stdHandle == STD_INPUT_HANDLE) {
+        handle = StdHandleValue(kStdInput);
+    } else if (stdHandle == STD_OUTPUT_HANDLE) {
+        handle = StdHandleValue(kStdOutput);
+    } else if (stdHandle == STD_ERROR_HANDLE) {
+        handle = StdHandleValue(kStdError);
+    } else {
+        State().lastError = ERROR_INVALID_HANDLE;
+    }
+    record.Number("result", sim::HandleNumber(handle)).Commit(handle != INVALID_HANDLE_VALUE);
+    return handle;
+}
+
+BOOL GetConsoleMode(HANDLE consoleHandle, DWORD* mode) {
+    TraceRecord record("GetConsoleMode");
+    record.Number("handle", sim::HandleNumber(consoleHandle));
+    if (mode == nullptr) {
+        State().lastError = ERROR_INVALID_PARAMETER;
+        record.Commit(false);
+        return FALSE;
+    }
+    // A redirected handle is a file or a pipe, which has no console mode.
+    if (!IsConsoleOutput(consoleHandle)) {
+        State().lastError = ERROR_INVALID_HANDLE;
+        record.Commit(false);
+        return FALSE;
+    }
+    *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+    record.Number("mode", *mode).Commit(true);
+    return TRUE;
+}
+
+BOOL WriteConsoleW(HANDLE consoleOutput, const wchar_t* buffer, DWORD charsToWrite,
+                   DWORD* charsWritten, void* reserved) {
+    TraceRecord record("WriteConsoleW");
+    record.Number("handle", sim::HandleNumber(consoleOutput)).Number("count", charsToWrite);
+    auto fail = [&](DWORD error) {
+        State().lastError = error;
+        record.Commit(false);
+        return FALSE;
+    };
+    sim::Machine::StandardOutput& out = sim::CurrentMachine().standardOutput;
+    if (!IsConsoleOutput(consoleOutput)) {
+        return fail(ERROR_INVALID_HANDLE);
+    }
+    if ((buffer == nullptr && charsToWrite > 0) || reserved != nullptr) {
+        return fail(ERROR_INVALID_PARAMETER);
+    }
+    if (out.writesFail) {
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    const DWORD taken =
+        out.charsPerWrite == 0 ? charsToWrite : std::min(charsToWrite, out.charsPerWrite);
+    std::wstring units(buffer, buffer + taken);
+    for (wchar_t& unit : units) {
+        unit = static_cast<wchar_t>(static_cast<std::uint32_t>(unit) & 0xFFFF);
+    }
+    out.screen += units;
+    if (charsWritten != nullptr) {
+        *charsWritten = taken;
+    }
+    record.Wide("text", units).Number("written", taken).Commit(true);
+    return TRUE;
 }
 
 }  // namespace win

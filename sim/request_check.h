@@ -1,6 +1,5 @@
 // Field-by-field comparison of a request against the values the program must send,
-// collecting every deviation into one protocol-error text, and the checks of a
-// download piece that both storage drivers make. Internal to sim/.
+// collecting every deviation into one protocol-error text. Internal to sim/.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
-
-#include "sim/nvme_drive.h"
+#include <utility>
 
 namespace sim {
 
@@ -75,42 +73,5 @@ class RequestCheck {
     std::string request_;
     std::string text_;
 };
-
-// "the drive's granularity 8 x 4096": the chunk size the program derives, as a text.
-inline std::string GranularityText(const Drive& drive) {
-    return "the drive's granularity " +
-           std::to_string(ProgramChunkSize(drive) / nvme::kGranularityUnit) + " x " +
-           std::to_string(nvme::kGranularityUnit);
-}
-
-// Where a download piece starts and how long it is, against what the program sends
-// this drive: chunks of the size the drive's Identify data gives, the last one cut to
-// the end of the image, each starting where the previous one ended. With
-// `zeroStartsAnew` a piece at offset 0 begins a new download whatever came before.
-inline void CheckPiece(RequestCheck& check, const Drive& drive, std::uint64_t offset,
-                       std::uint64_t bufferSize, bool zeroStartsAnew) {
-    const std::uint64_t expectedOffset = ExpectedNextOffset(drive);
-    if (offset != expectedOffset && !(zeroStartsAnew && offset == 0)) {
-        check.Add("Offset is " + std::to_string(offset) + ", expected " +
-                  std::to_string(expectedOffset) +
-                  (expectedOffset == 0 ? " (a download starts at offset 0)"
-                                       : " (where the previous piece ended)"));
-    }
-    if (offset >= kFirmwareImageSize) {
-        check.Add("Offset " + std::to_string(offset) + " is not inside the " +
-                  std::to_string(kFirmwareImageSize) + "-byte image");
-        return;
-    }
-    const std::uint64_t expectedSize = ExpectedPieceSize(drive, offset);
-    if (bufferSize != expectedSize) {
-        check.Add(
-            "BufferSize is " + std::to_string(bufferSize) + ", expected " +
-            std::to_string(expectedSize) + " (" +
-            (expectedSize == ProgramChunkSize(drive)
-                 ? GranularityText(drive)
-                 : "the bytes left of the " + std::to_string(kFirmwareImageSize) + "-byte image") +
-            ")");
-    }
-}
 
 }  // namespace sim

@@ -2,18 +2,10 @@
 // the "IntelNvm" NVMe pass-through and the "IntelFw " firmware requests, carried to
 // the controller's drives by path number.
 //
-// Strict like the inbox stack: a request that deviates from what the program must
-// send is recorded as a protocol error (on the drive its path number reaches, else
-// machine-wide) and fails with ERROR_INVALID_PARAMETER; an unknown signature or
-// control code fails with ERROR_INVALID_FUNCTION. A path number with no drive behind
-// it is no protocol error (the program asks for whatever path a disk reports): the
-// request fails with ERROR_IO_DEVICE, as when no device answers at that address.
-//
-// Beyond the layouts the driver holds the program to what it must send the addressed
-// drive: download requests sized for chunks of the granularity the drive's Identify
-// data gives, the pieces in order (a piece at offset 0 starts a new download), and
-// slot 2 to activate. The drive itself is looser, so a deviation is the program's
-// fault and fails like a malformed field, without reaching the drive.
+// Strict like the inbox stack, and held to the same rules (sim/README.md, "The
+// storage drivers and the drive"); its own are the addressing by path number (a path
+// with no drive behind it is no protocol error: the program asks for whatever path a
+// disk reports), a piece at offset 0 starting a new download, and slot 2 to activate.
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -24,6 +16,7 @@
 #include "drivers/rst_nvme_pass_through.h"
 #include "drivers/sdk_structs.h"
 #include "drivers/srb_io_control.h"
+#include "sim/firmware_checks.h"
 #include "sim/io.h"
 #include "sim/nvme_drive.h"
 #include "sim/request_check.h"
@@ -73,37 +66,11 @@ Drive* AddressedDrive(IoCall& call, const Controller& controller) {
     return address ? DriveAtPath(call.machine, controller, address->pathNumber) : nullptr;
 }
 
-void EchoRequest(IoCall& call) {
-    std::copy_n(call.in.begin(), std::min(call.in.size(), call.out.size()), call.out.begin());
-}
-
-void CheckHeader(RequestCheck& check, const IoCall& call, const srb::SrbIoControl& header,
-                 std::uint32_t timeout, std::uint32_t controlCode) {
-    const std::size_t size = call.in.size();
-    if (call.out.size() != size) {
-        check.Add("input of " + std::to_string(size) + " bytes but output of " +
-                  std::to_string(call.out.size()) + "; one buffer goes both ways");
-    }
-    check.Equal("HeaderLength", header.headerLength, srb::kHeaderLength);
-    check.Equal("Timeout", header.timeout, timeout);
-    check.EqualHex("ControlCode", header.controlCode, controlCode);
-    check.Equal("ReturnCode", header.returnCode, 0);
-    check.Equal("Length", header.length, size - srb::kHeaderLength);
-}
-
 void CheckAddress(RequestCheck& check, std::span<const std::uint8_t> in) {
     if (const auto address = rst_address::ReadAddress(in)) {
         check.Equal("address byte 28", address->constant, rst_address::kConstant);
         check.Equal("address bytes 30-31", address->reserved, 0);
     }
-}
-
-// Completes a request with a firmware or CSMI status in ReturnCode.
-DWORD Complete(IoCall& call, std::uint32_t returnCode) {
-    EchoRequest(call);
-    srb::SetReturnCode(call.out, returnCode);
-    call.bytesReturned = static_cast<DWORD>(call.out.size());
-    return ERROR_SUCCESS;
 }
 
 // ---- CSMI RAID configuration
@@ -153,7 +120,7 @@ void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber
 DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& header) {
     RequestCheck check("CSMI RAID configuration request" + OnController(controller));
     const std::span<const std::uint8_t> in = call.in;
-    CheckHeader(check, call, header, csmi::kTimeout, csmi::kControlCode);
+    CheckSrbHeader(check, call, header, csmi::kTimeout, csmi::kControlCode);
     if (in.size() < csmi::kDrivesOffset) {
         check.Add(std::to_string(in.size()) + " bytes, too short for CSMI_SAS_RAID_CONFIG");
     } else if (in.size() < csmi::kDefaultRequestSize ||
@@ -170,19 +137,23 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
         call.ProtocolError(nullptr, check.Text());
         return ERROR_INVALID_PARAMETER;
     }
-    const ForcedAnswer& forced = controller.raidConfigFault.fault.answer;
-    if (controller.raidConfigFault.Hits(controller.raidConfigRequests++) && forced.IsSet()) {
-        if (forced.kind == ForcedAnswer::Kind::Fail) {
+    const RaidConfigFault& fault = controller.raidConfigFault;
+    const bool hit = fault.Hits(controller.raidConfigRequests++);
+    const ReplyAlteration* reply = hit ? &fault.fault.reply : nullptr;
+    if (hit && fault.fault.answer.IsSet()) {
+        if (fault.fault.answer.kind == ForcedAnswer::Kind::Fail) {
             return kForcedFailureError;
         }
-        return Complete(call, forced.returnCode);
+        CompleteMiniport(call, fault.fault.answer.returnCode);
+        return AlterReply(call, ERROR_SUCCESS, reply);
     }
     const std::uint32_t index = *csmi::RaidSetIndex(in);
     if (index >= controller.raidSets.size()) {
-        return Complete(call, kCsmiRaidSetOutOfRange);
+        CompleteMiniport(call, kCsmiRaidSetOutOfRange);
+        return AlterReply(call, ERROR_SUCCESS, reply);
     }
     const std::vector<std::uint8_t>& members = controller.raidSets[index];
-    Complete(call, 0);
+    CompleteMiniport(call, 0);
     const std::span<std::uint8_t> out = call.out;
     layout::PutU32(out, kConfigCapacity, RaidCapacityMb(members.size()));
     layout::PutU32(out, kConfigStripeSize,
@@ -192,11 +163,11 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
     csmi::WriteDriveCount(out,
                           static_cast<std::uint8_t>(std::min<std::size_t>(members.size(), 255)));
     // Only the records the buffer holds; bDriveCount tells the asker how many more.
-    const std::size_t fit = std::min(members.size(), csmi::MemberRecordCapacity(out.size()));
+    const std::size_t fit = std::min(members.size(), csmi::MemberRecordCapacity(call.outSize));
     for (std::size_t i = 0; i < fit; ++i) {
         WriteMemberRecord(call, i, members[i]);
     }
-    return ERROR_SUCCESS;
+    return AlterReply(call, ERROR_SUCCESS, reply);
 }
 
 // ---- "IntelNvm" pass-through
@@ -205,7 +176,7 @@ DWORD PassThrough(IoCall& call, const Controller& controller, const srb::SrbIoCo
     const std::span<const std::uint8_t> in = call.in;
     Drive* drive = AddressedDrive(call, controller);
     RequestCheck check("IntelNvm pass-through" + ForPath(in) + OnController(controller));
-    CheckHeader(check, call, header, rst_nvme::kTimeout, rst_nvme::kControlCode);
+    CheckSrbHeader(check, call, header, rst_nvme::kTimeout, rst_nvme::kControlCode);
     if (in.size() != rst_nvme::kRequestSize) {
         check.Add("request of " + std::to_string(in.size()) + " bytes, expected " +
                   std::to_string(rst_nvme::kRequestSize));
@@ -237,9 +208,16 @@ DWORD PassThrough(IoCall& call, const Controller& controller, const srb::SrbIoCo
     if (const DWORD error = IdentifyError(*drive); error != ERROR_SUCCESS) {
         return error;
     }
-    Complete(call, 0);
-    const IdentifyData data = IdentifyControllerData(*drive, kMakerVendorId);
-    std::copy(data.begin(), data.end(), rst_nvme::MutableIdentifyData(call.out).begin());
+    const ForcedAnswer& forced = drive->faults.identify.answer;
+    if (forced.kind == ForcedAnswer::Kind::ReturnCode) {
+        CompleteMiniport(call, forced.returnCode);  // no data: the data area stays as sent
+    } else {
+        CompleteMiniport(call, 0);
+        const IdentifyData data = IdentifyControllerData(*drive, kMakerVendorId);
+        std::copy(data.begin(), data.end(), rst_nvme::MutableIdentifyData(call.out).begin());
+    }
+    AlterReply(call, ERROR_SUCCESS, &drive->faults.identify.reply);
+    NoteIdentifyReply(*drive, call, rst_nvme::kDataAreaOffset);
     return ERROR_SUCCESS;
 }
 
@@ -296,15 +274,11 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
             check.Add("request of " + std::to_string(size) + " bytes, expected " +
                       std::to_string(rst_fw::kActivateRequestSize));
         }
-        const auto activate = rst_fw::ReadActivate(in);
-        if (!activate) {
-            return;
+        CheckActivatePayload(check, in, rst_fw::kPayloadOffset);
+        // This driver's slot rule: the program always activates slot 2.
+        if (const auto activate = rst_fw::ReadActivate(in)) {
+            check.Equal("SlotToActivate", activate->slotToActivate, rst_fw::kActivateSlot);
         }
-        check.Equal("STORAGE_FIRMWARE_ACTIVATE.Version", activate->version,
-                    fwreq::kActivateVersion);
-        check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->size, fwreq::kActivateLength);
-        check.Equal("SlotToActivate", activate->slotToActivate, rst_fw::kActivateSlot);
-        check.Zero(in, rst_fw::kActivateSlotOffset + 1, size, "the bytes after SlotToActivate");
         return;
     }
     check.Add("Function is " + std::to_string(function) + ", expected 2 or 3");
@@ -315,17 +289,13 @@ DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoContr
     const std::size_t size = in.size();
     Drive* drive = AddressedDrive(call, controller);
     RequestCheck check(FirmwareRequestName(in) + ForPath(in) + OnController(controller));
-    CheckHeader(check, call, header, rst_fw::kTimeout, rst_fw::kControlCode);
+    CheckSrbHeader(check, call, header, rst_fw::kTimeout, rst_fw::kControlCode);
     CheckAddress(check, in);
     const auto block = rst_fw::ReadRequestBlock(in);
     if (!block) {
         check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
     } else {
-        check.Equal("FIRMWARE_REQUEST_BLOCK.Version", block->version, fwreq::kRequestBlockVersion);
-        check.Equal("FIRMWARE_REQUEST_BLOCK.Size", block->size, fwreq::kBlockLength);
-        check.Equal("Flags", block->flags, fwreq::kFlagController);
-        check.Equal("DataBufferOffset", block->dataBufferOffset, rst_fw::kPayloadOffset);
-        check.Equal("DataBufferLength", block->dataBufferLength, size - rst_fw::kPayloadOffset);
+        CheckRequestBlock(check, *block, size, rst_fw::kPayloadOffset);
         CheckFirmwarePayload(check, in, block->function, drive);
     }
     if (!check.Ok()) {
@@ -335,19 +305,10 @@ DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoContr
     if (drive == nullptr) {
         return ERROR_IO_DEVICE;
     }
-    FirmwareAnswer answer;
     if (block->function == fwreq::kFunctionDownload) {
-        const auto download = rst_fw::ReadDownload(in);
-        answer = DownloadFirmwarePiece(*drive, download->offset, download->image, check.Request());
-        AdvanceDownload(*drive, download->offset, download->bufferSize);
-    } else {
-        answer = CommitFirmware(*drive, rst_fw::ReadActivate(in)->slotToActivate);
-        StartDownload(*drive);
+        return AnswerMiniport(call, DeliverPiece(*drive, *rst_fw::ReadDownload(in)));
     }
-    if (!answer.Completed()) {
-        return answer.error;
-    }
-    return Complete(call, answer.status);
+    return AnswerMiniport(call, DeliverCommit(*drive, rst_fw::ReadActivate(in)->slotToActivate));
 }
 
 }  // namespace

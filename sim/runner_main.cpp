@@ -23,6 +23,14 @@ namespace {
 
 constexpr int kRunnerError = 2;
 
+// One line on standard error, written whole: a message may quote anything a file or
+// path holds, so it goes through PrintableLine and never through "%s", which would
+// stop at a NUL.
+void Complain(const std::string& message) {
+    const std::string line = sim::PrintableLine(message) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 int Usage() {
     std::fputs(
         "usage: fwupdate-sim [--platform windows|wine] [--trace FILE] [--state FILE] "
@@ -91,7 +99,7 @@ bool OpenOutput(const std::string& path, std::ofstream& file) {
     }
     file.open(path, std::ios::binary | std::ios::trunc);
     if (!file) {
-        std::fprintf(stderr, "fwupdate-sim: %s: cannot write the file\n", path.c_str());
+        Complain("fwupdate-sim: " + path + ": cannot write the file");
         return false;
     }
     return true;
@@ -104,7 +112,7 @@ bool WriteOutput(const std::string& path, std::ofstream& file, const std::string
     file << content;
     file.close();
     if (!file) {
-        std::fprintf(stderr, "fwupdate-sim: %s: cannot write the file\n", path.c_str());
+        Complain("fwupdate-sim: " + path + ": cannot write the file");
         return false;
     }
     return true;
@@ -124,7 +132,7 @@ int main(int argc, char* argv[]) {
     } else {
         std::string error;
         if (!sim::LoadScenarioFile(*options.scenarioPath, machine, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+            Complain(error);
             return kRunnerError;
         }
     }

@@ -12,10 +12,19 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/io.h"
 #include "sim/machine.h"
 
 namespace sim {
+
+// An open file handle.
+struct OpenFile {
+    std::wstring path;  // as the program passed it
+    DWORD access = 0;
+    DWORD share = 0;
+    DWORD disposition = 0;
+    DWORD flags = 0;
+    DeviceTarget target;
+};
 
 // A device-information set: a snapshot of device elements, and of their interfaces
 // when it was opened for an interface class.

@@ -1,17 +1,35 @@
 // Reading a scenario: JSON text to a ScenarioDraft, every key checked, every problem
 // reported as one line with its place ("disks[2].drive.sn: ...").
+//
+// Each object is read through one table of its keys and their readers, so a key is
+// spelled once: the table both refuses unknown keys and reads the known ones, in the
+// table's order (a reader may rely on the keys above it having been read).
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
+#include <filesystem>
+#include <functional>
 #include <initializer_list>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
+#include "drivers/csmi_raid_config.h"
+#include "drivers/miniport_firmware.h"
+#include "drivers/nvme_identify.h"
+#include "drivers/rst_firmware.h"
+#include "drivers/rst_nvme_pass_through.h"
+#include "drivers/storage_requests.h"
 #include "sim/scenario_draft.h"
 #include "sim/sim.h"
 #include "sim/text.h"
@@ -21,6 +39,14 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// Objects and arrays within each other. A scenario needs eight at most; the limit
+// keeps a hostile file from costing time and memory by depth alone.
+constexpr std::size_t kMaxNesting = 64;
+
+std::string Place(const std::string& parent, std::string_view key) {
+    return parent.empty() ? std::string(key) : parent + "." + std::string(key);
+}
+
 // Builds the document through the SAX interface, so that a syntax error arrives as a
 // value rather than an exception and a key written twice is caught instead of the
 // later value silently winning.
@@ -28,6 +54,9 @@ class DocumentBuilder : public nlohmann::json_sax<Json> {
   public:
     Json root;
     std::string error;
+    std::size_t errorByte = 0;  // the parser's byte index of a syntax error (1-based)
+    bool tooDeep = false;
+    bool complete = false;  // the top-level value has been read whole
 
     bool null() override { return Value(Json(nullptr)); }
     bool boolean(bool value) override { return Value(Json(value)); }
@@ -45,40 +74,48 @@ class DocumentBuilder : public nlohmann::json_sax<Json> {
     bool end_array() override { return Close(); }
 
     bool key(string_t& name) override {
-        Json& object = *stack_.back();
-        if (object.contains(name)) {
-            error = Place(places_.back(), name) + ": the key appears twice";
+        Frame& frame = frames_.back();
+        if (!frame.keys.insert(name).second) {
+            error = Place(frame.place, name) + ": the key appears twice";
             return false;
         }
-        slot_ = &object[name];
-        slotPlace_ = Place(places_.back(), name);
+        // Appended to the object's member list directly: the ordered object's own
+        // insertion searches every member first, which makes a wide object quadratic.
+        auto& members =
+            static_cast<Json::object_t::Container&>(frame.container->get_ref<Json::object_t&>());
+        members.emplace_back(name, Json());
+        slot_ = &members.back().second;
+        slotPlace_ = Place(frame.place, name);
         return true;
     }
 
-    bool parse_error(std::size_t, const std::string&,
+    bool parse_error(std::size_t position, const std::string&,
                      const nlohmann::detail::exception& problem) override {
         // "[json.exception.parse_error.101] parse error at line 2, column 5: syntax
         // error while parsing ..." becomes "invalid JSON at line 2, column 5: ...".
         std::string text = problem.what();
         const std::size_t at = text.find("at line");
         error = "invalid JSON " + (at == std::string::npos ? text : text.substr(at));
+        errorByte = position;
         return false;
     }
 
-    static std::string Place(const std::string& parent, const std::string& key) {
-        return parent.empty() ? key : parent + "." + key;
-    }
-
   private:
+    struct Frame {
+        Json* container = nullptr;
+        std::string place;
+        std::unordered_set<std::string> keys;  // of an object, to refuse one given twice
+    };
+
     // Where the next value goes, and its place.
     Json* Target(std::string& place) {
-        if (stack_.empty()) {
+        if (frames_.empty()) {
             place.clear();
             return &root;
         }
-        Json& container = *stack_.back();
+        Json& container = *frames_.back().container;
         if (container.is_array()) {
-            place = places_.back() + "[" + std::to_string(container.size()) + "]";
+            place = frames_.back().place + "[" + std::to_string(container.size()) + "]";
             container.push_back(Json());
             return &container.back();
         }
@@ -89,29 +126,140 @@ class DocumentBuilder : public nlohmann::json_sax<Json> {
     bool Value(Json value) {
         std::string place;
         *Target(place) = std::move(value);
+        complete = frames_.empty();
         return true;
     }
 
     bool Open(Json container) {
+        // Refused before anything is built: every level carries its place, so a deep
+        // document would cost memory in the square of its depth.
+        if (frames_.size() >= kMaxNesting) {
+            tooDeep = true;
+            return false;
+        }
         std::string place;
         Json* target = Target(place);
         *target = std::move(container);
-        stack_.push_back(target);
-        places_.push_back(place);
+        frames_.push_back(Frame{target, std::move(place), {}});
         return true;
     }
 
     bool Close() {
-        stack_.pop_back();
-        places_.pop_back();
+        frames_.pop_back();
+        complete = frames_.empty();
         return true;
     }
 
-    std::vector<Json*> stack_;
-    std::vector<std::string> places_;
+    std::vector<Frame> frames_;
     Json* slot_ = nullptr;
     std::string slotPlace_;
 };
+
+// Follows the brackets of JSON text outside its strings, calling visit(offset, depth
+// after the bracket) for each, until visit returns true; returns that offset, or the
+// text's size. Only used on text the parser has already taken without complaint.
+template <typename Visit>
+std::size_t WalkBrackets(std::string_view text, Visit visit) {
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            if (visit(i, ++depth)) {
+                return i;
+            }
+        } else if ((c == '}' || c == ']') && depth > 0) {
+            if (visit(i, --depth)) {
+                return i;
+            }
+        }
+    }
+    return text.size();
+}
+
+constexpr std::string_view kJsonBlanks = " \t\r\n";
+
+// Where the well-formed JSON value at the start of `text` ends.
+std::size_t ValueEnd(std::string_view text) {
+    const std::size_t start = std::min(text.find_first_not_of(kJsonBlanks), text.size());
+    if (start == text.size()) {
+        return start;
+    }
+    const char first = text[start];
+    if (first == '{' || first == '[') {
+        return WalkBrackets(text, [](std::size_t, std::size_t depth) { return depth == 0; }) + 1;
+    }
+    if (first == '"') {
+        for (std::size_t i = start + 1; i < text.size(); ++i) {
+            if (text[i] == '\\') {
+                ++i;
+            } else if (text[i] == '"') {
+                return i + 1;
+            }
+        }
+        return text.size();
+    }
+    // A number or a literal.
+    std::size_t end = start;
+    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) != 0 ||
+                                 text[end] == '+' || text[end] == '-' || text[end] == '.')) {
+        ++end;
+    }
+    return end;
+}
+
+// "line 3, column 5" of a byte offset, both counted from 1.
+std::string TextPosition(std::string_view text, std::size_t offset) {
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t line =
+        1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    const std::size_t lineStart = before.rfind('\n');
+    const std::size_t column =
+        offset - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// The document of a scenario text, or the one-line problem with it.
+bool ParseDocument(std::string_view text, Json& root, std::string& error) {
+    // The parser takes a NUL byte for the end of the text, so it is given only what
+    // comes before the first one, and the NUL is judged here.
+    const std::size_t nul = text.find('\0');
+    const std::string_view body = text.substr(0, nul);
+    DocumentBuilder builder;
+    const bool parsed = Json::sax_parse(body, &builder);
+    if (builder.tooDeep) {
+        const std::size_t at =
+            WalkBrackets(body, [](std::size_t, std::size_t depth) { return depth > kMaxNesting; });
+        error = "at " + TextPosition(text, at) + ": objects and arrays nested more than " +
+                std::to_string(kMaxNesting) + " levels deep";
+        return false;
+    }
+    if (!parsed && !builder.complete) {
+        if (nul != std::string_view::npos && builder.errorByte == body.size() + 1) {
+            error = "invalid JSON at " + TextPosition(text, nul) + ": a NUL byte";
+        } else {
+            error = builder.error.empty() ? "invalid JSON" : builder.error;
+        }
+        return false;
+    }
+    if (!parsed || nul != std::string_view::npos) {
+        // The value was read whole, and something other than white space follows it.
+        const std::size_t more = std::min(body.find_first_not_of(kJsonBlanks, ValueEnd(body)),
+                                          std::min(nul, text.size()));
+        error = "invalid JSON at " + TextPosition(text, more) + ": bytes after the JSON value";
+        return false;
+    }
+    root = std::move(builder.root);
+    return true;
+}
 
 std::string Kind(const Json& value) {
     switch (value.type()) {
@@ -155,9 +303,135 @@ std::vector<std::uint32_t> CodePoints(std::string_view utf8) {
     return out;
 }
 
+// A decimal key without sign or leading zero ("0", "17"); a key too long for any
+// offset the scenario can mean reads as the largest number.
+bool DecimalKey(const std::string& key, std::uint64_t& out) {
+    if (key.empty() || key.find_first_not_of("0123456789") != std::string::npos ||
+        (key.size() > 1 && key[0] == '0')) {
+        return false;
+    }
+    out = key.size() > 18 ? std::numeric_limits<std::uint64_t>::max() : std::stoull(key);
+    return true;
+}
+
+// A choice a scenario spells as text, and what it means.
+template <typename T>
+struct Named {
+    std::string_view name;
+    T value;
+};
+
+constexpr Named<Attach> kAttachNames[] = {
+    {"inbox", Attach::Inbox},
+    {"rst", Attach::Rst},
+    {"raid-volume", Attach::RaidVolume},
+    {"other", Attach::Other},
+};
+constexpr Named<Activation> kActivationNames[] = {
+    {"power-cycle", Activation::PowerCycle},
+    {"immediate", Activation::Immediate},
+};
+constexpr Named<ForcedAnswer::Kind> kFailNames[] = {{"fail", ForcedAnswer::Kind::Fail}};
+constexpr Named<bool> kOpenNames[] = {{"deny", true}};
+constexpr Named<PropertyName> kPropertyNames[] = {
+    {"parent", PropertyName::Parent},
+    {"instanceId", PropertyName::InstanceId},
+    {"hardwareIds", PropertyName::HardwareIds},
+    {"locationInfo", PropertyName::LocationInfo},
+    {"driverDescription", PropertyName::DriverDescription},
+    {"interfaceDetail", PropertyName::InterfaceDetail},
+};
+constexpr Named<PropertyFault::Kind> kPropertyFaultNames[] = {
+    {"too-small-forever", PropertyFault::Kind::TooSmallForever},
+};
+
+template <typename T, std::size_t N>
+std::string_view NameOf(const Named<T> (&names)[N], T value) {
+    for (const Named<T>& named : names) {
+        if (named.value == value) {
+            return named.name;
+        }
+    }
+    return {};
+}
+
+// The largest buffer a kind of request can have where it is sent; a patch must lie
+// inside it. `size` 0: that request is never sent there, as `what` then says.
+struct RequestBuffer {
+    std::size_t size = 0;
+    std::string_view what;  // "an identify request on the inbox path"
+};
+
+// FWUG is one byte, so a download chunk is at most 255 granules, and every inbox
+// firmware request is as large as the largest download.
+constexpr std::size_t kLargestChunk =
+    std::numeric_limits<std::uint8_t>::max() * nvme::kGranularityUnit;
+
+// The requests a drive is sent on the path that reaches it.
+struct DriveRoute {
+    RequestBuffer identify;
+    RequestBuffer firmwareInfo;
+    RequestBuffer download;
+    RequestBuffer activate;
+};
+
+constexpr DriveRoute kInboxRoute{
+    {storage::kIdentifyQuerySize, "an identify request on the inbox path"},
+    {inbox_fw::RequestSize(kLargestChunk), "a firmware-information request on the inbox path"},
+    {inbox_fw::RequestSize(kLargestChunk), "a download request on the inbox path"},
+    {inbox_fw::RequestSize(kLargestChunk), "an activation request on the inbox path"},
+};
+constexpr DriveRoute kRstRoute{
+    {rst_nvme::kRequestSize, "an identify request through Intel RST"},
+    {0,
+     "a drive behind Intel RST is sent no firmware-information request, so there is no "
+     "reply to patch"},
+    {rst_fw::DownloadRequestSize(kLargestChunk), "a download request through Intel RST"},
+    {rst_fw::kActivateRequestSize, "an activation request through Intel RST"},
+};
+// bDriveCount is one byte, so the program never makes room for more members.
+constexpr RequestBuffer kRaidConfigBuffer{
+    csmi::RequestSize(std::numeric_limits<std::uint8_t>::max()),
+    "a CSMI RAID configuration request"};
+constexpr RequestBuffer kDeviceNumberBuffer{storage::kDeviceNumberSize, "a device-number request"};
+
+static_assert(kInboxRoute.identify.size == 4144 && kInboxRoute.download.size == 1044556);
+static_assert(kRstRoute.identify.size == 4260 && kRstRoute.download.size == 1044568 &&
+              kRstRoute.activate.size == 68);
+static_assert(kRaidConfigBuffer.size == 34744 && kDeviceNumberBuffer.size == 12);
+
+// What a fault value may hold where it is written.
+struct FaultShape {
+    bool failText = true;    // the text "fail" makes the request fail
+    bool failFlag = false;   // the object's "fail": true does (download)
+    bool returnCode = true;  // the object may force a return code
+    RequestBuffer buffer;    // where a patch must lie
+};
+
 class Reader {
   public:
     std::string error;  // "<place>: <problem>"
+
+    // One key of an object: its reader gets the value and its place.
+    struct Field {
+        std::string_view key;
+        std::function<bool(const Json&, const std::string&)> read;
+        bool required = false;
+    };
+    static constexpr bool kRequired = true;
+
+    template <typename T>
+    using ReadInto = bool (Reader::*)(const Json&, const std::string&, T&);
+
+    // A key read by one of the readers below into `out`.
+    template <typename T>
+    Field Key(std::string_view key, ReadInto<T> read, T& out, bool required = false) {
+        return {key,
+                [this, read, &out](const Json& v, const std::string& p) {
+                    return (this->*read)(v, p, out);
+                },
+                required};
+    }
 
     bool Fail(const std::string& place, const std::string& problem) {
         error = place.empty() ? problem : place + ": " + problem;
@@ -165,7 +439,7 @@ class Reader {
     }
 
     static std::string At(const std::string& parent, std::string_view key) {
-        return DocumentBuilder::Place(parent, std::string(key));
+        return Place(parent, key);
     }
     static std::string At(const std::string& parent, std::size_t index) {
         return parent + "[" + std::to_string(index) + "]";
@@ -181,23 +455,51 @@ class Reader {
         return true;
     }
 
-    bool Object(const Json& value, const std::string& place,
-                std::initializer_list<std::string_view> keys) {
+    // An object read through its table: unknown keys refused, required ones present,
+    // then each given key read in the table's order.
+    bool Fields(const Json& value, const std::string& place, std::span<const Field> fields) {
         if (!Expect(value, Json::value_t::object, place, "an object")) {
             return false;
         }
         for (const auto& item : value.items()) {
-            bool known = false;
-            for (std::string_view key : keys) {
-                known = known || item.key() == key;
-            }
+            const bool known = std::any_of(fields.begin(), fields.end(),
+                                           [&](const Field& f) { return f.key == item.key(); });
             if (!known) {
                 std::string list;
-                for (std::string_view key : keys) {
-                    list += (list.empty() ? "" : ", ") + std::string(key);
+                for (const Field& field : fields) {
+                    list += (list.empty() ? "" : ", ") + std::string(field.key);
                 }
                 return Fail(At(place, item.key()), "unknown key (known here: " + list + ")");
             }
+        }
+        for (const Field& field : fields) {
+            if (field.required && !value.contains(std::string(field.key))) {
+                return Fail(place, "missing required key " + Quoted(field.key));
+            }
+        }
+        for (const Field& field : fields) {
+            const auto found = value.find(std::string(field.key));
+            if (found != value.end() && !field.read(*found, At(place, field.key))) {
+                return false;
+            }
+        }
+        return true;
+    }
+    bool Fields(const Json& value, const std::string& place, std::initializer_list<Field> fields) {
+        return Fields(value, place, std::span<const Field>(fields.begin(), fields.size()));
+    }
+
+    template <typename T, typename ReadItem>
+    bool List(const Json& value, const std::string& place, std::vector<T>& out, ReadItem read) {
+        if (!Expect(value, Json::value_t::array, place, "an array")) {
+            return false;
+        }
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            T item{};
+            if (!read(value[i], At(place, i), item)) {
+                return false;
+            }
+            out.push_back(std::move(item));
         }
         return true;
     }
@@ -210,6 +512,10 @@ class Reader {
         return true;
     }
 
+    bool Id(const Json& value, const std::string& place, std::string& out) {
+        return Text(value, place, out) && (!out.empty() || Fail(place, "an empty id"));
+    }
+
     bool WideText(const Json& value, const std::string& place, std::wstring& out) {
         std::string text;
         if (!Text(value, place, text)) {
@@ -217,6 +523,10 @@ class Reader {
         }
         out = Utf8ToUtf16(text);
         return true;
+    }
+
+    bool Path(const Json& value, const std::string& place, std::optional<std::wstring>& out) {
+        return WideText(value, place, out.emplace());
     }
 
     bool Flag(const Json& value, const std::string& place, bool& out) {
@@ -249,42 +559,84 @@ class Reader {
         return true;
     }
 
-    bool Choice(const Json& value, const std::string& place,
-                std::initializer_list<std::string_view> choices, std::size_t& out) {
+    // A whole number into a field of type T, within [low, high].
+    template <typename T>
+    bool Whole(const Json& value, const std::string& place, std::int64_t low, std::int64_t high,
+               T& out) {
+        std::int64_t number = 0;
+        if (!Integer(value, place, low, high, number)) {
+            return false;
+        }
+        out = static_cast<T>(number);
+        return true;
+    }
+
+    bool Byte(const Json& value, const std::string& place, std::uint8_t& out) {
+        return Whole(value, place, 0, 255, out);
+    }
+
+    // A return code, a byte count, a request count: 0 to 0xFFFFFFFF, into a uint32_t
+    // or a DWORD (not the same type on Windows).
+    template <typename T>
+    bool Dword(const Json& value, const std::string& place, T& out) {
+        static_assert(sizeof(T) == 4);
+        return Whole(value, place, 0, 0xFFFFFFFFll, out);
+    }
+    bool OptionalDword(const Json& value, const std::string& place,
+                       std::optional<std::uint32_t>& out) {
+        return Dword(value, place, out.emplace());
+    }
+
+    bool DeviceNumber(const Json& value, const std::string& place, DWORD& out) {
+        return Whole(value, place, 0, 999999999, out);
+    }
+
+    template <typename T, std::size_t N>
+    bool Choice(const Json& value, const std::string& place, const Named<T> (&names)[N], T& out) {
         std::string text;
         if (!Text(value, place, text)) {
             return false;
         }
         std::string list;
-        std::size_t index = 0;
-        for (std::string_view choice : choices) {
-            if (text == choice) {
-                out = index;
+        for (const Named<T>& named : names) {
+            if (text == named.name) {
+                out = named.value;
                 return true;
             }
-            list += (index++ == 0 ? "" : ", ") + Quoted(choice);
+            list += (list.empty() ? "" : ", ") + Quoted(named.name);
         }
         return Fail(place, Quoted(text) + " is not one of " + list);
     }
+    template <const auto& kNames, typename T>
+    bool ChoiceOf(const Json& value, const std::string& place, T& out) {
+        return Choice(value, place, kNames, out);
+    }
 
-    template <typename T, typename ReadValue>
-    bool Nullable(const Json& value, const std::string& place, Override<T>& out, ReadValue read) {
+    // A property override: null makes the property unreadable.
+    template <typename T, ReadInto<T> kRead>
+    bool Nullable(const Json& value, const std::string& place, Override<T>& out) {
         out.given = true;
         if (value.is_null()) {
             out.value.reset();
             return true;
         }
-        T parsed{};
-        if (!read(value, place, parsed)) {
+        return (this->*kRead)(value, place, out.value.emplace());
+    }
+
+    bool HardwareIds(const Json& value, const std::string& place, std::vector<std::wstring>& out) {
+        if (!Expect(value, Json::value_t::array, place, "an array of strings or null")) {
             return false;
         }
-        out.value = std::move(parsed);
-        return true;
+        return List(value, place, out,
+                    [this](const Json& v, const std::string& p, std::wstring& id) {
+                        return WideText(v, p, id);
+                    });
     }
 
     // An Identify text: one byte per character U+0000 to U+00FF, padded with blanks.
-    bool IdentifyText(const Json& value, const std::string& place, std::uint8_t* field,
-                      std::size_t width) {
+    template <std::size_t N>
+    bool IdentifyText(const Json& value, const std::string& place,
+                      std::array<std::uint8_t, N>& field) {
         std::string text;
         if (!Text(value, place, text)) {
             return false;
@@ -298,11 +650,11 @@ class Reader {
                                        std::to_string(i) + " is not one byte (U+0000 to U+00FF)");
             }
         }
-        if (codes.size() > width) {
+        if (codes.size() > N) {
             return Fail(place, std::to_string(codes.size()) + " characters, longer than the " +
-                                   std::to_string(width) + "-byte field");
+                                   std::to_string(N) + "-byte field");
         }
-        for (std::size_t i = 0; i < width; ++i) {
+        for (std::size_t i = 0; i < N; ++i) {
             field[i] = i < codes.size() ? static_cast<std::uint8_t>(codes[i]) : 0x20;
         }
         return true;
@@ -340,476 +692,412 @@ class Reader {
         return true;
     }
 
-    // "fail" or {"returnCode": N}
-    bool Answer(const Json& value, const std::string& place, ForcedAnswer& out) {
-        if (value.is_string()) {
-            std::size_t choice = 0;
-            if (!Choice(value, place, {"fail"}, choice)) {
+    // Lower-case hex, two digits a byte.
+    bool HexText(const Json& value, const std::string& place, Bytes& out) {
+        if (!value.is_string()) {
+            return Fail(place, "expected a string of hex bytes, found " + Kind(value));
+        }
+        const std::string& text = value.get_ref<const std::string&>();
+        if (text.empty()) {
+            return Fail(place, "an empty string; a patch writes at least one byte");
+        }
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c = text[i];
+            if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+                // Everything before is a hex digit, so the byte index is the position.
+                const auto lead = static_cast<std::uint8_t>(c);
+                const std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+                return Fail(place, Quoted(text.substr(i, width)) + " at position " +
+                                       std::to_string(i) +
+                                       " is not a lower-case hex digit (0-9, a-f)");
+            }
+        }
+        if (text.size() % 2 != 0) {
+            return Fail(place, std::to_string(text.size()) +
+                                   " hex digits, an odd number; a byte takes two");
+        }
+        auto digit = [](char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; };
+        out.resize(text.size() / 2);
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i] = static_cast<std::uint8_t>(digit(text[2 * i]) * 16 + digit(text[2 * i + 1]));
+        }
+        return true;
+    }
+
+    // {"OFFSET": "hex", ...}, every byte inside the largest buffer of the request.
+    bool Patch(const Json& value, const std::string& place, const RequestBuffer& buffer,
+               std::vector<std::pair<std::size_t, Bytes>>& out) {
+        if (!Expect(value, Json::value_t::object, place, "an object")) {
+            return false;
+        }
+        if (buffer.size == 0) {
+            return Fail(place, std::string(buffer.what));
+        }
+        if (value.empty()) {
+            return Fail(place, "an empty patch; give at least one \"OFFSET\": \"hex\"");
+        }
+        for (const auto& item : value.items()) {
+            const std::string at = At(place, item.key());
+            std::uint64_t offset = 0;
+            if (!DecimalKey(item.key(), offset)) {
+                return Fail(at,
+                            "a patch's key is a decimal buffer offset, not " + Quoted(item.key()));
+            }
+            Bytes bytes;
+            if (!HexText(item.value(), at, bytes)) {
                 return false;
             }
-            out.kind = ForcedAnswer::Kind::Fail;
-            return true;
+            if (offset > buffer.size || bytes.size() > buffer.size - offset) {
+                return Fail(at, std::to_string(bytes.size()) +
+                                    (bytes.size() == 1 ? " byte at offset " : " bytes at offset ") +
+                                    item.key() + (bytes.size() == 1 ? " reaches" : " reach") +
+                                    " past the largest buffer of " + std::string(buffer.what) +
+                                    " (" + std::to_string(buffer.size) + " bytes)");
+            }
+            out.emplace_back(static_cast<std::size_t>(offset), std::move(bytes));
+        }
+        return true;
+    }
+
+    // A fault on one kind of request: "fail", or an object with a forced answer, the
+    // alterations of the reply, and the caller's own keys `own` (chunk, query).
+    bool FaultValue(const Json& value, const std::string& place, const FaultShape& shape,
+                    RequestFault& out, std::initializer_list<Field> own = {}) {
+        if (value.is_string() && shape.failText) {
+            return Choice(value, place, kFailNames, out.answer.kind);
+        }
+        if (!value.is_object()) {
+            return Fail(place, std::string("expected ") + (shape.failText ? "\"fail\" or " : "") +
+                                   "an object, found " + Kind(value));
+        }
+        bool fail = false;
+        std::vector<Field> fields(own);
+        std::string wanted;
+        if (shape.failFlag) {
+            fields.push_back(Key("fail", &Reader::Flag, fail));
+            wanted = "\"fail\": true, ";
+        }
+        if (shape.returnCode) {
+            fields.push_back({"returnCode", [&](const Json& v, const std::string& p) {
+                                  out.answer.kind = ForcedAnswer::Kind::ReturnCode;
+                                  return Dword(v, p, out.answer.returnCode);
+                              }});
+            wanted += "\"returnCode\", ";
+        }
+        fields.push_back({"patch", [&](const Json& v, const std::string& p) {
+                              return Patch(v, p, shape.buffer, out.reply.patch);
+                          }});
+        fields.push_back({"returned", [&](const Json& v, const std::string& p) {
+                              return Dword(v, p, out.reply.returned.emplace());
+                          }});
+        if (!Fields(value, place, fields)) {
+            return false;
+        }
+        if (fail) {
+            if (out.answer.kind == ForcedAnswer::Kind::ReturnCode) {
+                return Fail(place, "\"fail\": true and \"returnCode\" together; give one of them");
+            }
+            out.answer.kind = ForcedAnswer::Kind::Fail;
+        }
+        if (out.answer.kind == ForcedAnswer::Kind::Fail && out.reply.IsSet()) {
+            return Fail(place,
+                        "\"fail\": true with \"patch\" or \"returned\"; a failed request returns "
+                        "no reply to alter");
+        }
+        if (!out.IsSet()) {
+            return Fail(place, "needs " + wanted + "\"patch\" or \"returned\"");
+        }
+        return true;
+    }
+
+    // {"parent": "too-small-forever", "hardwareIds": {"requiredSize": N}, ...}
+    bool PropertyFaults(const Json& value, const std::string& place,
+                        std::map<PropertyName, PropertyFault>& out) {
+        std::vector<Field> fields;
+        for (const Named<PropertyName>& named : kPropertyNames) {
+            fields.push_back({named.name, [this, &out, property = named.value](
+                                              const Json& v, const std::string& p) {
+                                  return PropertyFaultValue(v, p, out[property]);
+                              }});
+        }
+        return Fields(value, place, fields);
+    }
+
+    bool PropertyFaultValue(const Json& value, const std::string& place, PropertyFault& out) {
+        if (value.is_string()) {
+            return Choice(value, place, kPropertyFaultNames, out.kind);
         }
         if (!value.is_object()) {
             return Fail(place,
-                        "expected \"fail\" or an object with \"returnCode\", found " + Kind(value));
+                        "expected \"too-small-forever\" or an object with \"requiredSize\", "
+                        "found " +
+                            Kind(value));
         }
-        if (!Object(value, place, {"returnCode"})) {
-            return false;
-        }
-        if (!value.contains("returnCode")) {
-            return Fail(place, "missing required key \"returnCode\"");
-        }
-        std::int64_t code = 0;
-        if (!Integer(value["returnCode"], At(place, "returnCode"), 0, 0xFFFFFFFFll, code)) {
-            return false;
-        }
-        out.kind = ForcedAnswer::Kind::ReturnCode;
-        out.returnCode = static_cast<std::uint32_t>(code);
-        return true;
+        out.kind = PropertyFault::Kind::RequiredSize;
+        return Fields(value, place,
+                      {Key("requiredSize", &Reader::Dword, out.requiredSize, kRequired)});
     }
 
-    bool DownloadFaultValue(const Json& value, const std::string& place, DownloadFault& out) {
-        if (!Object(value, place, {"chunk", "fail", "returnCode"})) {
-            return false;
-        }
-        if (!value.contains("chunk")) {
-            return Fail(place, "missing required key \"chunk\"");
-        }
-        std::int64_t chunk = 0;
-        if (!Integer(value["chunk"], At(place, "chunk"), 0, 0xFFFFFFFFll, chunk)) {
-            return false;
-        }
-        out.chunk = static_cast<std::uint32_t>(chunk);
-        ForcedAnswer& answer = out.fault.answer;
-        bool fail = false;
-        if (value.contains("fail") && !Flag(value["fail"], At(place, "fail"), fail)) {
-            return false;
-        }
-        if (value.contains("returnCode")) {
-            if (fail) {
-                return Fail(place, "\"fail\": true and \"returnCode\" together; give one of them");
-            }
-            std::int64_t code = 0;
-            if (!Integer(value["returnCode"], At(place, "returnCode"), 0, 0xFFFFFFFFll, code)) {
-                return false;
-            }
-            answer.kind = ForcedAnswer::Kind::ReturnCode;
-            answer.returnCode = static_cast<std::uint32_t>(code);
-        } else if (fail) {
-            answer.kind = ForcedAnswer::Kind::Fail;
-        } else {
-            return Fail(place, "needs \"fail\": true or a \"returnCode\"");
-        }
-        return true;
-    }
-
-    bool Faults(const Json& value, const std::string& place, DriveFaults& out) {
-        if (!Object(value, place, {"open", "identify", "firmwareInfo", "download", "activate"})) {
-            return false;
-        }
-        std::size_t choice = 0;
-        if (value.contains("open")) {
-            if (!Choice(value["open"], At(place, "open"), {"deny"}, choice)) {
-                return false;
-            }
-            out.denyOpen = true;
-        }
-        if (value.contains("identify")) {
-            if (!Choice(value["identify"], At(place, "identify"), {"fail"}, choice)) {
-                return false;
-            }
-            out.identify.answer.kind = ForcedAnswer::Kind::Fail;
-        }
-        if (value.contains("firmwareInfo") &&
-            !Answer(value["firmwareInfo"], At(place, "firmwareInfo"), out.firmwareInfo.answer)) {
-            return false;
-        }
-        if (value.contains("download")) {
+    bool DriveFaultsValue(const Json& value, const std::string& place, const DriveRoute& route,
+                          DriveFaults& out) {
+        auto fault = [this](std::string_view key, const RequestBuffer& buffer,
+                            RequestFault& target) {
+            return Field{key, [this, &buffer, &target](const Json& v, const std::string& p) {
+                             return FaultValue(v, p, FaultShape{.buffer = buffer}, target);
+                         }};
+        };
+        auto download = [&](const Json& v, const std::string& p) {
             DownloadFault fault;
-            if (!DownloadFaultValue(value["download"], At(place, "download"), fault)) {
+            const FaultShape shape{.failText = false, .failFlag = true, .buffer = route.download};
+            if (!FaultValue(v, p, shape, fault.fault,
+                            {Key("chunk", &Reader::OptionalDword, fault.chunk)})) {
                 return false;
             }
-            out.download = fault;
-        }
-        if (value.contains("activate") &&
-            !Answer(value["activate"], At(place, "activate"), out.activate.answer)) {
-            return false;
-        }
-        return true;
+            out.download = std::move(fault);
+            return true;
+        };
+        return Fields(value, place,
+                      {Key("open", &Reader::ChoiceOf<kOpenNames>, out.denyOpen),
+                       fault("identify", route.identify, out.identify),
+                       fault("firmwareInfo", route.firmwareInfo, out.firmwareInfo),
+                       {"download", download},
+                       fault("activate", route.activate, out.activate)});
     }
 
-    bool Slots(const Json& value, const std::string& place, std::vector<FirmwareSlot>& out) {
-        if (!Expect(value, Json::value_t::array, place, "an array")) {
-            return false;
-        }
-        if (value.empty() || value.size() > 7) {
+    bool SlotValue(const Json& value, const std::string& place, FirmwareSlot& out) {
+        return Fields(value, place,
+                      {Key("number", &Reader::Byte, out.number, kRequired),
+                       Key("readOnly", &Reader::Flag, out.readOnly)});
+    }
+
+    // The slots exactly as the firmware-information reply lists them.
+    bool Slots(const Json& value, const std::string& place, Drive& drive) {
+        if (value.is_array() && value.size() > std::numeric_limits<std::uint8_t>::max()) {
             return Fail(place, std::to_string(value.size()) +
-                                   " slots; an NVMe drive has 1 to 7 firmware slots");
+                                   " slots; a firmware-information reply lists at most 255");
         }
-        out.clear();
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            const std::string at = At(place, i);
-            const Json& slot = value[i];
-            if (!Object(slot, at, {"number", "readOnly"})) {
-                return false;
-            }
-            if (!slot.contains("number")) {
-                return Fail(at, "missing required key \"number\"");
-            }
-            std::int64_t number = 0;
-            if (!Integer(slot["number"], At(at, "number"), 1, 7, number)) {
-                return false;
-            }
-            for (const FirmwareSlot& earlier : out) {
-                if (earlier.number == number) {
-                    return Fail(At(at, "number"),
-                                "slot " + std::to_string(number) + " is listed twice");
-                }
-            }
-            FirmwareSlot parsed;
-            parsed.number = static_cast<std::uint8_t>(number);
-            if (slot.contains("readOnly") &&
-                !Flag(slot["readOnly"], At(at, "readOnly"), parsed.readOnly)) {
-                return false;
-            }
-            if (parsed.readOnly && number != 1) {
-                return Fail(At(at, "readOnly"), "only slot 1 can be read-only on an NVMe drive");
-            }
-            out.push_back(parsed);
+        drive.slots.clear();
+        if (!List(value, place, drive.slots,
+                  [this](const Json& v, const std::string& p, FirmwareSlot& slot) {
+                      return SlotValue(v, p, slot);
+                  })) {
+            return false;
+        }
+        // The lowest slot runs unless activeSlot says otherwise; a drive that lists no
+        // slot runs from slot 0, which is no slot of NVMe's.
+        drive.activeSlot = 0;
+        if (!drive.slots.empty()) {
+            drive.activeSlot = std::min_element(drive.slots.begin(), drive.slots.end(),
+                                                [](const FirmwareSlot& a, const FirmwareSlot& b) {
+                                                    return a.number < b.number;
+                                                })
+                                   ->number;
         }
         return true;
     }
 
-    bool DriveValue(const Json& value, const std::string& place, DriveDraft& out) {
-        if (!Object(value, place,
-                    {"id", "sn", "mn", "fr", "version", "fwug", "upgradeSupport", "slots",
-                     "activeSlot", "activation", "faults"})) {
+    bool ActiveSlot(const Json& value, const std::string& place, Drive& drive) {
+        std::uint8_t number = 0;
+        if (!Byte(value, place, number)) {
             return false;
         }
+        const bool listed = std::any_of(drive.slots.begin(), drive.slots.end(),
+                                        [&](const FirmwareSlot& s) { return s.number == number; });
+        if (!listed) {
+            return Fail(place,
+                        "slot " + std::to_string(number) + " is not among the drive's slots");
+        }
+        drive.activeSlot = number;
+        return true;
+    }
+
+    bool DriveValue(const Json& value, const std::string& place, const DriveRoute& route,
+                    DriveDraft& out) {
         out.place = place;
         out.drive = DefaultDrive();
         Drive& drive = out.drive;
-        if (value.contains("id")) {
-            if (!Text(value["id"], At(place, "id"), drive.id)) {
-                return false;
-            }
-            if (drive.id.empty()) {
-                return Fail(At(place, "id"), "an empty id");
-            }
+        auto id = [&](const Json& v, const std::string& p) {
             out.hasId = true;
-        }
-        if (value.contains("sn")) {
-            if (!IdentifyText(value["sn"], At(place, "sn"), drive.serialNumber.data(),
-                              drive.serialNumber.size())) {
-                return false;
-            }
+            return Id(v, p, drive.id);
+        };
+        auto serial = [&](const Json& v, const std::string& p) {
             out.hasSerial = true;
-        }
-        if (value.contains("mn") &&
-            !IdentifyText(value["mn"], At(place, "mn"), drive.modelNumber.data(),
-                          drive.modelNumber.size())) {
+            return IdentifyText(v, p, drive.serialNumber);
+        };
+        auto faults = [&](const Json& v, const std::string& p) {
+            return DriveFaultsValue(v, p, route, drive.faults);
+        };
+        if (!Fields(value, place,
+                    {{"id", id},
+                     {"sn", serial},
+                     Key("mn", &Reader::IdentifyText, drive.modelNumber),
+                     Key("fr", &Reader::IdentifyText, drive.firmwareRevision),
+                     Key("version", &Reader::Version, drive.version),
+                     Key("fwug", &Reader::Byte, drive.fwug),
+                     Key("upgradeSupport", &Reader::Flag, drive.upgradeSupport),
+                     Key("slots", &Reader::Slots, drive),
+                     Key("activeSlot", &Reader::ActiveSlot, drive),
+                     Key("activation", &Reader::ChoiceOf<kActivationNames>, drive.activation),
+                     {"faults", faults}})) {
             return false;
         }
-        if (value.contains("fr")) {
-            if (!IdentifyText(value["fr"], At(place, "fr"), drive.firmwareRevision.data(),
-                              drive.firmwareRevision.size())) {
-                return false;
-            }
-        }
-        if (value.contains("version") &&
-            !Version(value["version"], At(place, "version"), drive.version)) {
-            return false;
-        }
-        std::int64_t number = 0;
-        if (value.contains("fwug")) {
-            if (!Integer(value["fwug"], At(place, "fwug"), 0, 255, number)) {
-                return false;
-            }
-            drive.fwug = static_cast<std::uint8_t>(number);
-        }
-        if (value.contains("upgradeSupport") &&
-            !Flag(value["upgradeSupport"], At(place, "upgradeSupport"), drive.upgradeSupport)) {
-            return false;
-        }
-        if (value.contains("slots") && !Slots(value["slots"], At(place, "slots"), drive.slots)) {
-            return false;
-        }
-        drive.activeSlot = drive.slots.front().number;
-        for (const FirmwareSlot& slot : drive.slots) {
-            drive.activeSlot = std::min(drive.activeSlot, slot.number);
-        }
-        if (value.contains("activeSlot")) {
-            if (!Integer(value["activeSlot"], At(place, "activeSlot"), 1, 7, number)) {
-                return false;
-            }
-            bool listed = false;
-            for (const FirmwareSlot& slot : drive.slots) {
-                listed = listed || slot.number == number;
-            }
-            if (!listed) {
-                return Fail(At(place, "activeSlot"),
-                            "slot " + std::to_string(number) + " is not among the drive's slots");
-            }
-            drive.activeSlot = static_cast<std::uint8_t>(number);
-        }
-        if (value.contains("activation")) {
-            std::size_t choice = 0;
-            if (!Choice(value["activation"], At(place, "activation"), {"power-cycle", "immediate"},
-                        choice)) {
-                return false;
-            }
-            drive.activation = choice == 0 ? Activation::PowerCycle : Activation::Immediate;
-        }
-        if (value.contains("faults") &&
-            !Faults(value["faults"], At(place, "faults"), drive.faults)) {
-            return false;
-        }
-        // The running image is in the active slot; the others hold nothing yet.
+        // The running image is in the active slot (its first entry, where a commit to
+        // that number would go too); the others hold nothing yet.
         drive.revisionAfterPowerCycle = drive.firmwareRevision;
+        bool placed = false;
         for (FirmwareSlot& slot : drive.slots) {
-            slot.revision =
-                slot.number == drive.activeSlot ? drive.firmwareRevision : RevisionBytes{};
+            const bool running = !placed && slot.number == drive.activeSlot;
+            slot.revision = running ? drive.firmwareRevision : RevisionBytes{};
+            placed = placed || running;
         }
         return true;
     }
 
-    bool PathNumber(const std::string& key, const std::string& place, std::uint8_t& out) {
-        const bool digits = !key.empty() && key.size() <= 3 &&
-                            key.find_first_not_of("0123456789") == std::string::npos &&
-                            (key.size() == 1 || key[0] != '0');
-        if (!digits || std::stoi(key) > 255) {
-            return Fail(place, "a drive's key is its path number, 0 to 255, not " + Quoted(key));
+    // {"PATH": drive, ...}: the drives behind a controller, reached through it.
+    bool ControllerDrives(const Json& value, const std::string& place,
+                          std::map<std::uint8_t, DriveDraft>& out) {
+        if (!Expect(value, Json::value_t::object, place, "an object")) {
+            return false;
         }
-        out = static_cast<std::uint8_t>(std::stoi(key));
+        for (const auto& item : value.items()) {
+            const std::string at = At(place, item.key());
+            std::uint64_t path = 0;
+            if (!DecimalKey(item.key(), path) || path > 255) {
+                return Fail(
+                    at, "a drive's key is its path number, 0 to 255, not " + Quoted(item.key()));
+            }
+            DriveDraft drive;
+            if (!DriveValue(item.value(), at, kRstRoute, drive)) {
+                return false;
+            }
+            out.emplace(static_cast<std::uint8_t>(path), std::move(drive));
+        }
         return true;
+    }
+
+    bool RaidSets(const Json& value, const std::string& place,
+                  std::optional<std::vector<std::vector<std::uint8_t>>>& out) {
+        std::map<std::uint8_t, std::string> seen;  // member path -> its place
+        auto member = [&](const Json& v, const std::string& p, std::uint8_t& path) {
+            if (!Byte(v, p, path)) {
+                return false;
+            }
+            const auto [earlier, fresh] = seen.emplace(path, p);
+            return fresh || Fail(p, "path " + std::to_string(path) + " is already a member at " +
+                                        earlier->second);
+        };
+        auto set = [&](const Json& v, const std::string& p, std::vector<std::uint8_t>& members) {
+            return Expect(v, Json::value_t::array, p, "an array of path numbers") &&
+                   (!v.empty() || Fail(p, "a RAID set without members")) &&
+                   List(v, p, members, member);
+        };
+        return List(value, place, out.emplace(), set);
+    }
+
+    bool ControllerFaults(const Json& value, const std::string& place, ControllerDraft& out) {
+        auto raidConfig = [&](const Json& v, const std::string& p) {
+            return FaultValue(v, p, FaultShape{.buffer = kRaidConfigBuffer},
+                              out.raidConfigFault.fault,
+                              {Key("query", &Reader::OptionalDword, out.raidConfigFault.query)});
+        };
+        return Fields(value, place,
+                      {{"raidConfig", raidConfig},
+                       Key("properties", &Reader::PropertyFaults, out.propertyFaults)});
     }
 
     bool ControllerValue(const Json& value, const std::string& place, ControllerDraft& out) {
-        if (!Object(value, place,
-                    {"id", "path", "driverDescription", "instanceId", "openable", "raidSets",
-                     "drives", "faults"})) {
-            return false;
-        }
+        constexpr auto kText = &Reader::Nullable<std::wstring, &Reader::WideText>;
         out.place = place;
-        if (!value.contains("id")) {
-            return Fail(place, "missing required key \"id\"");
-        }
-        if (!Text(value["id"], At(place, "id"), out.id)) {
-            return false;
-        }
-        if (out.id.empty()) {
-            return Fail(At(place, "id"), "an empty id");
-        }
-        auto wide = [this](const Json& v, const std::string& p, std::wstring& o) {
-            return WideText(v, p, o);
-        };
-        if (value.contains("path")) {
-            std::wstring path;
-            if (!WideText(value["path"], At(place, "path"), path)) {
-                return false;
-            }
-            out.path = path;
-        }
-        if (value.contains("driverDescription") &&
-            !Nullable(value["driverDescription"], At(place, "driverDescription"),
-                      out.driverDescription, wide)) {
-            return false;
-        }
-        if (value.contains("instanceId") &&
-            !Nullable(value["instanceId"], At(place, "instanceId"), out.instanceId, wide)) {
-            return false;
-        }
-        if (value.contains("openable") &&
-            !Flag(value["openable"], At(place, "openable"), out.openable)) {
-            return false;
-        }
-        if (value.contains("raidSets") &&
-            !RaidSets(value["raidSets"], At(place, "raidSets"), out)) {
-            return false;
-        }
-        if (value.contains("drives")) {
-            const std::string at = At(place, "drives");
-            if (!Expect(value["drives"], Json::value_t::object, at, "an object")) {
-                return false;
-            }
-            for (const auto& item : value["drives"].items()) {
-                std::uint8_t path = 0;
-                if (!PathNumber(item.key(), At(at, item.key()), path)) {
-                    return false;
-                }
-                if (out.drives.count(path) != 0) {
-                    return Fail(At(at, item.key()),
-                                "path " + std::to_string(path) + " is given twice");
-                }
-                DriveDraft drive;
-                if (!DriveValue(item.value(), At(at, item.key()), drive)) {
-                    return false;
-                }
-                out.drives.emplace(path, std::move(drive));
-            }
-        }
-        if (value.contains("faults")) {
-            const std::string at = At(place, "faults");
-            if (!Object(value["faults"], at, {"raidConfig"})) {
-                return false;
-            }
-            if (value["faults"].contains("raidConfig") &&
-                !Answer(value["faults"]["raidConfig"], At(at, "raidConfig"), out.raidConfigFault)) {
-                return false;
-            }
-        }
-        return true;
+        return Fields(
+            value, place,
+            {Key("id", &Reader::Id, out.id, kRequired), Key("path", &Reader::Path, out.path),
+             Key("driverDescription", kText, out.driverDescription),
+             Key("instanceId", kText, out.instanceId), Key("openable", &Reader::Flag, out.openable),
+             Key("raidSets", &Reader::RaidSets, out.raidSets),
+             Key("drives", &Reader::ControllerDrives, out.drives),
+             Key("faults", &Reader::ControllerFaults, out)});
     }
 
-    bool RaidSets(const Json& value, const std::string& place, ControllerDraft& out) {
-        if (!Expect(value, Json::value_t::array, place, "an array")) {
-            return false;
-        }
-        std::vector<std::vector<std::uint8_t>> sets;
-        std::map<std::int64_t, std::string> seen;
-        for (std::size_t i = 0; i < value.size(); ++i) {
-            const std::string at = At(place, i);
-            if (!Expect(value[i], Json::value_t::array, at, "an array of path numbers")) {
-                return false;
-            }
-            if (value[i].empty()) {
-                return Fail(at, "a RAID set without members");
-            }
-            std::vector<std::uint8_t> members;
-            for (std::size_t k = 0; k < value[i].size(); ++k) {
-                std::int64_t path = 0;
-                if (!Integer(value[i][k], At(at, k), 0, 255, path)) {
-                    return false;
-                }
-                if (seen.count(path) != 0) {
-                    return Fail(At(at, k), "path " + std::to_string(path) +
-                                               " is already a member at " + seen[path]);
-                }
-                seen[path] = At(at, k);
-                members.push_back(static_cast<std::uint8_t>(path));
-            }
-            sets.push_back(std::move(members));
-        }
-        out.raidSets = std::move(sets);
-        return true;
+    bool DiskFaults(const Json& value, const std::string& place, DiskDraft& out) {
+        auto deviceNumber = [&](const Json& v, const std::string& p) {
+            const FaultShape shape{.returnCode = false, .buffer = kDeviceNumberBuffer};
+            return FaultValue(v, p, shape, out.deviceNumberFault);
+        };
+        return Fields(value, place,
+                      {{"deviceNumber", deviceNumber},
+                       Key("properties", &Reader::PropertyFaults, out.propertyFaults)});
     }
 
     bool DiskValue(const Json& value, const std::string& place, DiskDraft& out) {
-        if (!Object(value, place,
-                    {"attach", "controller", "pathId", "drive", "parent", "instanceId",
-                     "hardwareIds", "locationInfo", "interfacePath", "deviceNumber", "openable",
-                     "deviceNumberFails"})) {
-            return false;
-        }
+        constexpr auto kText = &Reader::Nullable<std::wstring, &Reader::WideText>;
+        constexpr auto kIds = &Reader::Nullable<std::vector<std::wstring>, &Reader::HardwareIds>;
+        constexpr auto kNumber = &Reader::Nullable<DWORD, &Reader::DeviceNumber>;
         out.place = place;
-        if (!value.contains("attach")) {
-            return Fail(place, "missing required key \"attach\"");
-        }
-        std::size_t attach = 0;
-        if (!Choice(value["attach"], At(place, "attach"), {"inbox", "rst", "raid-volume", "other"},
-                    attach)) {
-            return false;
-        }
-        out.attach = static_cast<Attach>(attach);
-        const bool behindRst = out.attach == Attach::Rst || out.attach == Attach::RaidVolume;
-        const std::string attachText = Quoted(value["attach"].get<std::string>());
-        if (value.contains("controller")) {
-            if (!behindRst) {
-                return Fail(At(place, "controller"),
-                            "only a disk attached \"rst\" or \"raid-volume\" has a controller, "
-                            "not one attached " +
-                                attachText);
-            }
-            std::string id;
-            if (!Text(value["controller"], At(place, "controller"), id)) {
+        std::string attached;  // "attached \"inbox\"", for messages
+        bool deviceNumberFails = false;
+        auto behindRst = [&] {
+            return out.attach == Attach::Rst || out.attach == Attach::RaidVolume;
+        };
+        auto attach = [&](const Json& v, const std::string& p) {
+            if (!Choice(v, p, kAttachNames, out.attach)) {
                 return false;
             }
-            out.controllerId = id;
-        } else if (behindRst) {
-            return Fail(place,
-                        "missing required key \"controller\" for a disk attached " + attachText);
-        }
-        if (value.contains("pathId")) {
-            if (out.attach != Attach::Rst) {
-                return Fail(
-                    At(place, "pathId"),
-                    "only a disk attached \"rst\" has a pathId, not one attached " + attachText);
-            }
-            std::int64_t path = 0;
-            if (!Integer(value["pathId"], At(place, "pathId"), 0, 255, path)) {
-                return false;
-            }
-            out.pathId = static_cast<std::uint8_t>(path);
-        }
-        if (value.contains("drive")) {
+            attached = "attached " + Quoted(NameOf(kAttachNames, out.attach));
+            return true;
+        };
+        auto controller = [&](const Json& v, const std::string& p) {
+            return (behindRst() || Fail(p,
+                                        "only a disk attached \"rst\" or \"raid-volume\" has a "
+                                        "controller, not one " +
+                                            attached)) &&
+                   Text(v, p, out.controllerId.emplace());
+        };
+        auto pathId = [&](const Json& v, const std::string& p) {
+            return (out.attach == Attach::Rst ||
+                    Fail(p, "only a disk attached \"rst\" has a pathId, not one " + attached)) &&
+                   Byte(v, p, out.pathId.emplace());
+        };
+        auto drive = [&](const Json& v, const std::string& p) {
             if (out.attach == Attach::RaidVolume) {
-                return Fail(At(place, "drive"),
+                return Fail(p,
                             "a RAID volume has no drive of its own; its members are the "
                             "controller's drives");
             }
-            DriveDraft drive;
-            if (!DriveValue(value["drive"], At(place, "drive"), drive)) {
-                return false;
-            }
-            out.drive = std::move(drive);
-        }
-        auto wide = [this](const Json& v, const std::string& p, std::wstring& o) {
-            return WideText(v, p, o);
+            // A single disk's drive is reached through its controller; another maker's
+            // disk sits on the inbox stack like the maker's own.
+            return DriveValue(v, p, out.attach == Attach::Rst ? kRstRoute : kInboxRoute,
+                              out.drive.emplace());
         };
-        for (auto [key, field] :
-             {std::pair{"parent", &out.parent}, std::pair{"instanceId", &out.instanceId},
-              std::pair{"locationInfo", &out.locationInfo},
-              std::pair{"interfacePath", &out.interfacePath}}) {
-            if (value.contains(key) && !Nullable(value[key], At(place, key), *field, wide)) {
-                return false;
-            }
-        }
-        if (value.contains("hardwareIds")) {
-            auto list = [this](const Json& v, const std::string& p, std::vector<std::wstring>& o) {
-                if (!Expect(v, Json::value_t::array, p, "an array of strings or null")) {
-                    return false;
-                }
-                for (std::size_t i = 0; i < v.size(); ++i) {
-                    std::wstring id;
-                    if (!WideText(v[i], At(p, i), id)) {
-                        return false;
-                    }
-                    o.push_back(std::move(id));
-                }
-                return true;
-            };
-            if (!Nullable(value["hardwareIds"], At(place, "hardwareIds"), out.hardwareIds, list)) {
-                return false;
-            }
-        }
-        if (value.contains("deviceNumber")) {
-            auto number = [this](const Json& v, const std::string& p, DWORD& o) {
-                std::int64_t n = 0;
-                if (!Integer(v, p, 0, 999999999, n)) {
-                    return false;
-                }
-                o = static_cast<DWORD>(n);
-                return true;
-            };
-            if (!Nullable(value["deviceNumber"], At(place, "deviceNumber"), out.deviceNumber,
-                          number)) {
-                return false;
-            }
-        }
-        if (value.contains("openable") &&
-            !Flag(value["openable"], At(place, "openable"), out.openable)) {
+        if (!Fields(value, place,
+                    {{"attach", attach, kRequired},
+                     {"controller", controller},
+                     {"pathId", pathId},
+                     {"drive", drive},
+                     Key("parent", kText, out.parent),
+                     Key("instanceId", kText, out.instanceId),
+                     Key("hardwareIds", kIds, out.hardwareIds),
+                     Key("locationInfo", kText, out.locationInfo),
+                     Key("interfacePath", kText, out.interfacePath),
+                     Key("deviceNumber", kNumber, out.deviceNumber),
+                     Key("openable", &Reader::Flag, out.openable),
+                     Key("deviceNumberFails", &Reader::Flag, deviceNumberFails),
+                     Key("faults", &Reader::DiskFaults, out)})) {
             return false;
         }
-        if (value.contains("deviceNumberFails") &&
-            !Flag(value["deviceNumberFails"], At(place, "deviceNumberFails"),
-                  out.deviceNumberFails)) {
-            return false;
+        if (behindRst() && !out.controllerId) {
+            return Fail(place, "missing required key \"controller\" for a disk " + attached);
+        }
+        if (deviceNumberFails) {
+            if (out.deviceNumberFault.IsSet()) {
+                return Fail(At(At(place, "faults"), "deviceNumber"),
+                            "deviceNumberFails already makes the request fail; give one of them");
+            }
+            out.deviceNumberFault.answer.kind = ForcedAnswer::Kind::Fail;
         }
         return true;
     }
 
-    bool LocalTime(const Json& value, const std::string& place, SYSTEMTIME& out) {
+    bool LocalTime(const Json& value, const std::string& place, std::optional<SYSTEMTIME>& time) {
         std::string text;
         if (!Text(value, place, text)) {
             return false;
@@ -847,7 +1135,7 @@ class Reader {
         static constexpr int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
         const int y = month < 3 ? year - 1 : year;
         const int weekday = (y + y / 4 - y / 100 + y / 400 + kMonthOffset[month - 1] + day) % 7;
-        out = SYSTEMTIME{};
+        SYSTEMTIME& out = time.emplace();
         out.wYear = static_cast<WORD>(year);
         out.wMonth = static_cast<WORD>(month);
         out.wDayOfWeek = static_cast<WORD>(weekday);
@@ -859,58 +1147,37 @@ class Reader {
         return true;
     }
 
+    bool Controllers(const Json& value, const std::string& place,
+                     std::vector<ControllerDraft>& out) {
+        std::map<std::string, std::string> places;  // id -> where it was given
+        return List(value, place, out,
+                    [&](const Json& v, const std::string& p, ControllerDraft& controller) {
+                        if (!ControllerValue(v, p, controller)) {
+                            return false;
+                        }
+                        const auto [earlier, fresh] = places.emplace(controller.id, p);
+                        return fresh ||
+                               Fail(At(p, "id"), "id " + Quoted(controller.id) +
+                                                     " is already used by " + earlier->second);
+                    });
+    }
+
+    bool Disks(const Json& value, const std::string& place, std::vector<DiskDraft>& out) {
+        return List(value, place, out,
+                    [this](const Json& v, const std::string& p, DiskDraft& disk) {
+                        return DiskValue(v, p, disk);
+                    });
+    }
+
     bool Scenario(const Json& root, ScenarioDraft& out) {
         if (!root.is_object()) {
             return Fail("", "a scenario is a JSON object, found " + Kind(root));
         }
-        if (!Object(root, "", {"controllers", "disks", "localTime", "moduleHandleFails"})) {
-            return false;
-        }
-        if (root.contains("controllers")) {
-            const Json& list = root["controllers"];
-            if (!Expect(list, Json::value_t::array, "controllers", "an array")) {
-                return false;
-            }
-            for (std::size_t i = 0; i < list.size(); ++i) {
-                ControllerDraft controller;
-                if (!ControllerValue(list[i], At("controllers", i), controller)) {
-                    return false;
-                }
-                for (const ControllerDraft& earlier : out.controllers) {
-                    if (earlier.id == controller.id) {
-                        return Fail(
-                            At(controller.place, "id"),
-                            "id " + Quoted(controller.id) + " is already used by " + earlier.place);
-                    }
-                }
-                out.controllers.push_back(std::move(controller));
-            }
-        }
-        if (root.contains("disks")) {
-            const Json& list = root["disks"];
-            if (!Expect(list, Json::value_t::array, "disks", "an array")) {
-                return false;
-            }
-            for (std::size_t i = 0; i < list.size(); ++i) {
-                DiskDraft disk;
-                if (!DiskValue(list[i], At("disks", i), disk)) {
-                    return false;
-                }
-                out.disks.push_back(std::move(disk));
-            }
-        }
-        if (root.contains("localTime")) {
-            SYSTEMTIME time{};
-            if (!LocalTime(root["localTime"], "localTime", time)) {
-                return false;
-            }
-            out.localTime = time;
-        }
-        if (root.contains("moduleHandleFails") &&
-            !Flag(root["moduleHandleFails"], "moduleHandleFails", out.moduleHandleFails)) {
-            return false;
-        }
-        return true;
+        return Fields(root, "",
+                      {Key("controllers", &Reader::Controllers, out.controllers),
+                       Key("disks", &Reader::Disks, out.disks),
+                       Key("localTime", &Reader::LocalTime, out.localTime),
+                       Key("moduleHandleFails", &Reader::Flag, out.moduleHandleFails)});
     }
 };
 
@@ -918,41 +1185,53 @@ class Reader {
 
 bool LoadScenarioText(std::string_view json, std::string_view sourceName, Machine& out,
                       std::string& error) {
-    const std::string prefix = std::string(sourceName) + ": ";
-    DocumentBuilder builder;
-    if (!Json::sax_parse(json, &builder)) {
-        error = prefix + (builder.error.empty() ? "invalid JSON" : builder.error);
-        return false;
-    }
+    std::string problem;
+    Json root;
     Reader reader;
     ScenarioDraft draft;
-    if (!reader.Scenario(builder.root, draft)) {
-        error = prefix + reader.error;
-        return false;
-    }
     Machine machine;
-    std::string problem;
-    if (!AssembleMachine(std::move(draft), machine, problem)) {
-        error = prefix + problem;
-        return false;
+    if (!ParseDocument(json, root, problem)) {
+        // problem set
+    } else if (!reader.Scenario(root, draft)) {
+        problem = reader.error;
+    } else if (AssembleMachine(std::move(draft), machine, problem)) {
+        out = std::move(machine);
+        return true;
     }
-    out = std::move(machine);
-    return true;
+    // Names, keys and texts from the file may hold any character; the message stays
+    // one line that shows all of them.
+    error = PrintableLine(std::string(sourceName) + ": " + problem);
+    return false;
 }
 
 bool LoadScenarioFile(const std::string& path, Machine& out, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = path + ": cannot open the scenario file";
+    auto fail = [&](const std::string& problem) {
+        error = PrintableLine(path + ": " + problem);
         return false;
+    };
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored)) {
+        return fail("is a directory, not a scenario file");
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        error = path + ": cannot read the scenario file";
-        return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return fail(std::string("cannot read the scenario file: ") + std::strerror(errno));
     }
-    return LoadScenarioText(text.str(), path, out, error);
+    std::string text;
+    char chunk[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+    }
+    const int readError = std::ferror(file) != 0 ? errno : 0;
+    std::fclose(file);
+    if (readError == EISDIR) {
+        return fail("is a directory, not a scenario file");
+    }
+    if (readError != 0) {
+        return fail(std::string("cannot read the scenario file: ") + std::strerror(readError));
+    }
+    return LoadScenarioText(text, path, out, error);
 }
 
 }  // namespace sim

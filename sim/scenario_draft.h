@@ -36,7 +36,8 @@ struct ControllerDraft {
     bool openable = true;
     std::optional<std::vector<std::vector<std::uint8_t>>> raidSets;
     std::map<std::uint8_t, DriveDraft> drives;
-    ForcedAnswer raidConfigFault;
+    RaidConfigFault raidConfigFault;
+    std::map<PropertyName, PropertyFault> propertyFaults;
 };
 
 struct DiskDraft {
@@ -52,7 +53,8 @@ struct DiskDraft {
     Override<std::vector<std::wstring>> hardwareIds;
     Override<DWORD> deviceNumber;
     bool openable = true;
-    bool deviceNumberFails = false;
+    RequestFault deviceNumberFault;
+    std::map<PropertyName, PropertyFault> propertyFaults;
 };
 
 struct ScenarioDraft {

@@ -1,5 +1,6 @@
 // The device-setup interface (SetupAPI) over the machine's PnP device tree, with the
-// argument checks and size-query behaviour of Windows.
+// argument checks and size-query behaviour of Windows, and the lying sizes a scenario
+// may give a property (Device::propertyFaults).
 #include <cstring>
 #include <optional>
 #include <string>
@@ -123,6 +124,46 @@ bool MatchesEnumerator(const Device& device, const wchar_t* enumerator) {
     }
     return instanceId->size() > wanted.size() && (*instanceId)[wanted.size()] == L'\\' &&
            SameTextIgnoringCase(std::wstring_view(*instanceId).substr(0, wanted.size()), wanted);
+}
+
+// The property a scenario may make lie about its size, for a property key.
+std::optional<PropertyName> NameOfKey(const DEVPROPKEY& key) {
+    if (win::SameKey(key, win::DEVPKEY_Device_Parent)) {
+        return PropertyName::Parent;
+    }
+    if (win::SameKey(key, win::DEVPKEY_Device_InstanceId)) {
+        return PropertyName::InstanceId;
+    }
+    if (win::SameKey(key, win::DEVPKEY_Device_LocationInfo)) {
+        return PropertyName::LocationInfo;
+    }
+    if (win::SameKey(key, win::DEVPKEY_Device_DriverDesc)) {
+        return PropertyName::DriverDescription;
+    }
+    return std::nullopt;
+}
+
+// Whether a read with room for `room` bytes of a value of `needed` bytes succeeds, and
+// the size it reports, as the device's size fault for the property has it.
+struct SizeAnswer {
+    bool fits = false;
+    DWORD reported = 0;
+};
+
+SizeAnswer AnswerSize(const Device& device, std::optional<PropertyName> name, DWORD needed,
+                      DWORD room) {
+    const auto fault = name ? device.propertyFaults.find(*name) : device.propertyFaults.end();
+    if (fault == device.propertyFaults.end()) {
+        return {room >= needed, needed};
+    }
+    switch (fault->second.kind) {
+        case PropertyFault::Kind::TooSmallForever:
+            return {false, needed};
+        case PropertyFault::Kind::RequiredSize:
+            break;
+    }
+    return room >= needed ? SizeAnswer{true, needed}
+                          : SizeAnswer{false, fault->second.requiredSize};
 }
 
 // Writes wide text as the bytes a wchar_t buffer holds.
@@ -270,13 +311,15 @@ BOOL SetupDiGetDevicePropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfoData,
     }
     std::wstring value = *text;
     value.push_back(L'\0');
-    const DWORD needed = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    const sim::SizeAnswer size =
+        sim::AnswerSize(*device, sim::NameOfKey(*propertyKey),
+                        static_cast<DWORD>(value.size() * sizeof(wchar_t)), propertyBufferSize);
     *propertyType = DEVPROP_TYPE_STRING;
     if (requiredSize != nullptr) {
-        *requiredSize = needed;
+        *requiredSize = size.reported;
     }
-    record.Number("requiredSize", needed);
-    if (propertyBufferSize < needed) {
+    record.Number("requiredSize", size.reported);
+    if (!size.fits) {
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
     sim::CopyUnits(propertyBuffer, value);
@@ -322,15 +365,17 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
         multi.push_back(L'\0');
     }
     multi.push_back(L'\0');
-    const DWORD needed = static_cast<DWORD>(multi.size() * sizeof(wchar_t));
+    const sim::SizeAnswer size =
+        sim::AnswerSize(*device, sim::PropertyName::HardwareIds,
+                        static_cast<DWORD>(multi.size() * sizeof(wchar_t)), propertyBufferSize);
     if (propertyRegDataType != nullptr) {
         *propertyRegDataType = REG_MULTI_SZ;
     }
     if (requiredSize != nullptr) {
-        *requiredSize = needed;
+        *requiredSize = size.reported;
     }
-    record.Number("requiredSize", needed);
-    if (propertyBufferSize < needed) {
+    record.Number("requiredSize", size.reported);
+    if (!size.fits) {
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
     sim::CopyUnits(propertyBuffer, multi);
@@ -437,13 +482,16 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* de
     std::wstring path = *device.interfaces[member.slot].path;
     record.Wide("path", path);
     path.push_back(L'\0');
-    const DWORD needed = static_cast<DWORD>(
-        offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + path.size() * sizeof(wchar_t));
+    const sim::SizeAnswer size =
+        sim::AnswerSize(device, sim::PropertyName::InterfaceDetail,
+                        static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
+                                           path.size() * sizeof(wchar_t)),
+                        detailSize);
     if (requiredSize != nullptr) {
-        *requiredSize = needed;
+        *requiredSize = size.reported;
     }
-    record.Number("requiredSize", needed);
-    if (detailSize < needed) {
+    record.Number("requiredSize", size.reported);
+    if (!size.fits) {
         return fail(ERROR_INSUFFICIENT_BUFFER);
     }
     sim::CopyUnits(

@@ -1,6 +1,7 @@
 #include "sim/text.h"
 
 #include <cstdio>
+#include <optional>
 
 namespace sim {
 namespace {
@@ -53,67 +54,114 @@ wchar_t FoldLower(wchar_t c) {
     return c;
 }
 
+// One step through UTF-8 text: the code point of the sequence at `at` and its length,
+// or, for a maximal ill-formed subpart, no code point and the subpart's length.
+struct Utf8Step {
+    std::optional<std::uint32_t> codePoint;
+    std::size_t length = 1;
+};
+
+Utf8Step DecodeUtf8(std::string_view utf8, std::size_t at) {
+    const std::uint8_t lead = static_cast<std::uint8_t>(utf8[at]);
+    if (lead < 0x80) {
+        return {lead, 1};
+    }
+    // The length of the sequence and the range its second byte must fall in; the
+    // narrowed ranges exclude overlong forms, surrogates and values past U+10FFFF.
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    std::uint32_t codePoint = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        if (lead == 0xE0) {
+            low = 0xA0;
+        } else if (lead == 0xED) {
+            high = 0x9F;
+        }
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07;
+        if (lead == 0xF0) {
+            low = 0x90;
+        } else if (lead == 0xF4) {
+            high = 0x8F;
+        }
+    } else {
+        return {std::nullopt, 1};
+    }
+    std::size_t taken = 1;
+    while (taken < length && at + taken < utf8.size()) {
+        const std::uint8_t next = static_cast<std::uint8_t>(utf8[at + taken]);
+        const std::uint8_t lo = taken == 1 ? low : 0x80;
+        const std::uint8_t hi = taken == 1 ? high : 0xBF;
+        if (next < lo || next > hi) {
+            break;
+        }
+        codePoint = (codePoint << 6) | (next & 0x3F);
+        ++taken;
+    }
+    if (taken != length) {
+        return {std::nullopt, taken};
+    }
+    return {codePoint, taken};
+}
+
 }  // namespace
 
 std::wstring Utf8ToUtf16(std::string_view utf8) {
     std::wstring out;
     out.reserve(utf8.size());
-    const std::size_t n = utf8.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const std::uint8_t lead = static_cast<std::uint8_t>(utf8[i]);
-        if (lead < 0x80) {
-            out.push_back(static_cast<wchar_t>(lead));
-            ++i;
-            continue;
-        }
-        // The length of the sequence and the range its second byte must fall in; the
-        // narrowed ranges exclude overlong forms, surrogates and values past U+10FFFF.
-        std::size_t length = 0;
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF;
-        std::uint32_t codePoint = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            codePoint = lead & 0x0F;
-            if (lead == 0xE0) {
-                low = 0xA0;
-            } else if (lead == 0xED) {
-                high = 0x9F;
-            }
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            codePoint = lead & 0x07;
-            if (lead == 0xF0) {
-                low = 0x90;
-            } else if (lead == 0xF4) {
-                high = 0x8F;
-            }
-        } else {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
-            ++i;
-            continue;
-        }
-        std::size_t taken = 1;
-        while (taken < length && i + taken < n) {
-            const std::uint8_t next = static_cast<std::uint8_t>(utf8[i + taken]);
-            const std::uint8_t lo = taken == 1 ? low : 0x80;
-            const std::uint8_t hi = taken == 1 ? high : 0xBF;
-            if (next < lo || next > hi) {
-                break;
-            }
-            codePoint = (codePoint << 6) | (next & 0x3F);
-            ++taken;
-        }
-        if (taken == length) {
-            AppendUtf16(out, codePoint);
+    for (std::size_t i = 0; i < utf8.size();) {
+        const Utf8Step step = DecodeUtf8(utf8, i);
+        if (step.codePoint) {
+            AppendUtf16(out, *step.codePoint);
         } else {
             out.push_back(static_cast<wchar_t>(0xFFFD));
         }
-        i += taken;
+        i += step.length;
+    }
+    return out;
+}
+
+std::string PrintableLine(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const Utf8Step step = DecodeUtf8(text, i);
+        if (!step.codePoint) {
+            for (std::size_t k = 0; k < step.length; ++k) {
+                const auto byte = static_cast<std::uint8_t>(text[i + k]);
+                out += "\\x";
+                out.push_back(kDigits[byte >> 4]);
+                out.push_back(kDigits[byte & 0x0F]);
+            }
+            i += step.length;
+            continue;
+        }
+        const std::uint32_t c = *step.codePoint;
+        // C0 and C1 controls, DEL, and the two separators some terminals break lines at.
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+        if (!control) {
+            out.append(text.substr(i, step.length));
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\u";
+            for (int shift = 12; shift >= 0; shift -= 4) {
+                out.push_back(kDigits[(c >> shift) & 0x0F]);
+            }
+        }
+        i += step.length;
     }
     return out;
 }

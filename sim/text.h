@@ -18,6 +18,13 @@ namespace sim {
 // a code point past U+10FFFF or a truncated sequence) becomes one U+FFFD.
 std::wstring Utf8ToUtf16(std::string_view utf8);
 
+// Text fit to print as one line of a message: control characters (C0, DEL, C1 and the
+// Unicode line and paragraph separators) are escaped as JSON escapes them ("\n", "\t",
+// "\u0000"), each byte that is not part of well-formed UTF-8 shows as "\xff", and
+// everything else is kept as it is. Nothing is dropped, a NUL and what follows it
+// included.
+std::string PrintableLine(std::string_view text);
+
 // UTF-16 code units to UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::wstring_view utf16);
 

@@ -225,7 +225,7 @@ void UseWinePlatform(Machine& machine) {
             drive->faults.denyOpen = false;
         }
         disk.io = [refuseAll, refusePhysical](IoCall& call) {
-            if (refuseAll || (refusePhysical && IsPhysicalDrivePath(call.file.path))) {
+            if (refuseAll || (refusePhysical && IsPhysicalDrivePath(call.path))) {
                 return static_cast<DWORD>(ERROR_ACCESS_DENIED);
             }
             return StandardIo(call);

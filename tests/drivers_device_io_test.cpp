@@ -104,6 +104,7 @@ TEST_F(DriversDeviceIo, ControlRequestUsesOneBufferBothWays) {
             return ERROR_GEN_FAILURE;
         }
         call.out.back() = 0x5A;
+        call.bytesReturned = static_cast<DWORD>(call.out.size());
         return ERROR_SUCCESS;
     };
     DeviceHandle disk = DeviceHandle::Open(L"\\\\.\\PHYSICALDRIVE7", 3, 0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -226,6 +227,82 @@ TEST(SimHandles, DeviceHandlersSeeTheRequestAsSentEvenInOneBuffer) {
     EXPECT_EQ(machine.protocolErrors, std::vector<std::string>{"seen by the controller"});
     win::CloseHandle(disk);
     win::CloseHandle(controller);
+}
+
+// What the I/O manager does with a METHOD_BUFFERED request: the device answers into
+// a system buffer that starts as the request, the caller gets the first
+// min(reported, output size) bytes of it and the count as reported.
+TEST(SimHandles, DeviceIoControlCopiesBackWhatTheDeviceReports) {
+    const struct {
+        const char* name;
+        DWORD inSize, outSize;
+        DWORD reported;
+        DWORD error;                      // what the device answers
+        std::vector<std::uint8_t> seen;   // the system buffer as the device found it
+        std::vector<std::uint8_t> after;  // the caller's output buffer after the call
+        DWORD returned;                   // the count the caller gets
+    } cases[] = {
+        {"a shorter reply", 4, 6, 3, 0, {1, 2, 3, 4, 0, 0}, {0xA0, 0xA1, 0xA2, 9, 9, 9}, 3},
+        {"the whole buffer",
+         4,
+         6,
+         6,
+         0,
+         {1, 2, 3, 4, 0, 0},
+         {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5},
+         6},
+        {"a count past the buffer",
+         4,
+         6,
+         4000,
+         0,
+         {1, 2, 3, 4, 0, 0},
+         {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5},
+         4000},
+        {"more input than output", 6, 2, 6, 0, {1, 2, 3, 4, 5, 6}, {0xA0, 0xA1, 9, 9, 9, 9}, 6},
+        {"nothing returned", 4, 6, 0, 0, {1, 2, 3, 4, 0, 0}, {9, 9, 9, 9, 9, 9}, 0},
+        {"a failed call", 4, 6, 6, ERROR_GEN_FAILURE, {1, 2, 3, 4, 0, 0}, {9, 9, 9, 9, 9, 9}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine machine = Load(kMachine);
+        std::vector<std::uint8_t> seen;
+        std::vector<std::uint8_t> seenIn;
+        machine.disks[0].io = [&](sim::IoCall& call) -> DWORD {
+            seen.assign(call.out.begin(), call.out.end());
+            for (std::size_t i = 0; i < call.out.size(); ++i) {
+                call.out[i] = static_cast<std::uint8_t>(0xA0 + i);
+            }
+            seenIn.assign(call.in.begin(), call.in.end());
+            EXPECT_EQ(call.outSize, c.outSize);
+            EXPECT_EQ(call.path, L"\\\\.\\PHYSICALDRIVE1");
+            call.bytesReturned = c.reported;
+            return c.error;
+        };
+        sim::MachineInstall install(machine);
+        HANDLE disk = Open(L"\\\\.\\PHYSICALDRIVE1");
+        std::vector<std::uint8_t> in = {1, 2, 3, 4, 5, 6};
+        std::vector<std::uint8_t> out(6, 9);
+        DWORD returned = 77;
+        const BOOL ok = win::DeviceIoControl(disk, 0x00070000, in.data(), c.inSize, out.data(),
+                                             c.outSize, &returned, nullptr);
+        win::CloseHandle(disk);
+        EXPECT_EQ(ok != FALSE, c.error == 0);
+        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(seenIn, std::vector<std::uint8_t>(in.begin(), in.begin() + c.inSize))
+            << "the request reads as sent, whatever the device writes";
+        EXPECT_EQ(out, c.after);
+        EXPECT_EQ(returned, c.returned);
+        EXPECT_EQ(in, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6})) << "input untouched";
+
+        const std::string lines = sim::TraceJsonLines();
+        const std::size_t at = lines.find("{\"op\":\"DeviceIoControl\"");
+        ASSERT_NE(at, std::string::npos);
+        const nlohmann::json trace =
+            nlohmann::json::parse(lines.substr(at, lines.find('\n', at) - at));
+        EXPECT_EQ(trace["bytesReturned"], c.returned) << "the trace shows the count as reported";
+        EXPECT_EQ(trace["out"].get<std::string>().size(), 2 * c.outSize);
+    }
 }
 
 }  // namespace

@@ -296,8 +296,8 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
          Seq({Info(k1), Activate(2, k1, "SlotToActivate is 2, expected 1")}), "slot 1 writable"},
         {R"("fwug": 1, "slots": [{"number": 1, "readOnly": true}])",
          Seq({Info(k1), Activate(1, k1,
-                                 "SlotToActivate is 1, but the drive reports no writable "
-                                 "slot")}),
+                                 "SlotToActivate is 1, but the information reply gave no usable "
+                                 "slot (no writable slot)")}),
          "no writable slot at all"},
     };
     const Buffer image = simtest::MakeImage();
@@ -348,6 +348,78 @@ TEST(SimInboxStack, AFreshDriveRecordExpectsANewDownload) {
     EXPECT_NE(machine.drives[0].protocolErrors[0].find("Offset is 8192, expected 4096"),
               std::string::npos)
         << machine.drives[0].protocolErrors[0];
+}
+
+// Whatever slot table the drive record holds, the information reply lists it as it
+// is, in order; Identify's FRMW says what NVMe can of it; the program activates the
+// first writable entry, and the drive commits to the first entry of that number.
+TEST(SimInboxStack, SlotTablesNvmeCannotExpress) {
+    using Slots = std::vector<std::pair<std::uint8_t, bool>>;  // number, read-only
+    Slots many;
+    for (int i = 0; i < 255; ++i) {
+        many.emplace_back(static_cast<std::uint8_t>(i), i % 2 == 1);
+    }
+    const struct {
+        const char* name;
+        Slots slots;
+        std::uint8_t frmw;
+        int activate;            // the slot the driver lets through; -1: none
+        std::uint32_t response;  // the drive's answer to it (the image is complete)
+    } cases[] = {
+        {"numbers NVMe does not have", {{0, false}, {255, true}, {7, false}}, 0x0E, 0, 0x20},
+        {"a number twice, the first entry read-only",
+         {{3, true}, {3, false}, {1, false}},
+         0x06,
+         3,
+         6},
+        {"a number twice, the first entry writable", {{4, false}, {4, true}}, 0x08, 4, 0x20},
+        {"every slot read-only", {{1, true}, {2, true}}, 0x05, -1, 0},
+        {"no slot at all", {}, 0x02, -1, 0},
+        {"255 entries", many, 0x0F, 0, 0x20},
+    };
+    constexpr std::size_t kChunk = 524288;
+    const Buffer image = simtest::MakeImage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine machine = MachineFrom(kMachine);
+        sim::Drive& drive = machine.drives[0];
+        drive.fwug = 128;
+        drive.slots.clear();
+        for (const auto& [number, readOnly] : c.slots) {
+            drive.slots.push_back(sim::FirmwareSlot{number, readOnly, {}, std::nullopt});
+        }
+        sim::MachineInstall install(machine);
+        HANDLE disk = simtest::Open(kInbox);
+        const Reply identify =
+            Send(disk, IOCTL_STORAGE_QUERY_PROPERTY, storage::BuildIdentifyQuery());
+        EXPECT_EQ(identify.buffer.at(48 + 260), c.frmw);
+        const Reply reply = Send(disk, IOCTL_SCSI_MINIPORT, simtest::InboxGetInfo(kChunk));
+        EXPECT_EQ(reply.ReturnCode(), 0u);
+        const auto info = inbox_fw::ParseFirmwareInfo(reply.buffer);
+        ASSERT_TRUE(info.has_value());
+        Slots listed;
+        for (const fwreq::FirmwareSlot& slot : info->slots) {
+            listed.emplace_back(slot.number, slot.readOnly);
+        }
+        EXPECT_EQ(listed, c.slots);
+        const std::vector<std::uint32_t> pieces = simtest::InboxDownloadAll(disk, image, kChunk);
+        const Reply activation =
+            Send(disk, IOCTL_SCSI_MINIPORT,
+                 simtest::InboxActivate(c.activate < 0 ? 1 : c.activate, kChunk));
+        win::CloseHandle(disk);
+        if (c.activate < 0) {
+            EXPECT_EQ(pieces, std::vector<std::uint32_t>(4, 0xFFFFFFFF))
+                << "no download without a usable slot";
+            EXPECT_EQ(activation.error, ERROR_INVALID_PARAMETER);
+            continue;
+        }
+        EXPECT_EQ(pieces, std::vector<std::uint32_t>(4, 0));
+        EXPECT_EQ(activation.ReturnCode(), c.response);
+        const std::vector<std::string> none;
+        EXPECT_EQ(drive.protocolErrors, none);
+        EXPECT_EQ(drive.slots.front().image.has_value(), c.response == 0x20)
+            << "a commit goes to the first entry of its number";
+    }
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
         {R"({"disks": [{"attach": "inbox"}, {"attach": "inbox", "atach": 1}]})",
          "scenario.json: disks[1].atach: unknown key (known here: attach, controller, pathId, "
          "drive, parent, instanceId, hardwareIds, locationInfo, interfacePath, deviceNumber, "
-         "openable, deviceNumberFails)"},
+         "openable, deviceNumberFails, faults)"},
         {R"({"disks": [{"attach": "inbox", "attach": "other"}]})",
          "scenario.json: disks[0].attach: the key appears twice"},
         {R"({"disks": [{}]})", "scenario.json: disks[0]: missing required key \"attach\""},
@@ -77,16 +77,12 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
         {R"({"disks": [{"attach": "inbox", "drive": {"version": "1"}}]})",
          "scenario.json: disks[0].drive.version: \"1\" is not a version \"MJR.MNR\" (major 0 to "
          "65535, minor 0 to 255)"},
-        {R"({"disks": [{"attach": "inbox", "drive": {"slots": [{"number": 1}, {"number": 2, "readOnly": true}]}}]})",
-         "scenario.json: disks[0].drive.slots[1].readOnly: only slot 1 can be read-only on an "
-         "NVMe drive"},
-        {R"({"disks": [{"attach": "inbox", "drive": {"slots": [{"number": 2}, {"number": 2}]}}]})",
-         "scenario.json: disks[0].drive.slots[1].number: slot 2 is listed twice"},
         {R"({"disks": [{"attach": "inbox", "drive": {"activation": "reboot"}}]})",
          "scenario.json: disks[0].drive.activation: \"reboot\" is not one of \"power-cycle\", "
          "\"immediate\""},
         {R"({"disks": [{"attach": "inbox", "drive": {"faults": {"download": {"chunk": 1}}}}]})",
-         "scenario.json: disks[0].drive.faults.download: needs \"fail\": true or a \"returnCode\""},
+         "scenario.json: disks[0].drive.faults.download: needs \"fail\": true, \"returnCode\", "
+         "\"patch\" or \"returned\""},
         {R"({"disks": [{"attach": "inbox", "drive": {"faults": {"activate": "boom"}}}]})",
          "scenario.json: disks[0].drive.faults.activate: \"boom\" is not one of \"fail\""},
         {R"({"disks": [{"attach": "inbox", "drive": {"faults": {"open": true}}}]})",
@@ -151,7 +147,9 @@ TEST(SimScenario, SyntaxErrorsNameLineAndColumn) {
     EXPECT_EQ(error.rfind("broken.json: invalid JSON at line 3, column ", 0), 0u) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
     EXPECT_FALSE(sim::LoadScenarioFile("/nonexistent/scenario.json", machine, error));
-    EXPECT_EQ(error, "/nonexistent/scenario.json: cannot open the scenario file");
+    EXPECT_EQ(
+        error,
+        "/nonexistent/scenario.json: cannot read the scenario file: No such file or directory");
 }
 
 TEST(SimScenario, AnEmptyObjectIsAnEmptyMachine) {

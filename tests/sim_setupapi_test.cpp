@@ -335,6 +335,113 @@ TEST(SimSetupApi, AnUnreadableInterfaceShiftsTheInterfacesAgainstTheElements) {
     EXPECT_EQ(InterfacePath(set, win::GUID_DEVINTERFACE_DISK, 1), L"<none>");
 }
 
+// One read of a property that can lie about its size, with `room` bytes of buffer, by
+// the call the program reads it with. Sentinels go in first, so a result the call did
+// not set shows as 0xdeadbeef.
+struct SizedRead {
+    BOOL ok;
+    DWORD error;
+    DWORD required;
+};
+
+SizedRead ReadSized(HDEVINFO set, SP_DEVINFO_DATA element, sim::PropertyName name, DWORD room) {
+    std::vector<BYTE> buffer(room + 8, 0xCC);
+    SizedRead read{FALSE, 0, 0xdeadbeef};
+    win::SetLastError(0xdeadbeef);
+    if (name == sim::PropertyName::InterfaceDetail) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof iface;
+        EXPECT_TRUE(win::SetupDiEnumDeviceInterfaces(set, &element, &win::GUID_DEVINTERFACE_DISK, 0,
+                                                     &iface));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        win::SetLastError(0xdeadbeef);
+        read.ok = win::SetupDiGetDeviceInterfaceDetailW(set, &iface, room == 0 ? nullptr : detail,
+                                                        room, &read.required, nullptr);
+    } else if (name == sim::PropertyName::HardwareIds) {
+        DWORD type = 0;
+        read.ok = win::SetupDiGetDeviceRegistryPropertyW(set, &element, SPDRP_HARDWAREID, &type,
+                                                         room == 0 ? nullptr : buffer.data(), room,
+                                                         &read.required);
+    } else {
+        const DEVPROPKEY key =
+            name == sim::PropertyName::Parent         ? win::DEVPKEY_Device_Parent
+            : name == sim::PropertyName::InstanceId   ? win::DEVPKEY_Device_InstanceId
+            : name == sim::PropertyName::LocationInfo ? win::DEVPKEY_Device_LocationInfo
+                                                      : win::DEVPKEY_Device_DriverDesc;
+        DEVPROPTYPE type = 0;
+        read.ok = win::SetupDiGetDevicePropertyW(set, &element, &key, &type,
+                                                 room == 0 ? nullptr : buffer.data(), room,
+                                                 &read.required, 0);
+    }
+    read.error = win::GetLastError();
+    return read;
+}
+
+TEST(SimSetupApi, PropertiesLieAboutTheirSizeAsTheScenarioSays) {
+    sim::Machine machine = Load(R"({"disks": [{"attach": "inbox"}]})");
+    sim::MachineInstall install(machine);
+    HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
+    SetGuard guard{set};
+    const SP_DEVINFO_DATA element = Element(set, 0);
+    sim::Device& device = machine.devices[machine.disks[0].device];
+
+    using Kind = sim::PropertyFault::Kind;
+    const struct {
+        const char* name;
+        sim::PropertyFault fault;
+        bool aboveTrueSize;  // requiredSize: the true size plus 10 bytes
+    } faults[] = {
+        {"too small forever", {Kind::TooSmallForever, 0}, false},
+        {"a required size above the true one", {Kind::RequiredSize, 0}, true},
+        {"a required size of 2", {Kind::RequiredSize, 2}, false},
+        {"a required size of 0", {Kind::RequiredSize, 0}, false},
+        {"a required size of 4 GiB", {Kind::RequiredSize, 0xFFFFFFFF}, false},
+    };
+    const sim::PropertyName names[] = {
+        sim::PropertyName::Parent,
+        sim::PropertyName::InstanceId,
+        sim::PropertyName::HardwareIds,
+        sim::PropertyName::LocationInfo,
+        sim::PropertyName::DriverDescription,
+        sim::PropertyName::InterfaceDetail,
+    };
+    for (const auto& f : faults) {
+        for (const sim::PropertyName name : names) {
+            SCOPED_TRACE(testing::Message() << f.name << ", property " << static_cast<int>(name));
+            device.propertyFaults.clear();
+            const DWORD size = ReadSized(set, element, name, 0).required;
+            sim::PropertyFault fault = f.fault;
+            if (f.aboveTrueSize) {
+                fault.requiredSize = size + 10;
+            }
+            device.propertyFaults[name] = fault;
+            const bool forever = fault.kind == Kind::TooSmallForever;
+            const DWORD reported = forever ? size : fault.requiredSize;
+            for (const DWORD room : {DWORD{0}, size - 1, size, size + 100}) {
+                SCOPED_TRACE(testing::Message() << "room " << room << " of " << size);
+                const SizedRead read = ReadSized(set, element, name, room);
+                if (!forever && room >= size) {
+                    EXPECT_TRUE(read.ok);
+                    EXPECT_EQ(read.required, size) << "a read that succeeds tells the truth";
+                    continue;
+                }
+                EXPECT_FALSE(read.ok);
+                EXPECT_EQ(read.error, ERROR_INSUFFICIENT_BUFFER);
+                EXPECT_EQ(read.required, reported);
+                EXPECT_NE(
+                    sim::TraceJsonLines().rfind("\"requiredSize\":" + std::to_string(reported)),
+                    std::string::npos)
+                    << "the trace shows the size the call reported";
+            }
+        }
+    }
+    // A fault on one property leaves the others alone.
+    device.propertyFaults = {{sim::PropertyName::Parent, {Kind::TooSmallForever, 0}}};
+    const DWORD size = ReadSized(set, element, sim::PropertyName::InstanceId, 0).required;
+    EXPECT_TRUE(ReadSized(set, element, sim::PropertyName::InstanceId, size).ok);
+}
+
 TEST(SimSetupApi, SetsCountAsOpenUntilDestroyed) {
     sim::Machine machine = Load(kThreeDisks);
     sim::MachineInstall install(machine);

@@ -109,6 +109,29 @@ TEST(SimText, Utf16ToUtf8ReplacesLoneSurrogates) {
     EXPECT_EQ(sim::Utf16ToUtf8(std::wstring{static_cast<wchar_t>(0xD83D)}), "\xEF\xBF\xBD");
 }
 
+TEST(SimText, PrintableLineEscapesControlsAndKeepsEveryByte) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::string printed;
+    } cases[] = {
+        {"plain", "disks[0].drive: \"A\"", "disks[0].drive: \"A\""},
+        {"blanks", "a\tb\nc\rd", "a\\tb\\nc\\rd"},
+        {"NUL and what follows", std::string("a\0b\0", 4), "a\\u0000b\\u0000"},
+        {"escape and DEL", "\x1b[2J\x7f", "\\u001b[2J\\u007f"},
+        {"C1 control", "a\xC2\x85z", "a\\u0085z"},
+        {"line separator", "a\xE2\x80\xA8z", "a\\u2028z"},
+        {"letters beyond ASCII", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+         "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"bytes that are not UTF-8", "a\xFF\xE2\x82z", "a\\xff\\xe2\\x82z"},
+        {"backslashes stay", "\\\\?\\pci", "\\\\?\\pci"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(sim::PrintableLine(c.text), c.printed);
+    }
+}
+
 TEST(SimText, CommandLineQuotingRoundTripsThroughWindowsRules) {
     const struct {
         std::wstring argument;

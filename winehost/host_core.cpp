@@ -197,7 +197,7 @@ DeviceAnswer HostRun::Io(std::uint32_t file, DWORD code, std::span<const std::ui
         entry["outSize"] = outSize;
         entry["in"] = sim::HexBytes(in);
         entry["out"] = sim::HexBytes(answer.callerView);
-        entry["bytesReturned"] = answer.reply.size();
+        entry["bytesReturned"] = answer.reported;
         entry["ok"] = ok;
         entry["error"] = answer.error;
         requests_.push_back(entry.dump(-1, ' ', false, Json::error_handler_t::replace));

@@ -195,6 +195,9 @@ uint32_t fwhost_io(uint32_t file, uint32_t code, void* buffer, uint32_t in_size,
         library.run.Io(file, code, std::span<const std::uint8_t>(bytes, in_size), out_size);
     if (answer.error == ERROR_SUCCESS) {
         std::copy(answer.reply.begin(), answer.reply.end(), static_cast<std::uint8_t*>(buffer));
+        // Not the count a lying device reports past the buffer: Wine would read that
+        // many bytes out of its own buffer. The program reads no further than its
+        // buffer either way; the request record keeps the reported count.
         *returned = static_cast<uint32_t>(answer.reply.size());
     }
     return answer.error;

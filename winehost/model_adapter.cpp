@@ -47,20 +47,26 @@ DeviceAnswer CallDevice(sim::Machine& machine, const sim::DeviceTarget& target,
                         DWORD outSize) {
     DeviceAnswer answer;
     answer.callerView = CallerBefore(in, outSize);
-
-    sim::OpenFile file;
-    file.path = std::wstring(path);
-    file.target = target;
+    // METHOD_BUFFERED as the binding does it: one system buffer that starts out as the
+    // request, zero beyond it.
     const sim::Bytes request(in.begin(), in.end());
-    std::vector<std::uint8_t> buffer = answer.callerView;
-    sim::IoCall call{machine, file, code, request, buffer, 0};
+    sim::Bytes system(std::max<std::size_t>(in.size(), outSize), 0);
+    std::copy(request.begin(), request.end(), system.begin());
+    sim::IoCall call{.machine = machine,
+                     .target = target,
+                     .path = path,
+                     .code = code,
+                     .in = request,
+                     .out = system,
+                     .outSize = outSize};
     answer.error = sim::StandardIo(call);
     if (answer.error != ERROR_SUCCESS) {
         return answer;
     }
-    const DWORD returned = std::min<DWORD>(call.bytesReturned, outSize);
-    answer.reply.assign(buffer.begin(), buffer.begin() + returned);
-    std::copy(answer.reply.begin(), answer.reply.end(), answer.callerView.begin());
+    answer.reported = call.bytesReturned;
+    const std::span<const std::uint8_t> reply = sim::ReturnedBytes(call);
+    answer.reply.assign(reply.begin(), reply.end());
+    answer.callerView = sim::CallerView(call);
     return answer;
 }
 

@@ -22,9 +22,12 @@ DWORD OpenRefusal(sim::Machine& machine, const sim::DeviceTarget& target, bool p
 // One METHOD_BUFFERED request as the models answered it.
 struct DeviceAnswer {
     DWORD error = ERROR_SUCCESS;
-    // The bytes that go back to the caller: the first min(returned, output size) of
+    // The bytes that go back to the caller: the first min(reported, output size) of
     // the reply; empty when the request failed.
     std::vector<std::uint8_t> reply;
+    // The byte count the device reported, which a lying device may put past the
+    // output buffer; 0 when the request failed.
+    DWORD reported = 0;
     // The caller's output buffer as it reads after the call: the reply over what the
     // caller passed, which the program always fills with the request itself or zeros.
     std::vector<std::uint8_t> callerView;

@@ -1,0 +1,219 @@
+# shellcheck shell=bash disable=SC2034
+# The release bundle, and the checks scripts/test makes of the product and the bundle.
+# Source it after setup.sh; it defines functions and variables only.
+
+# Signing, the throwaway certificates of the signing check, and the bundle.
+FW_RELEASE_PACKAGES=(osslsigncode openssl zip unzip)
+
+# The files of the bundle, in the order the zip holds them.
+FW_BUNDLE_FILES=(fwupdate.exe fwupdate.debug SHA256SUMS DEPLOYING.md)
+
+# 2.6 MiB: the stripped .exe with its 2 MiB image and some room to grow.
+FW_MAX_EXE_BYTES=2726297
+
+FW_IMAGE_BYTES=2097152
+
+# fw_project_version ROOT: the version of project() in the top CMakeLists.txt.
+fw_project_version() {
+    sed -n 's/^project(fwupdate VERSION \([0-9][0-9.]*\).*/\1/p' "$1/CMakeLists.txt"
+}
+
+# fw_source_epoch ROOT: the time the bundle's files carry: the commit's, so that the
+# same commit gives the same zip; never before 1980, where zip's clock starts.
+fw_source_epoch() {
+    local epoch=${SOURCE_DATE_EPOCH:-}
+    [ -n "$epoch" ] || epoch=$(git -C "$1" log -1 --format=%ct 2>/dev/null) || epoch=""
+    [ -n "$epoch" ] || epoch=315532800
+    [ "$epoch" -ge 315532800 ] || epoch=315532800
+    echo "$epoch"
+}
+
+# fw_make_bundle STAGE ZIP EPOCH: STAGE holds fwupdate.exe, fwupdate.debug and
+# DEPLOYING.md; adds SHA256SUMS and writes ZIP. The same files give the same zip: fixed
+# times, modes and order, and no extra fields (owners, extended times).
+fw_make_bundle() {
+    local stage=$1 zip=$2 epoch=$3 file
+    (cd "$stage" && sha256sum fwupdate.exe fwupdate.debug >SHA256SUMS) || return 1
+    for file in "${FW_BUNDLE_FILES[@]}"; do
+        [ -f "$stage/$file" ] || { echo "bundle: $file missing" >&2; return 1; }
+        chmod 0644 "$stage/$file" && touch -d "@$epoch" "$stage/$file" || return 1
+    done
+    mkdir -p "$(dirname "$zip")" || return 1
+    zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
+    rm -f "$zip"
+    (cd "$stage" && TZ=UTC zip -X -q "$zip" "${FW_BUNDLE_FILES[@]}")
+}
+
+# fw_check_stripped EXE DEBUG: the .exe carries no debug information and fits its
+# size; its debug link names DEBUG with DEBUG's CRC, so debuggers take that file and no
+# other.
+fw_check_stripped() {
+    local exe=$1 debug=$2 size ok=0 sections tmp
+    size=$(stat -c %s "$exe") || return 1
+    echo "fwupdate.exe: $size bytes (at most $FW_MAX_EXE_BYTES)"
+    [ "$size" -le "$FW_MAX_EXE_BYTES" ] || { echo "  too large"; ok=1; }
+    sections=$(x86_64-w64-mingw32-objdump -h "$exe") || return 1
+    if grep -q ' \.debug_' <<<"$sections"; then
+        echo "  still has debug sections:"
+        grep ' \.debug_' <<<"$sections" | awk '{print "    " $2}'
+        ok=1
+    fi
+    grep -q ' \.gnu_debuglink ' <<<"$sections" || { echo "  no debug link"; return 1; }
+    tmp=$(mktemp -d) || return 1
+    x86_64-w64-mingw32-objcopy --dump-section ".gnu_debuglink=$tmp/link" "$exe" "$tmp/copy" ||
+        { rm -rf "$tmp"; return 1; }
+    # The link: the file name, NUL, padding to four bytes, the CRC-32 (little-endian).
+    local name crc expected length
+    name=$(head -c "$(($(stat -c %s "$tmp/link") - 4))" "$tmp/link" | tr -d '\0')
+    length=$(stat -c %s "$tmp/link")
+    crc=$(tail -c 4 "$tmp/link" | od -An -tx4 --endian=little | tr -d ' ')
+    # gzip's trailer carries the same CRC-32 of the data, little-endian.
+    expected=$(gzip -c "$debug" | tail -c 8 | head -c 4 | od -An -tx4 --endian=little | tr -d ' ')
+    rm -rf "$tmp"
+    echo "debug link: $name, CRC $crc ($length bytes); $(basename "$debug") has CRC $expected"
+    [ "$name" = "$(basename "$debug")" ] || { echo "  the link names $name"; ok=1; }
+    [ "$crc" = "$expected" ] || { echo "  the CRC does not match $debug"; ok=1; }
+    [ $ok -eq 0 ] && echo "stripped, and its debug link matches $(basename "$debug")"
+    return $ok
+}
+
+# fw_check_image_section OBJDUMP NM BINARY SYMBOLS: the section of BINARY that holds the
+# embedded image (found by the FirmwareImage symbol in SYMBOLS) is read-only.
+fw_check_image_section() {
+    local objdump=$1 nm=$2 binary=$3 symbols=$4 address start end found=0 ok=0
+    address=$("$nm" "$symbols" | awk '$3 == "FirmwareImage" { print $1; exit }')
+    [ -n "$address" ] || { echo "$symbols: no FirmwareImage symbol"; return 1; }
+    start=$((16#$address))
+    end=$((start + FW_IMAGE_BYTES))
+    local name size vma flags
+    while read -r name size vma flags; do
+        # Sections that are not loaded (debug information) have no address of their own.
+        [[ ",$flags," == *",ALLOC,"* ]] || continue
+        [ $start -ge $((16#$vma)) ] && [ $end -le $((16#$vma + 16#$size)) ] || continue
+        found=1
+        echo "$(basename "$binary"): image at 0x$address in $name ($flags)"
+        if [[ ",$flags," != *",READONLY,"* ]]; then
+            echo "  $name is writable"
+            ok=1
+        fi
+    done < <("$objdump" -h "$binary" | awk '
+        /^ *[0-9]+ / { name = $2; size = $3; vma = $4; getline; sub(/^ +/, ""); gsub(/, /, ",");
+                       print name, size, vma, $0 }')
+    [ $found -eq 1 ] || { echo "$(basename "$binary"): no section holds the image at 0x$address"; return 1; }
+    return $ok
+}
+
+# fw_make_test_pki DIR: a throwaway certificate authority and a code-signing
+# certificate it issued, made now and valid for two days: ca.pem, signer.pem,
+# signer.key, signer-protected.key and signer.pfx (both with the password in
+# pass.txt), and other-ca.pem, a second authority that issued nothing.
+fw_make_test_pki() {
+    local dir=$1
+    mkdir -p "$dir" || return 1
+    (
+        cd "$dir" || exit 1
+        set -e
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=fwupdate test CA" \
+            -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign" \
+            -keyout ca.key -out ca.pem 2>/dev/null
+        openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=fwupdate other CA" \
+            -addext "basicConstraints=critical,CA:TRUE" \
+            -addext "keyUsage=critical,keyCertSign,cRLSign" \
+            -keyout other-ca.key -out other-ca.pem 2>/dev/null
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=fwupdate test signer/O=fwupdate tests" \
+            -keyout signer.key -out signer.csr 2>/dev/null
+        printf '%s\n' "basicConstraints=critical,CA:FALSE" \
+            "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
+            "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid" >signer.ext
+        openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -set_serial 1 -days 2 \
+            -extfile signer.ext -out signer.pem 2>/dev/null
+        openssl rand -hex 16 >pass.txt
+        openssl pkey -in signer.key -aes256 -passout file:pass.txt -out signer-protected.key
+        openssl pkcs12 -export -inkey signer.key -in signer.pem -passout file:pass.txt \
+            -out signer.pfx
+    )
+}
+
+# fw_verify_signature EXE CA: osslsigncode finds a valid signature on EXE that chains
+# to CA.
+fw_verify_signature() {
+    local log
+    log=$(osslsigncode verify -CAfile "$2" -in "$1" 2>&1)
+    local status=$?
+    if [ $status -eq 0 ] && grep -q 'Signature verification: ok' <<<"$log"; then
+        return 0
+    fi
+    printf '%s\n' "$log" | tail -n 5 | sed 's/^/    /'
+    return 1
+}
+
+# fw_report_lines FILE: the lines of a run's report that the guide explains (the
+# headers and verdicts; the times and the drives' own texts vary).
+fw_report_lines() {
+    sed -n '/^Start Time : /,$p' "$1" | tr -d '\r' |
+        grep -E '^(Result Details : .*|\[No Disk\]|\[Final Result\]|\[Disk #1\]|Already have the latest firmware\.)$'
+}
+
+# Runs that give every verdict the report has: "name|expected exit code|scenario".
+FW_GUIDE_RUNS=(
+    'no-drive|1|{}'
+    'activated-at-once|1602|{"disks": [{"attach": "inbox", "drive": {"activation": "immediate"}}]}'
+    'needs-restart|1602|{"disks": [{"attach": "inbox"}]}'
+    'up-to-date|4000|{"disks": [{"attach": "inbox", "drive": {"fr": "QZT3VKLA"}}]}'
+    'failed|1|{"disks": [{"attach": "inbox", "drive": {"faults": {"download": {"chunk": 0, "fail": true}}}}]}'
+    'rst-refused|1|{"controllers": [{"id": "rst0", "drives": {"4": {"faults": {"activate": {"returnCode": 7}}}}}], "disks": [{"attach": "rst", "controller": "rst0", "pathId": 4}]}'
+)
+
+# fw_check_bundle ZIP GUIDE RUNNER WORK: the zip holds exactly the files the guide's
+# table names, SHA256SUMS matches them, the guide is the tree's, and every exit code and
+# report line the runner gives (for FW_GUIDE_RUNS, the default machine and an argument)
+# is explained in the guide. WORK is a scratch directory.
+fw_check_bundle() {
+    local zip=$1 guide=$2 runner=$3 work=$4 ok=0 listed expected named
+    rm -rf "$work" && mkdir -p "$work/unpacked" || return 1
+    [ -f "$zip" ] || { echo "no $zip"; return 1; }
+    expected=$(printf '%s\n' "${FW_BUNDLE_FILES[@]}" | sort)
+    listed=$(unzip -Z1 "$zip" | sort)
+    [ "$listed" = "$expected" ] || { echo "$zip holds: $(tr '\n' ' ' <<<"$listed")"; ok=1; }
+    named=$(awk '/^## / { on = ($0 == "## What the bundle holds") } on' "$guide" |
+        sed -n "s/^| \`\([^\`]*\)\` |.*/\1/p" | sort)
+    [ "$named" = "$expected" ] || { echo "the guide's table names: $(tr '\n' ' ' <<<"$named")"; ok=1; }
+
+    unzip -q "$zip" -d "$work/unpacked" || return 1
+    if ! (cd "$work/unpacked" && sha256sum --strict --quiet -c SHA256SUMS); then
+        echo "SHA256SUMS does not match the files"
+        ok=1
+    fi
+    [ "$(awk '{printf "%s ", $2}' "$work/unpacked/SHA256SUMS")" = "fwupdate.exe fwupdate.debug " ] ||
+        { echo "SHA256SUMS lists: $(awk '{printf "%s ", $2}' "$work/unpacked/SHA256SUMS")"; ok=1; }
+    cmp -s "$work/unpacked/DEPLOYING.md" "$guide" || { echo "DEPLOYING.md is not $guide"; ok=1; }
+
+    local run name code scenario actual line missing=()
+    for run in "${FW_GUIDE_RUNS[@]}" 'default-machine|4000|' 'argument|1|-'; do
+        IFS='|' read -r name code scenario <<<"$run"
+        local args=(--state "$work/$name.state.json")
+        case "$scenario" in
+        "") ;;
+        -) args+=("$work/no-drive.json" -- /s) ;;
+        *) printf '%s\n' "$scenario" >"$work/$name.json" && args+=("$work/$name.json") ;;
+        esac
+        "$runner" "${args[@]}" </dev/null >"$work/$name.txt" 2>&1
+        actual=$(sed -n 's/.*"exitCode": *\([0-9]*\).*/\1/p' "$work/$name.state.json" | head -n 1)
+        if [ "$actual" != "$code" ]; then
+            echo "run $name: exit code ${actual:-none}, expected $code"
+            ok=1
+        fi
+        grep -q "^| $actual |" "$guide" || missing+=("exit code $actual ($name)")
+        while IFS= read -r line; do
+            grep -qF -- "\`$line\`" "$guide" || missing+=("$line ($name)")
+        done < <(fw_report_lines "$work/$name.txt"; [ "$name" != argument ] || tr -d '\r' <"$work/$name.txt")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "the guide does not explain:"
+        printf '  %s\n' "${missing[@]}" | sort -u
+        ok=1
+    fi
+    [ $ok -eq 0 ] && echo "$(basename "$zip"): ${FW_BUNDLE_FILES[*]}; sums match; the guide explains every exit code and report line of ${#FW_GUIDE_RUNS[@]} + 2 runs"
+    return $ok
+}

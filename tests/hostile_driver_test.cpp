@@ -1,0 +1,313 @@
+// The whole program against drivers that answer as broken ones would: replies cut
+// short, patched, sizes that never settle. Whatever they answer, a drive is reported
+// updated only when every chunk and the activation were accepted by the bytes the
+// driver returned, the run ends, and no drive is updated twice.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "run_support.h"
+#include "sim/sim.h"
+
+namespace {
+
+constexpr char kRebootLine[] =
+    "Result Details : Downloaded firmware successfully, but firmware activation requires reboot.";
+constexpr char kFailLine[] = "Result Details : Unable to update firmware.";
+
+// A maker's drive at the base revision with `faults`, and a granularity of 8.
+std::string Drive(const std::string& id, const std::string& faults = "{}",
+                  const std::string& extra = "") {
+    return R"({"id":")" + id + R"(","sn":")" + id + R"(","fwug":8,"faults":)" + faults + extra +
+           "}";
+}
+
+std::string Inbox(const std::string& drive, const std::string& extra = "") {
+    return R"({"attach":"inbox","drive":)" + drive + extra + "}";
+}
+
+std::string RstSingle(const std::string& drive, const std::string& controllerFaults = "{}") {
+    return R"({"controllers":[{"id":"c","faults":)" + controllerFaults + R"(,"drives":{"2":)" +
+           drive + R"(}}],"disks":[{"attach":"rst","controller":"c","pathId":2}]})";
+}
+
+struct HostileCase {
+    const char* name;
+    std::string scenario;
+    std::int32_t exitCode;
+    // Per drive: activations the drive took, and download requests that reached it.
+    std::map<std::string, std::pair<int, int>> drives;
+    std::vector<std::string> printed;  // each must appear in the output
+};
+
+class HostileDriver : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileDriver, NeverReportsADriveUpdatedThatWasNot) {
+    const HostileCase& c = GetParam();
+    const ProgramRun run = RunScenario(c.scenario);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    for (const auto& [id, counts] : c.drives) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(run.Drive(id)["activations"], counts.first);
+        EXPECT_EQ(run.Drive(id)["downloadRequests"], counts.second);
+    }
+    for (const std::string& text : c.printed) {
+        EXPECT_NE(run.output.find(text), std::string::npos) << "missing: " << text << "\n"
+                                                            << run.output;
+    }
+    // The verdict agrees with the drive blocks: no success while a block failed.
+    if (run.exitCode != 1) {
+        EXPECT_EQ(run.output.find(kFailLine), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("[No Disk]"), std::string::npos) << run.output;
+    }
+    for (const nlohmann::json& drive : run.state["drives"]) {
+        EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive.dump();
+    }
+}
+
+const std::string kTwoInbox = R"({"disks":[)" + Inbox(Drive("A")) + "," + Inbox(Drive("B")) + "]}";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HostileDriver,
+    testing::Values(
+        // A completed request with nothing returned carries no status: the zeros of
+        // the program's own request must not read as success.
+        HostileCase{"InboxActivationReturnsNothing",
+                    R"({"disks":[)" + Inbox(Drive("A", R"({"activate":{"returned":0}})")) + "]}",
+                    1,
+                    {{"A", {1, 64}}},
+                    {kFailLine}},
+        HostileCase{"InboxActivationReturnsUpToReturnCode",
+                    R"({"disks":[)" + Inbox(Drive("A", R"({"activate":{"returned":23}})")) + "]}",
+                    1,
+                    {{"A", {1, 64}}},
+                    {kFailLine}},
+        HostileCase{"InboxActivationReturnsTheReturnCode",
+                    R"({"disks":[)" + Inbox(Drive("A", R"({"activate":{"returned":24}})")) + "]}",
+                    1602,
+                    {{"A", {1, 64}}},
+                    {kRebootLine}},
+        HostileCase{"InboxDownloadReturnsNothing",
+                    R"({"disks":[)" + Inbox(Drive("A", R"({"download":{"returned":0}})")) + "]}",
+                    1,
+                    {{"A", {0, 1}}},
+                    {kFailLine}},
+        HostileCase{
+            "InboxLastChunkReturnsNothing",
+            R"({"disks":[)" + Inbox(Drive("A", R"({"download":{"chunk":63,"returned":0}})")) + "]}",
+            1,
+            {{"A", {0, 64}}},
+            {kFailLine}},
+        // The slot table starts at byte 52 and its fixed part is 16 bytes.
+        HostileCase{
+            "InboxSlotTableBeyondTheReturnedBytes",
+            R"({"disks":[)" + Inbox(Drive("A", R"({"firmwareInfo":{"returned":60}})")) + "]}",
+            1,
+            {{"A", {0, 0}}},
+            {kFailLine}},
+        HostileCase{"RstActivationReturnsNothing",
+                    RstSingle(Drive("S", R"({"activate":{"returned":0}})")),
+                    1,
+                    {{"S", {1, 64}}},
+                    {"  [ERROR] Firmware activate failed: unexpected error, srbControl->ReturnCode "
+                     "-1\n\n",
+                     kFailLine}},
+        HostileCase{"RstDownloadReturnsNothing",
+                    RstSingle(Drive("S", R"({"download":{"returned":0}})")),
+                    1,
+                    {{"S", {0, 1}}},
+                    {"  [ERROR] Firmware download failed: srbControl->ReturnCode -1\n\n  [FAIL] "
+                     "Firmware download failed.\n",
+                     kFailLine}},
+        // An Identify reply that stops before the fields the program reads is no
+        // identity: the drive is left out, as one that failed to identify.
+        HostileCase{"InboxIdentifyCutShort",
+                    R"({"disks":[)" + Inbox(Drive("A", R"({"identify":{"returned":367}})")) + "]}",
+                    1,
+                    {{"A", {0, 0}}},
+                    {"[No Disk]"}},
+        HostileCase{"InboxIdentifyCoversTheFieldsRead",
+                    R"({"disks":[)" + Inbox(Drive("A", R"({"identify":{"returned":368}})")) + "]}",
+                    1602,
+                    {{"A", {1, 64}}},
+                    {kRebootLine}},
+        HostileCase{"RstIdentifyCutShort",
+                    RstSingle(Drive("S", R"({"identify":{"returned":483}})")),
+                    1,
+                    {{"S", {0, 0}}},
+                    {"[No Disk]"}},
+        // The granularity follows the Identify data the program received: FWUG 16
+        // gives 32 chunks of 64 KiB, which the drive (granularity 8) takes.
+        HostileCase{
+            "InboxPatchedGranularity",
+            R"({"disks":[)" + Inbox(Drive("A", R"({"identify":{"patch":{"367":"10"}}})")) + "]}",
+            1602,
+            {{"A", {1, 32}}},
+            {kRebootLine}},
+        // Slot tables NVMe could not express: the first writable entry is activated.
+        HostileCase{
+            "InboxOddSlotTable",
+            R"({"disks":[)" +
+                Inbox(
+                    Drive("A", "{}",
+                          R"(,"slots":[{"number":2,"readOnly":true},{"number":9},{"number":9}])")) +
+                "]}",
+            1602,
+            {{"A", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{
+            "InboxEveryslotReadOnly",
+            R"({"disks":[)" +
+                Inbox(Drive(
+                    "A", "{}",
+                    R"(,"slots":[{"number":1,"readOnly":true},{"number":2,"readOnly":true}])")) +
+                "]}",
+            1,
+            {{"A", {0, 0}}},
+            {kFailLine}},
+        // An empty device-number reply is no disk number: it must not read as disk 0,
+        // which is another drive that would then be updated twice.
+        HostileCase{
+            "EmptyDeviceNumberReply",
+            R"({"disks":[)" +
+                Inbox(Drive("A"), R"(,"deviceNumber":3,"faults":{"deviceNumber":{"returned":0}})") +
+                "," + Inbox(Drive("B"), R"(,"deviceNumber":0)") + "]}",
+            1602,
+            {{"A", {0, 0}}, {"B", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{"ShortDeviceNumberReply",
+                    R"({"disks":[)" +
+                        Inbox(Drive("A"),
+                              R"(,"deviceNumber":3,"faults":{"deviceNumber":{"returned":11}})") +
+                        "]}",
+                    1,
+                    {{"A", {0, 0}}},
+                    {"[No Disk]"}}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, HostileDriver,
+    testing::Values(
+        // A platform that keeps asking for more room, or for room it will not fill,
+        // ends the read; the disk is passed over and the run goes on with the next.
+        HostileCase{
+            "ParentTooSmallForever",
+            R"({"disks":[)" +
+                Inbox(Drive("A"), R"(,"faults":{"properties":{"parent":"too-small-forever"}})") +
+                "," + Inbox(Drive("B")) + "]}",
+            1602,
+            {{"A", {0, 0}}, {"B", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{"HardwareIdsTooSmallForever",
+                    R"({"disks":[)" +
+                        Inbox(Drive("A"),
+                              R"(,"faults":{"properties":{"hardwareIds":"too-small-forever"}})") +
+                        "," + Inbox(Drive("B")) + "]}",
+                    1602,
+                    {{"A", {0, 0}}, {"B", {1, 64}}},
+                    {kRebootLine}},
+        HostileCase{"InstanceIdTooSmallForever",
+                    R"({"disks":[)" +
+                        Inbox(Drive("A"),
+                              R"(,"faults":{"properties":{"instanceId":"too-small-forever"}})") +
+                        "," + Inbox(Drive("B")) + "]}",
+                    1602,
+                    {{"A", {0, 0}}, {"B", {1, 64}}},
+                    {kRebootLine}},
+        HostileCase{
+            "InterfaceDetailTooSmallForever",
+            R"({"disks":[)" +
+                Inbox(Drive("A"),
+                      R"(,"faults":{"properties":{"interfaceDetail":"too-small-forever"}})") +
+                "," + Inbox(Drive("B")) + "]}",
+            1602,
+            {{"A", {0, 0}}, {"B", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{
+            "ParentSizeTooSmallToEverFit",
+            R"({"disks":[)" +
+                Inbox(Drive("A"), R"(,"faults":{"properties":{"parent":{"requiredSize":2}}})") +
+                "," + Inbox(Drive("B")) + "]}",
+            1602,
+            {{"A", {0, 0}}, {"B", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{
+            "InterfaceDetailSizeBeyondBelief",
+            R"({"disks":[)" +
+                Inbox(
+                    Drive("A"),
+                    R"(,"faults":{"properties":{"interfaceDetail":{"requiredSize":4294967295}}})") +
+                "," + Inbox(Drive("B")) + "]}",
+            1602,
+            {{"A", {0, 0}}, {"B", {1, 64}}},
+            {kRebootLine}},
+        // A size that overstates the value still reads it.
+        HostileCase{
+            "ParentSizeOverstated",
+            R"({"disks":[)" +
+                Inbox(Drive("A"), R"(,"faults":{"properties":{"parent":{"requiredSize":4000}}})") +
+                "]}",
+            1602,
+            {{"A", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{
+            "ControllerDescriptionTooSmallForever",
+            R"({"controllers":[{"id":"c","faults":{"properties":{"driverDescription":"too-small-forever"}},"drives":{"2":)" +
+                Drive("S") + R"(}}],"disks":[{"attach":"rst","controller":"c","pathId":2},)" +
+                Inbox(Drive("A")) + "]}",
+            1602,
+            {{"S", {0, 0}}, {"A", {1, 64}}},
+            {kRebootLine}},
+        HostileCase{
+            "BusNumberLocationTooSmallForever",
+            R"({"controllers":[{"id":"c","drives":{"255":)" + Drive("S") +
+                R"(}}],"disks":[{"attach":"rst","controller":"c","pathId":2,"faults":{"properties":{"locationInfo":"too-small-forever"}}}]})",
+            1602,
+            {{"S", {1, 64}}},
+            {kRebootLine}}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    RaidConfig, HostileDriver,
+    testing::Values(
+        // A first reply announcing more members than it holds is asked again with room
+        // for all of them; the honest second reply lists both members.
+        HostileCase{
+            "OverstatedCountIsAskedAgain",
+            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"query":0,"patch":{"43":"03"}}},"drives":{"2":)" +
+                Drive("M2") + R"(,"3":)" + Drive("M3") +
+                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            1602,
+            {{"M2", {1, 64}}, {"M3", {1, 64}}},
+            {kRebootLine}},
+        // A controller that never returns every member it announces: the set is not
+        // updated in part, and the query says why.
+        HostileCase{
+            "MembersNeverAllReturned",
+            R"({"controllers":[{"id":"c","raidSets":[[2,3,4]],"faults":{"raidConfig":{"returned":336}},"drives":{"2":)" +
+                Drive("M2") + R"(,"3":)" + Drive("M3") + R"(,"4":)" + Drive("M4") +
+                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            1,
+            {{"M2", {0, 0}}, {"M3", {0, 0}}, {"M4", {0, 0}}},
+            {"  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n", "[No Disk]"}},
+        HostileCase{
+            "ConfigReplyWithoutReturnCode",
+            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"returned":20}},"drives":{"2":)" +
+                Drive("M2") + R"(,"3":)" + Drive("M3") +
+                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            1,
+            {{"M2", {0, 0}}, {"M3", {0, 0}}},
+            {"  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0xffffffff\n\n", "[No Disk]"}}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// The built-in machine: four drives wait for a reboot and one is up to date, last.
+TEST(HostileDriver, DefaultMachineNeedsAReboot) {
+    sim::Machine machine = sim::DefaultMachine();
+    const ProgramRun run = RunProgram(machine);
+    EXPECT_EQ(run.exitCode, 1602);
+    EXPECT_NE(run.output.find("[Final Result]\n" + std::string(kRebootLine)), std::string::npos);
+}
+
+}  // namespace
