@@ -212,6 +212,13 @@ INSTANTIATE_TEST_SUITE_P(
                        "disks":[{"attach":"raid-volume","controller":"rst0"},
                                 {"attach":"rst","controller":"rst0","pathId":4}]})",
                                {}},
+                    ReplayCase{"LyingRepliesCountsPastTheBufferAndPatchedNumbers",
+                               R"({"disks":[{"attach":"inbox","deviceNumber":3,
+                                 "faults":{"deviceNumber":{"patch":{"4":"05000000"},"returned":4096}}},
+                                {"attach":"inbox","deviceNumber":5,
+                                 "drive":{"faults":{"firmwareInfo":{"returned":16},
+                                                    "identify":{"patch":{"20":"00000000"}}}}}]})",
+                               {}},
                     ReplayCase{"RefusedOpensAndFailedRequests",
                                R"({"controllers":[{"id":"a","openable":false},{"id":"b"}],
                        "disks":[{"attach":"inbox","drive":{"id":"D","faults":{"open":"deny"}}},
@@ -219,5 +226,110 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"attach":"inbox","drive":{"id":"F","faults":{"identify":"fail"}}}]})",
                                {}}),
     [](const testing::TestParamInfo<ReplayCase>& info) { return info.param.name; });
+
+struct LoadCase {
+    const char* name;
+    const char* scenario;
+    bool loads;
+    const char* error;  // the whole line when it does not load
+};
+
+class HostLoad : public testing::TestWithParam<LoadCase> {};
+
+// The host refuses what the runner refuses, with the runner's line, and what Wine
+// cannot show, naming it.
+TEST_P(HostLoad, TakesWhatTheRunnerTakesAndWineCanShow) {
+    winehost::HostRun host;
+    std::string error;
+    EXPECT_EQ(host.Load(GetParam().scenario, "m.json", false, error), GetParam().loads);
+    EXPECT_EQ(host.Loaded(), GetParam().loads);
+    if (!GetParam().loads) {
+        sim::Machine machine;
+        std::string runnerError;
+        if (!sim::LoadScenarioText(GetParam().scenario, "m.json", machine, runnerError)) {
+            EXPECT_EQ(error, runnerError);
+        } else {
+            EXPECT_EQ(error, GetParam().error);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostLoad,
+    testing::Values(LoadCase{"Sound", R"({"disks":[{"attach":"inbox"}]})", true, ""},
+                    LoadCase{"BadJson", R"({"disks":[)", false, ""},
+                    LoadCase{"UnknownKey", R"({"disk":[]})", false, ""},
+                    LoadCase{"PropertyFault",
+                             R"({"controllers":[{"id":"c","faults":{"properties":
+                                 {"driverDescription":"too-small-forever"}}}]})",
+                             false,
+                             "m.json: controllers[0].faults.properties: property reads are "
+                             "answered by Wine's own SetupAPI, which no driver can make "
+                             "misreport a size"}),
+    [](const testing::TestParamInfo<LoadCase>& info) { return info.param.name; });
+
+TEST(HostRun, RefusedOpenSucceedsAndItsRequestsGetTheRefusal) {
+    winehost::HostRun host;
+    std::string error;
+    ASSERT_TRUE(host.Load(R"({"disks":[{"attach":"inbox","openable":false,"parent":null}]})",
+                          "m.json", true, error))
+        << error;
+    std::uint32_t file = 0;
+    EXPECT_EQ(host.OpenInterface(0, winehost::kAccessUnknown, 3, file), ERROR_SUCCESS);
+    EXPECT_EQ(host.OpenFileCount(), 1u);
+    const std::vector<std::uint8_t> in{1, 2, 3};
+    const winehost::DeviceAnswer answer = host.Io(file, IOCTL_STORAGE_GET_DEVICE_NUMBER, in, 12);
+    EXPECT_EQ(answer.error, ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(answer.reply.empty());
+    EXPECT_EQ(answer.callerView, (std::vector<std::uint8_t>{1, 2, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(host.Io(file + 1, IOCTL_STORAGE_GET_DEVICE_NUMBER, in, 12).error,
+              ERROR_INVALID_HANDLE)
+        << "a file the host never opened";
+    EXPECT_EQ(Json::parse(host.StateJson(1))["openHandles"], 1) << "the file is still open";
+    host.Close(file);
+    EXPECT_EQ(Json::parse(host.StateJson(1))["openHandles"], 0);
+
+    std::istringstream lines(host.RequestRecord());
+    std::string open, request;
+    std::getline(lines, open);
+    std::getline(lines, request);
+    const Json opened = Json::parse(open);
+    EXPECT_FALSE(opened.contains("access")) << "Wine does not tell the driver";
+    EXPECT_EQ(opened["ok"], true);
+    EXPECT_EQ(Json::parse(request)["error"], ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Json::parse(request)["out"], "010203000000000000000000");
+}
+
+TEST(WineNaming, ApplyingThePathsTwiceChangesNothing) {
+    sim::Machine machine = sim::DefaultMachine();
+    sim::UseWineInterfacePaths(machine);
+    const std::vector<sim::WineDeviceName> once = sim::WineDeviceNames(machine);
+    sim::UseWineInterfacePaths(machine);
+    const std::vector<sim::WineDeviceName> twice = sim::WineDeviceNames(machine);
+    ASSERT_EQ(once.size(), twice.size());
+    for (std::size_t i = 0; i < once.size(); ++i) {
+        EXPECT_EQ(once[i].interfacePath, twice[i].interfacePath) << i;
+    }
+}
+
+TEST(WineNaming, LongIdsAndManyDevicesStillSortAndFit) {
+    sim::Machine machine;
+    for (int i = 0; i < 10001; ++i) {
+        sim::Device& device = sim::AddDevice(machine, sim::GUID_DEVCLASS_DISKDRIVE);
+        // Reversed, so that Wine's order is not the machine's.
+        const std::wstring id = L"SCSI\\DISK\\" + sim::WidenAscii(std::to_string(20000 - i));
+        sim::SetProperty(
+            device, win::DEVPKEY_Device_InstanceId,
+            i == 0 ? L"SCSI\\" + std::wstring(sim::kWineMaxInstanceIdLength, L'X') : id);
+        device.interfaces.push_back({win::GUID_DEVINTERFACE_DISK, std::nullopt});
+    }
+    const std::vector<sim::WineDeviceName> names = sim::WineDeviceNames(machine);
+    EXPECT_EQ(names[0].instanceId, L"00000\\FWSIM") << "too long for Wine: a placeholder";
+    EXPECT_EQ(names[10000].instanceId, L"10000\\SCSI\\DISK\\10000");
+    for (std::size_t i = 1; i < names.size(); ++i) {
+        ASSERT_LT(sim::UpperCase(names[i - 1].instanceId), sim::UpperCase(names[i].instanceId));
+        ASSERT_LE(names[i].instanceId.size(), sim::kWineMaxInstanceIdLength);
+    }
+}
 
 }  // namespace
