@@ -628,7 +628,7 @@ static NTSTATUS WINAPI dispatch_cleanup(DEVICE_OBJECT* device, IRP* irp) {
 
 /* The input and output of a request by its transfer method: the models see one
  * buffer that holds the input and has room for the reply, as METHOD_BUFFERED gives. */
-static NTSTATUS device_ioctl(struct node* node, IRP* irp) {
+static NTSTATUS device_ioctl(IRP* irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
     ULONG in_size = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -659,7 +659,6 @@ static NTSTATUS device_ioctl(struct node* node, IRP* irp) {
             RtlCopyMemory(buffer, input, in_size);
         }
     }
-    (void)node;
     error = fwhost_io((uint32_t)(ULONG_PTR)stack->FileObject->FsContext, code, buffer, in_size,
                       out_size, &returned);
     if (method != METHOD_BUFFERED) {
@@ -679,7 +678,7 @@ static NTSTATUS WINAPI dispatch_ioctl(DEVICE_OBJECT* device, IRP* irp) {
             return control_ioctl(irp);
         case NODE_CHILD:
         case NODE_DRIVE:
-            return device_ioctl(node, irp);
+            return device_ioctl(irp);
         default:
             return complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
