@@ -299,7 +299,15 @@ struct Device {
 
 // ---------------------------------------------------------------------------
 
+// The platform whose device setup the simulated binding answers like.
+enum class Platform {
+    Windows,
+    // Wine 8: a DevInst per element of each set (sim/wine_platform.h).
+    Wine,
+};
+
 struct Machine {
+    Platform platform = Platform::Windows;
     // Fixed clock for GetLocalTime; unset: the real local clock.
     std::optional<SYSTEMTIME> localTime;
     // GetModuleHandleW(nullptr) returns nullptr.

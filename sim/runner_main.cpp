@@ -1,6 +1,10 @@
 // fwupdate-sim: runs the whole program once against a simulated machine.
 //
-//   fwupdate-sim [--trace FILE] [--state FILE] [SCENARIO.json] [-- TOOL-ARG ...]
+//   fwupdate-sim [--platform windows|wine] [--trace FILE] [--state FILE] [SCENARIO.json]
+//                [-- TOOL-ARG ...]
+//
+// --platform wine shows the machine to the program as Wine 8 does
+// (sim/wine_platform.h), which is what scripts/wine-run compares with.
 //
 // Standard output is the program's alone; the runner speaks only on standard error.
 #include <cstdint>
@@ -13,6 +17,7 @@
 #include "app/entry.h"
 #include "sim/sim.h"
 #include "sim/text.h"
+#include "sim/wine_platform.h"
 
 namespace {
 
@@ -28,7 +33,8 @@ void Complain(const std::string& message) {
 
 int Usage() {
     std::fputs(
-        "usage: fwupdate-sim [--trace FILE] [--state FILE] [SCENARIO.json] [-- TOOL-ARG ...]\n",
+        "usage: fwupdate-sim [--platform windows|wine] [--trace FILE] [--state FILE] "
+        "[SCENARIO.json] [-- TOOL-ARG ...]\n",
         stderr);
     return kRunnerError;
 }
@@ -38,7 +44,23 @@ struct Options {
     std::string statePath;
     std::optional<std::string> scenarioPath;
     std::vector<std::string> toolArgs;
+    std::optional<sim::Platform> platform;
 };
+
+// "windows" or "wine"; given once at most.
+bool ParsePlatform(const std::string& name, Options& options) {
+    if (options.platform) {
+        return false;
+    }
+    if (name == "windows") {
+        options.platform = sim::Platform::Windows;
+    } else if (name == "wine") {
+        options.platform = sim::Platform::Wine;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 bool ParseOptions(int argc, char* argv[], Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -53,6 +75,12 @@ bool ParseOptions(int argc, char* argv[], Options& options) {
                 return false;
             }
             path = argv[++i];
+            continue;
+        }
+        if (arg == "--platform") {
+            if (i + 1 >= argc || !ParsePlatform(argv[++i], options)) {
+                return false;
+            }
             continue;
         }
         if ((arg.size() > 1 && arg[0] == '-') || options.scenarioPath) {
@@ -107,6 +135,10 @@ int main(int argc, char* argv[]) {
             Complain(error);
             return kRunnerError;
         }
+    }
+
+    if (options.platform == sim::Platform::Wine) {
+        sim::UseWinePlatform(machine);
     }
 
     std::ofstream traceFile;

@@ -35,6 +35,9 @@ struct DeviceInfoSet {
         std::size_t slot = 0;     // index into the device's interfaces
     };
     std::vector<Member> interfaces;
+    // Under Platform::Wine, the DevInst of each element: Wine numbers the elements of
+    // every set anew (sim/wine_platform.h).
+    std::vector<DEVINST> wineDevInsts;
 };
 
 struct Runtime {

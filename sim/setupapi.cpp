@@ -40,6 +40,32 @@ std::optional<std::size_t> MemberPosition(HDEVINFO set, ULONG_PTR code, std::siz
     return static_cast<std::size_t>(position - 1);
 }
 
+// Wine 8 gives each element of a new set the lowest slot of a table of the process
+// that no element of a set still open holds; destroying a set frees its slots.
+void NumberElementsAsWine(DeviceInfoSet& info) {
+    std::vector<bool> held;
+    for (const auto& [handle, open] : State().sets) {
+        for (DEVINST devInst : open.wineDevInsts) {
+            if (devInst >= held.size()) {
+                held.resize(devInst + 1);
+            }
+            held[devInst] = true;
+        }
+    }
+    DEVINST next = 0;
+    for (std::size_t e = 0; e < info.elements.size(); ++e) {
+        while (next < held.size() && held[next]) {
+            ++next;
+        }
+        info.wineDevInsts.push_back(next++);
+    }
+}
+
+// The DevInst an element of the set shows.
+DEVINST ElementDevInst(const DeviceInfoSet& info, std::size_t position, const Device& device) {
+    return position < info.wineDevInsts.size() ? info.wineDevInsts[position] : device.devInst;
+}
+
 // The device an SP_DEVINFO_DATA of this set names; nullptr with the error set when
 // the record is not one the set handed out.
 Device* ElementDevice(HDEVINFO set, const DeviceInfoSet& info, const SP_DEVINFO_DATA* data) {
@@ -54,16 +80,17 @@ Device* ElementDevice(HDEVINFO set, const DeviceInfoSet& info, const SP_DEVINFO_
         return nullptr;
     }
     Device& device = machine.devices[info.elements[*position]];
-    if (device.devInst != data->DevInst) {
+    if (ElementDevInst(info, *position, device) != data->DevInst) {
         State().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
     return &device;
 }
 
-void FillElement(HDEVINFO set, std::size_t position, const Device& device, SP_DEVINFO_DATA* data) {
+void FillElement(HDEVINFO set, const DeviceInfoSet& info, std::size_t position,
+                 const Device& device, SP_DEVINFO_DATA* data) {
     data->ClassGuid = device.classGuid;
-    data->DevInst = device.devInst;
+    data->DevInst = ElementDevInst(info, position, device);
     data->Reserved = MemberCode(set, position);
 }
 
@@ -202,6 +229,9 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator, 
             }
         }
     }
+    if (machine.platform == sim::Platform::Wine) {
+        sim::NumberElementsAsWine(info);
+    }
     const std::uintptr_t value = sim::NewHandleValue();
     State().sets.emplace(value, std::move(info));
     State().lastError = ERROR_SUCCESS;
@@ -234,9 +264,9 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* dev
         return fail(ERROR_NO_MORE_ITEMS);
     }
     const sim::Device& device = CurrentMachine().devices[info->elements[memberIndex]];
-    sim::FillElement(set, memberIndex, device, deviceInfoData);
+    sim::FillElement(set, *info, memberIndex, device, deviceInfoData);
     State().lastError = ERROR_SUCCESS;
-    record.Number("devInst", device.devInst).Commit(true);
+    record.Number("devInst", deviceInfoData->DevInst).Commit(true);
     return TRUE;
 }
 
@@ -468,10 +498,10 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* de
         reinterpret_cast<BYTE*>(detail) + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath),
         path);
     if (deviceInfoData != nullptr) {
-        sim::FillElement(set, member.element, device, deviceInfoData);
+        sim::FillElement(set, *info, member.element, device, deviceInfoData);
     }
     State().lastError = ERROR_SUCCESS;
-    record.Number("devInst", device.devInst).Commit(true);
+    record.Number("devInst", sim::ElementDevInst(*info, member.element, device)).Commit(true);
     return TRUE;
 }
 
