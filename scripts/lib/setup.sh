@@ -14,7 +14,7 @@ FW_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev googletest
 # (wine64 alone ships only the loader; the wine package adds the `wine` front end and
 # wineserver on PATH), and clang-format for the style check.
 FW_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine
-    clang-format)
+    clang-format jq)
 # The fuzzers (scripts/fuzz): clang 14, and its runtime libraries for libFuzzer and the
 # sanitizers, which clang only recommends.
 FW_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
