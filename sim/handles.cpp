@@ -87,35 +87,6 @@ std::optional<DeviceTarget> ResolvePath(const Machine& machine, std::wstring_vie
     return std::nullopt;
 }
 
-// Why an open of a resolved device is refused, or 0. A disk that is not openable
-// refuses every path to it; a drive whose open is denied refuses its physical-drive
-// path, so that the disk is still found by its interface and the drive itself fails
-// to open.
-DWORD OpenRefusal(Machine& machine, const DeviceTarget& target, bool physicalDrivePath) {
-    switch (target.kind) {
-        case DeviceTarget::Kind::Disk: {
-            if (target.index >= machine.disks.size()) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-            const Disk& disk = machine.disks[target.index];
-            const Drive* drive = DriveOfDisk(machine, disk);
-            if (!disk.openable ||
-                (physicalDrivePath && drive != nullptr && drive->faults.denyOpen)) {
-                return ERROR_ACCESS_DENIED;
-            }
-            return 0;
-        }
-        case DeviceTarget::Kind::Controller:
-            if (target.index >= machine.controllers.size()) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-            return machine.controllers[target.index].openable ? 0 : ERROR_ACCESS_DENIED;
-        case DeviceTarget::Kind::Unset:
-            return 0;
-    }
-    return 0;
-}
-
 bool GrantsRead(DWORD access) {
     return (access & (GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED | FILE_READ_DATA)) != 0;
 }

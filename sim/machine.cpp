@@ -75,4 +75,29 @@ void RecordProtocolError(Machine& machine, Drive* drive, std::string text) {
     }
 }
 
+DWORD OpenRefusal(Machine& machine, const DeviceTarget& target, bool physicalDrivePath) {
+    switch (target.kind) {
+        case DeviceTarget::Kind::Disk: {
+            if (target.index >= machine.disks.size()) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            const Disk& disk = machine.disks[target.index];
+            const Drive* drive = DriveOfDisk(machine, disk);
+            if (!disk.openable ||
+                (physicalDrivePath && drive != nullptr && drive->faults.denyOpen)) {
+                return ERROR_ACCESS_DENIED;
+            }
+            return ERROR_SUCCESS;
+        }
+        case DeviceTarget::Kind::Controller:
+            if (target.index >= machine.controllers.size()) {
+                return ERROR_FILE_NOT_FOUND;
+            }
+            return machine.controllers[target.index].openable ? 0 : ERROR_ACCESS_DENIED;
+        case DeviceTarget::Kind::Unset:
+            return ERROR_SUCCESS;
+    }
+    return ERROR_SUCCESS;
+}
+
 }  // namespace sim

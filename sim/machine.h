@@ -359,4 +359,10 @@ Drive* DriveAtPath(Machine& machine, const Controller& controller, std::uint8_t 
 // Records a malformed request: on the drive it was meant for, or machine-wide.
 void RecordProtocolError(Machine& machine, Drive* drive, std::string text);
 
+// Why an open of a resolved device is refused, or 0; every host of the models applies
+// it. A disk that is not openable refuses every path to it; a drive whose open is
+// denied refuses its physical-drive path only, so that the disk is still found by its
+// interface and the drive itself fails to open.
+DWORD OpenRefusal(Machine& machine, const DeviceTarget& target, bool physicalDrivePath);
+
 }  // namespace sim

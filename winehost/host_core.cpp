@@ -150,7 +150,7 @@ DWORD HostRun::Open(const sim::DeviceTarget& target, std::wstring path, bool phy
                     DWORD access, DWORD share, std::uint32_t& file) {
     // Wine lets the open succeed whatever the device answers, so the device takes it
     // and refuses the file's requests instead (sim/wine_platform.h).
-    const DWORD refusal = OpenRefusal(machine_, target, physicalDrivePath);
+    const DWORD refusal = sim::OpenRefusal(machine_, target, physicalDrivePath);
     if (record_) {
         Json entry = Json::object();
         entry["op"] = "CreateFileW";

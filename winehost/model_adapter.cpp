@@ -8,34 +8,6 @@
 
 namespace winehost {
 
-// The rule the simulated binding applies in its CreateFileW (sim/handles.cpp): a disk
-// that is not openable refuses every path to it; a drive whose open is denied refuses
-// its physical-drive path only, so that the disk is still found by its interface.
-DWORD OpenRefusal(sim::Machine& machine, const sim::DeviceTarget& target, bool physicalDrivePath) {
-    switch (target.kind) {
-        case sim::DeviceTarget::Kind::Disk: {
-            if (target.index >= machine.disks.size()) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-            const sim::Disk& disk = machine.disks[target.index];
-            const sim::Drive* drive = sim::DriveOfDisk(machine, disk);
-            if (!disk.openable ||
-                (physicalDrivePath && drive != nullptr && drive->faults.denyOpen)) {
-                return ERROR_ACCESS_DENIED;
-            }
-            return ERROR_SUCCESS;
-        }
-        case sim::DeviceTarget::Kind::Controller:
-            if (target.index >= machine.controllers.size()) {
-                return ERROR_FILE_NOT_FOUND;
-            }
-            return machine.controllers[target.index].openable ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-        case sim::DeviceTarget::Kind::Unset:
-            break;
-    }
-    return ERROR_SUCCESS;
-}
-
 std::vector<std::uint8_t> CallerBefore(std::span<const std::uint8_t> in, DWORD outSize) {
     std::vector<std::uint8_t> view(outSize, 0);
     std::copy_n(in.begin(), std::min<std::size_t>(in.size(), outSize), view.begin());

@@ -15,10 +15,6 @@
 
 namespace winehost {
 
-// Why the device behind `target` refuses an open, or 0. `physicalDrivePath`: the
-// open came through "\\.\PHYSICALDRIVE<n>" rather than an interface path.
-DWORD OpenRefusal(sim::Machine& machine, const sim::DeviceTarget& target, bool physicalDrivePath);
-
 // One METHOD_BUFFERED request as the models answered it.
 struct DeviceAnswer {
     DWORD error = ERROR_SUCCESS;
