@@ -190,7 +190,7 @@ fw_check_bundle() {
     cmp -s "$work/unpacked/DEPLOYING.md" "$guide" || { echo "DEPLOYING.md is not $guide"; ok=1; }
 
     local run name code scenario actual line missing=()
-    for run in "${FW_GUIDE_RUNS[@]}" 'default-machine|4000|' 'argument|1|-'; do
+    for run in "${FW_GUIDE_RUNS[@]}" 'default-machine|1602|' 'argument|1|-'; do
         IFS='|' read -r name code scenario <<<"$run"
         local args=(--state "$work/$name.state.json")
         case "$scenario" in
