@@ -18,12 +18,27 @@ struct ProgramRun {
     std::int32_t exitCode = 0;
     std::string output;
     nlohmann::json state;
-    std::vector<nlohmann::json> trace;
+    std::string traceLines;  // the runner's --trace text, one JSON record a line
+
+    // The trace, parsed on first use: it carries every request's bytes as hex, megabytes
+    // for a run that downloads, and most tests never look at it.
+    const std::vector<nlohmann::json>& Trace() const {
+        if (!traceParsed_) {
+            std::istringstream lines(traceLines);
+            for (std::string line; std::getline(lines, line);) {
+                if (!line.empty()) {
+                    trace_.push_back(nlohmann::json::parse(line));
+                }
+            }
+            traceParsed_ = true;
+        }
+        return trace_;
+    }
 
     // The trace records of one platform call, in order.
     std::vector<nlohmann::json> Calls(const std::string& op) const {
         std::vector<nlohmann::json> calls;
-        for (const nlohmann::json& record : trace) {
+        for (const nlohmann::json& record : Trace()) {
             if (record.value("op", "") == op) {
                 calls.push_back(record);
             }
@@ -41,6 +56,10 @@ struct ProgramRun {
         ADD_FAILURE() << "no drive " << id << " in the state";
         return none;
     }
+
+  private:
+    mutable std::vector<nlohmann::json> trace_;
+    mutable bool traceParsed_ = false;
 };
 
 inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> args = {}) {
@@ -60,12 +79,7 @@ inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> ar
     }
     EXPECT_EQ(sim::OpenHandleCount(), 0u) << "handles or sets left open";
     run.state = nlohmann::json::parse(sim::StateJson(run.exitCode));
-    std::istringstream lines(sim::TraceJsonLines());
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty()) {
-            run.trace.push_back(nlohmann::json::parse(line));
-        }
-    }
+    run.traceLines = sim::TraceJsonLines();
     return run;
 }
 

@@ -153,7 +153,7 @@ TEST_P(HostReplay, AnswersAsTheSimulatedBindingDid) {
     ASSERT_TRUE(host.Load(text, "test", true, error)) << error;
     std::map<std::int64_t, std::uint32_t> files;
     std::vector<Json> expected;
-    for (const Json& record : run.trace) {
+    for (const Json& record : run.Trace()) {
         const std::string op = record["op"];
         if (op == "CreateFileW") {
             const std::wstring path = sim::Utf8ToUtf16(record["path"].get<std::string>());
