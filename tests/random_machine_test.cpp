@@ -50,8 +50,8 @@ class Dice {
     std::mt19937_64 random_;
 };
 
-DriveSpec RandomDrive(Dice& dice) {
-    DriveSpec drive;
+DriveDraft RandomDrive(Dice& dice) {
+    DriveDraft drive;
     drive.revision = dice.Percent(60) ? Revision::Base : dice.Any<Revision>();
     drive.model = dice.Mostly(Model::Maker, 90);
     drive.version = dice.Mostly(Version::V1_3, 70);
@@ -65,8 +65,8 @@ DriveSpec RandomDrive(Dice& dice) {
     return drive;
 }
 
-ControllerSpec RandomController(Dice& dice) {
-    ControllerSpec controller;
+ControllerDraft RandomController(Dice& dice) {
+    ControllerDraft controller;
     controller.instanceId = dice.Mostly(ControllerId::IntelRst);
     controller.path = dice.Mostly(ControllerPath::Intel, 90);
     controller.description = dice.Mostly(Description::RstPremium, 75);
@@ -90,8 +90,8 @@ ControllerSpec RandomController(Dice& dice) {
     return controller;
 }
 
-DiskSpec RandomDisk(Dice& dice) {
-    DiskSpec disk;
+DiskDraft RandomDisk(Dice& dice) {
+    DiskDraft disk;
     disk.attach = dice.Any<Attach>();
     disk.controller = static_cast<std::uint8_t>(dice.Below(2));
     disk.pathId = static_cast<std::uint8_t>(dice.Below(6));

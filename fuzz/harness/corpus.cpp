@@ -104,20 +104,20 @@ Bytes SizedBuffer(const Bytes& buffer) {
 
 // ---- Machines
 
-DriveSpec Drive(Revision revision = Revision::Base) {
-    DriveSpec drive;
+DriveDraft Drive(Revision revision = Revision::Base) {
+    DriveDraft drive;
     drive.revision = revision;
     return drive;
 }
 
-DiskSpec InboxDisk(Revision revision = Revision::Base) {
-    DiskSpec disk;
+DiskDraft InboxDisk(Revision revision = Revision::Base) {
+    DiskDraft disk;
     disk.drive = Drive(revision);
     return disk;
 }
 
-DiskSpec OtherMakerDisk() {
-    DiskSpec disk;
+DiskDraft OtherMakerDisk() {
+    DiskDraft disk;
     disk.attach = Attach::Other;
     disk.parent = Parent::OtherMaker;
     disk.drive.model = Model::OtherMaker;
@@ -125,8 +125,8 @@ DiskSpec OtherMakerDisk() {
     return disk;
 }
 
-DiskSpec RaidVolume() {
-    DiskSpec disk;
+DiskDraft RaidVolume() {
+    DiskDraft disk;
     disk.attach = Attach::RaidVolume;
     disk.parent = Parent::Controller;
     disk.instanceId = InstanceId::RaidVolume;
@@ -135,8 +135,8 @@ DiskSpec RaidVolume() {
     return disk;
 }
 
-DiskSpec RstDisk(std::uint8_t path) {
-    DiskSpec disk;
+DiskDraft RstDisk(std::uint8_t path) {
+    DiskDraft disk;
     disk.attach = Attach::Rst;
     disk.parent = Parent::Controller;
     disk.pathId = path;
@@ -144,9 +144,9 @@ DiskSpec RstDisk(std::uint8_t path) {
     return disk;
 }
 
-ControllerSpec RstController(std::vector<std::vector<std::uint8_t>> raidSets,
-                             std::vector<std::uint8_t> paths) {
-    ControllerSpec controller;
+ControllerDraft RstController(std::vector<std::vector<std::uint8_t>> raidSets,
+                              std::vector<std::uint8_t> paths) {
+    ControllerDraft controller;
     controller.raidSets = std::move(raidSets);
     for (std::uint8_t path : paths) {
         controller.drives.push_back({path, Drive()});

@@ -32,7 +32,7 @@ enum class Slots : std::uint8_t {
     kCount
 };
 
-struct DriveSpec {
+struct DriveDraft {
     Revision revision = Revision::Base;
     Model model = Model::Maker;
     Version version = Version::V1_3;
@@ -42,7 +42,7 @@ struct DriveSpec {
     bool immediate = false;  // activation takes effect at once (status 0), not at power cycle
     bool denyOpen = false;   // opening its \\.\PHYSICALDRIVE<n> path fails
 
-    bool operator==(const DriveSpec&) const = default;
+    bool operator==(const DriveDraft&) const = default;
 };
 
 // ---- Lying property sizes
@@ -69,12 +69,12 @@ enum class Description : std::uint8_t { RstPremium, IntelRaid, StandardNvme, Unr
 
 struct ControllerDrive {
     std::uint8_t path = 0;
-    DriveSpec drive;
+    DriveDraft drive;
 
     bool operator==(const ControllerDrive&) const = default;
 };
 
-struct ControllerSpec {
+struct ControllerDraft {
     ControllerId instanceId = ControllerId::IntelRst;
     ControllerPath path = ControllerPath::Intel;
     Description description = Description::RstPremium;
@@ -84,7 +84,7 @@ struct ControllerSpec {
     Lie lie = Lie::None;
     LieAbout lieAbout = LieAbout::InstanceId;
 
-    bool operator==(const ControllerSpec&) const = default;
+    bool operator==(const ControllerDraft&) const = default;
 };
 
 // ---- Disks (disk-interface elements, in set order)
@@ -129,7 +129,7 @@ enum class Location : std::uint8_t {
 };
 enum class DeviceNumber : std::uint8_t { OwnIndex, Given, None, kCount };
 
-struct DiskSpec {
+struct DiskDraft {
     Attach attach = Attach::Inbox;
     std::uint8_t controller = 0;  // Rst, RaidVolume: which controller, modulo their count
     std::uint8_t pathId = 0;      // Rst: its path on the controller
@@ -143,11 +143,11 @@ struct DiskSpec {
     std::uint8_t number = 0;  // DeviceNumber::Given
     bool openable = true;
     bool hasDrive = true;  // Inbox, Other: an NVMe drive behind it
-    DriveSpec drive;
+    DriveDraft drive;
     Lie lie = Lie::None;
     LieAbout lieAbout = LieAbout::Parent;
 
-    bool operator==(const DiskSpec&) const = default;
+    bool operator==(const DiskDraft&) const = default;
 };
 
 // ---- How the drivers answer
@@ -214,8 +214,8 @@ struct Answer {
 };
 
 struct ProgramInput {
-    std::vector<ControllerSpec> controllers;
-    std::vector<DiskSpec> disks;
+    std::vector<ControllerDraft> controllers;
+    std::vector<DiskDraft> disks;
     std::vector<Answer> answers;
 
     bool operator==(const ProgramInput&) const = default;
@@ -230,7 +230,7 @@ inline constexpr std::size_t kMaxAnswers = 12;
 inline constexpr std::size_t kMaxReplyBytes = 4400;  // past the largest request, 4260
 
 template <typename IO>
-void VisitDrive(IO& io, DriveSpec& d) {
+void VisitDrive(IO& io, DriveDraft& d) {
     io.Choice(d.revision);
     io.Choice(d.model);
     io.Choice(d.version);
@@ -242,7 +242,7 @@ void VisitDrive(IO& io, DriveSpec& d) {
 }
 
 template <typename IO>
-void VisitController(IO& io, ControllerSpec& c) {
+void VisitController(IO& io, ControllerDraft& c) {
     io.Choice(c.instanceId);
     io.Choice(c.path);
     io.Choice(c.description);
@@ -262,7 +262,7 @@ void VisitController(IO& io, ControllerSpec& c) {
 }
 
 template <typename IO>
-void VisitDisk(IO& io, DiskSpec& d) {
+void VisitDisk(IO& io, DiskDraft& d) {
     io.Choice(d.attach);
     io.template Int<std::uint8_t>(0, 255, d.controller);
     io.template Int<std::uint8_t>(0, 255, d.pathId);

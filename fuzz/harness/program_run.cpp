@@ -119,7 +119,7 @@ std::optional<std::vector<std::wstring>> HardwareIdList(HardwareIds ids) {
 
 // The location text, and the path number byte it names by the rule Windows' own
 // texts follow ("Bus Number N, Target Id T, LUN L"); 0xFF where it names none.
-std::pair<std::optional<std::wstring>, std::uint8_t> LocationText(const DiskSpec& disk) {
+std::pair<std::optional<std::wstring>, std::uint8_t> LocationText(const DiskDraft& disk) {
     const std::wstring tail = L", Target Id 0, LUN 0";
     switch (disk.location) {
         case Location::BusOfPath:
@@ -201,24 +201,24 @@ std::vector<sim::FirmwareSlot> SlotTable(Slots slots) {
     }
 }
 
-sim::Drive MakeDrive(const DriveSpec& spec, std::size_t index) {
+sim::Drive MakeDrive(const DriveDraft& draft, std::size_t index) {
     sim::Drive drive;
     drive.id = "drive" + std::to_string(index);
     FillText(drive.serialNumber, Tag(index));
     FillText(drive.modelNumber,
-             spec.model == Model::Maker ? "KORVANE QZRX4C7 1TB" : "ALDERWEN NV3 512GB");
-    FillText(drive.firmwareRevision, RevisionText(spec.revision));
-    drive.version = kVersions[static_cast<std::size_t>(spec.version)];
-    drive.fwug = spec.fwug;
-    drive.upgradeSupport = spec.upgradeSupport;
-    drive.slots = SlotTable(spec.slots);
+             draft.model == Model::Maker ? "KORVANE QZRX4C7 1TB" : "ALDERWEN NV3 512GB");
+    FillText(drive.firmwareRevision, RevisionText(draft.revision));
+    drive.version = kVersions[static_cast<std::size_t>(draft.version)];
+    drive.fwug = draft.fwug;
+    drive.upgradeSupport = draft.upgradeSupport;
+    drive.slots = SlotTable(draft.slots);
     if (!drive.slots.empty()) {
         drive.activeSlot = drive.slots.front().number;
         drive.slots.front().revision = drive.firmwareRevision;
     }
-    drive.activation = spec.immediate ? sim::Activation::Immediate : sim::Activation::PowerCycle;
+    drive.activation = draft.immediate ? sim::Activation::Immediate : sim::Activation::PowerCycle;
     drive.revisionAfterPowerCycle = drive.firmwareRevision;
-    drive.faults.denyOpen = spec.denyOpen;
+    drive.faults.denyOpen = draft.denyOpen;
     return drive;
 }
 
@@ -331,12 +331,12 @@ sim::Machine Run::Build() {
 
     std::vector<std::wstring> controllerIds;
     for (std::size_t c = 0; c < input_.controllers.size(); ++c) {
-        const ControllerSpec& spec = input_.controllers[c];
+        const ControllerDraft& draft = input_.controllers[c];
         sim::Controller& controller = m.controllers.emplace_back();
         controller.id = "c" + std::to_string(c);
-        controller.openable = spec.openable;
-        controller.raidSets = spec.raidSets;
-        for (const ControllerDrive& given : spec.drives) {
+        controller.openable = draft.openable;
+        controller.raidSets = draft.raidSets;
+        for (const ControllerDrive& given : draft.drives) {
             if (controller.drives.count(given.path) == 0) {
                 controller.drives[given.path] = m.drives.size();
                 m.drives.push_back(MakeDrive(given.drive, m.drives.size()));
@@ -344,59 +344,60 @@ sim::Machine Run::Build() {
         }
         controllerDrives_.push_back(controller.drives);
 
-        controllerIds.push_back(ControllerInstance(spec.instanceId, c));
+        controllerIds.push_back(ControllerInstance(draft.instanceId, c));
         sim::Device& device = sim::AddDevice(m, sim::GUID_DEVCLASS_SCSIADAPTER);
         sim::SetProperty(device, win::DEVPKEY_Device_InstanceId,
-                         spec.instanceId == ControllerId::Unreadable
+                         draft.instanceId == ControllerId::Unreadable
                              ? std::nullopt
                              : std::optional<std::wstring>(controllerIds.back()));
-        sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc, DescriptionText(spec.description));
+        sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc,
+                         DescriptionText(draft.description));
         sim::SetProperty(device, win::DEVPKEY_Device_Parent, std::wstring(L"ACPI\\PNP0A08\\0"));
         device.hardwareIds = std::vector<std::wstring>{L"PCI\\VEN_8086&DEV_2822"};
         device.interfaces.push_back(
-            {win::GUID_DEVINTERFACE_STORAGEPORT, ControllerInterfacePath(spec.path, c)});
+            {win::GUID_DEVINTERFACE_STORAGEPORT, ControllerInterfacePath(draft.path, c)});
         device.target = {sim::DeviceTarget::Kind::Controller, c};
-        AddLie(device, spec.lie, spec.lieAbout);
+        AddLie(device, draft.lie, draft.lieAbout);
         controller.device = m.devices.size() - 1;
         controller.io = [this](sim::IoCall& call) { return Respond(call); };
     }
 
     for (std::size_t d = 0; d < input_.disks.size(); ++d) {
-        const DiskSpec& spec = input_.disks[d];
+        const DiskDraft& draft = input_.disks[d];
         sim::Disk& disk = m.disks.emplace_back();
-        disk.attach = static_cast<sim::Attach>(spec.attach);
+        disk.attach = static_cast<sim::Attach>(draft.attach);
         const bool behindController =
-            spec.attach == Attach::Rst || spec.attach == Attach::RaidVolume;
+            draft.attach == Attach::Rst || draft.attach == Attach::RaidVolume;
         if (behindController && !m.controllers.empty()) {
-            disk.controller = spec.controller % m.controllers.size();
+            disk.controller = draft.controller % m.controllers.size();
         }
-        if (spec.attach == Attach::Rst) {
-            disk.pathId = spec.pathId;
+        if (draft.attach == Attach::Rst) {
+            disk.pathId = draft.pathId;
             if (disk.controller) {
                 const auto& drives = m.controllers[*disk.controller].drives;
-                if (const auto found = drives.find(spec.pathId); found != drives.end()) {
+                if (const auto found = drives.find(draft.pathId); found != drives.end()) {
                     disk.drive = found->second;
                 }
             }
-        } else if (!behindController && spec.hasDrive) {
+        } else if (!behindController && draft.hasDrive) {
             disk.drive = m.drives.size();
-            m.drives.push_back(MakeDrive(spec.drive, m.drives.size()));
+            m.drives.push_back(MakeDrive(draft.drive, m.drives.size()));
         }
-        switch (spec.deviceNumber) {
+        switch (draft.deviceNumber) {
             case DeviceNumber::OwnIndex:
                 disk.deviceNumber = static_cast<DWORD>(d);
                 break;
             case DeviceNumber::Given:
-                disk.deviceNumber = spec.number;
+                disk.deviceNumber = draft.number;
                 break;
             default:
                 break;
         }
-        disk.openable = spec.openable;
+        disk.openable = draft.openable;
 
         std::optional<std::wstring> parent;
         const std::wstring n = Number(static_cast<unsigned>(d));
-        switch (spec.parent) {
+        switch (draft.parent) {
             case Parent::Maker:
                 parent =
                     L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&1A2B3C4" + n + L"&0&00E8";
@@ -404,7 +405,7 @@ sim::Machine Run::Build() {
             case Parent::Controller:
                 parent = controllerIds.empty()
                              ? ControllerInstance(ControllerId::IntelRst, 0)
-                             : controllerIds[spec.controller % controllerIds.size()];
+                             : controllerIds[draft.controller % controllerIds.size()];
                 break;
             case Parent::OtherMaker:
                 parent =
@@ -417,10 +418,10 @@ sim::Machine Run::Build() {
             default:
                 break;
         }
-        const std::optional<std::wstring> instanceId = DiskInstance(spec.instanceId, d);
+        const std::optional<std::wstring> instanceId = DiskInstance(draft.instanceId, d);
         const std::optional<std::vector<std::wstring>> hardwareIds =
-            HardwareIdList(spec.hardwareIds);
-        const auto [location, bus] = LocationText(spec);
+            HardwareIdList(draft.hardwareIds);
+        const auto [location, bus] = LocationText(draft);
 
         DiskFacts facts;
         bool nvmeId = false;
@@ -434,7 +435,7 @@ sim::Machine Run::Build() {
         disks_.push_back(facts);
         if (facts.rstSingleDisk) {
             knownPaths_.insert(bus);
-            if (spec.lie != Lie::None && spec.lieAbout == LieAbout::LocationInfo) {
+            if (draft.lie != Lie::None && draft.lieAbout == LieAbout::LocationInfo) {
                 knownPaths_.insert(0xFF);  // a location that cannot be read names no path
             }
         }
@@ -446,13 +447,13 @@ sim::Machine Run::Build() {
         sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc, std::wstring(L"Disk drive"));
         device.hardwareIds = hardwareIds;
         std::optional<std::wstring> path;
-        if (spec.enumerable) {
+        if (draft.enumerable) {
             path = L"\\\\?\\scsi#disk&ven_fuzz&prod_disk" + n + L"#5&2b6a5e0&0&000000#" +
                    Wide(kDiskClass);
         }
         device.interfaces.push_back({win::GUID_DEVINTERFACE_DISK, path});
         device.target = {sim::DeviceTarget::Kind::Disk, d};
-        AddLie(device, spec.lie, spec.lieAbout);
+        AddLie(device, draft.lie, draft.lieAbout);
         disk.device = m.devices.size() - 1;
         disk.io = [this](sim::IoCall& call) { return Respond(call); };
     }
