@@ -35,6 +35,17 @@ inline constexpr std::size_t kPathNumberInRecord = kSasAddressInRecord + 2;
 
 inline constexpr std::size_t kDefaultMemberRecords = 2;
 
+// bDriveCount values from 0xF1 on are not counts: CSMI_SAS_RAID_DRIVE_COUNT_TOO_BIG
+// (the list did not fit the buffer) and CSMI_SAS_RAID_DRIVE_COUNT_SUPRESSED. So a count
+// names at most 0xF0 members.
+inline constexpr std::uint8_t kDriveCountTooBig = 0xF1;
+inline constexpr std::uint8_t kDriveCountSuppressed = 0xF2;
+inline constexpr std::uint8_t kMaxDriveCount = 0xF0;
+
+constexpr bool IsMemberCount(std::uint8_t driveCount) {
+    return driveCount <= kMaxDriveCount;
+}
+
 constexpr std::size_t RequestSize(std::size_t memberRecords) {
     return kDrivesOffset + kDriveRecordLength * memberRecords;
 }

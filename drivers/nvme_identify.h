@@ -41,15 +41,32 @@ static_assert(kSerialNumber.offset + kSerialNumber.width <= kIdentifyBytesRead &
               kFirmwareRevision.offset + kFirmwareRevision.width <= kIdentifyBytesRead &&
               kMajorVersionOffset + 2 <= kIdentifyBytesRead);
 
-// The drive's download granularity in 4096-byte units. A controller reports FWUG
-// meaningfully only from version 1.3 on, and 0 means "no restriction"; each version
-// component is tested on its own, so 2.0 counts as below 1.3.
+// FWUG values that name no granularity: 0 (not reported) and 0xFF (no restriction).
+inline constexpr std::uint8_t kFwugNotReported = 0x00;
+inline constexpr std::uint8_t kFwugNoRestriction = 0xFF;
+
+// FWUG is a field from NVMe 1.3 on. VER compares as a version: 2.0 is past 1.3.
+constexpr bool ReportsFwug(std::uint16_t majorVersion, std::uint8_t minorVersion) {
+    return majorVersion > 1 || (majorVersion == 1 && minorVersion >= 3);
+}
+
+// The granularity FWUG asks for, in 4096-byte units; nothing when it asks for none.
+constexpr std::optional<std::uint8_t> RequiredGranularity(std::uint16_t majorVersion,
+                                                          std::uint8_t minorVersion,
+                                                          std::uint8_t fwug) {
+    if (!ReportsFwug(majorVersion, minorVersion) || fwug == kFwugNotReported ||
+        fwug == kFwugNoRestriction) {
+        return std::nullopt;
+    }
+    return fwug;
+}
+
+// The program's download granularity in 4096-byte units: what FWUG asks for, or one
+// unit when it asks for nothing. One unit keeps a drive without restriction at 4 KiB
+// pieces, well inside what any driver takes in one request.
 constexpr std::int32_t DownloadGranularity(std::uint16_t majorVersion, std::uint8_t minorVersion,
                                            std::uint8_t fwug) {
-    if (majorVersion >= 1 && minorVersion >= 3 && fwug != 0) {
-        return fwug;
-    }
-    return 1;
+    return RequiredGranularity(majorVersion, minorVersion, fwug).value_or(1);
 }
 
 // The bytes of a text field; empty when the data is too short to hold the field.

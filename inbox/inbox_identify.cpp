@@ -1,10 +1,28 @@
+#include <algorithm>
+#include <string>
+
 #include "drivers/device_io.h"
 #include "drivers/nvme_identify.h"
 #include "drivers/storage_requests.h"
 #include "inbox/inbox.h"
 #include "inbox/inbox_messages.h"
 
+namespace {
+
+// Two disk interfaces whose device-number replies name one disk lead to one physical
+// drive: it is identified, updated and reported once.
+bool IsIdentifiedInboxDrive(const DiskList& identifiedDisks, const std::wstring& devicePath) {
+    return std::any_of(identifiedDisks.begin(), identifiedDisks.end(), [&](const DiskInfo& d) {
+        return d.driverKind == Inbox && d.devicePath == devicePath;
+    });
+}
+
+}  // namespace
+
 std::int32_t IdentifyInboxDisk(DiskInfo disk, DiskList& identifiedDisks) {
+    if (IsIdentifiedInboxDrive(identifiedDisks, disk.devicePath)) {
+        return kIdentified;
+    }
     DeviceHandle drive = DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
     if (!drive.IsOpen()) {
         PrintOpenFailure(drive.OpenError());

@@ -49,18 +49,23 @@ std::optional<std::vector<std::uint8_t>> ListMembers(HANDLE controller,
             return std::nullopt;
         }
         const std::optional<std::uint8_t> announced = csmi::DriveCount(*reply);
-        if (announced && *announced <= csmi::MemberRecordCapacity(reply->size())) {
+        if (announced && csmi::IsMemberCount(*announced) &&
+            *announced <= csmi::MemberRecordCapacity(reply->size())) {
             std::vector<std::uint8_t> members;
             for (std::size_t i = 0; i < *announced; ++i) {
                 members.push_back(*csmi::MemberPathNumber(*reply, i));
             }
             return members;
         }
-        // Room for every announced member, or, when the reply fell short of the
-        // count itself, the same question again.
+        // Room for every announced member; for a list that did not fit (or was
+        // withheld) without a count, room for the most a count can name; when the reply
+        // fell short of the count itself, the same question again.
+        std::size_t room = csmi::kDefaultMemberRecords;
+        if (announced) {
+            room = csmi::IsMemberCount(*announced) ? *announced : csmi::kMaxDriveCount;
+        }
         request = csmi::BuildRaidConfigRequest(
-            raidSetIndex,
-            std::max<std::size_t>(announced.value_or(0), csmi::kDefaultMemberRecords));
+            raidSetIndex, std::max<std::size_t>(room, csmi::kDefaultMemberRecords));
     }
     console::Narrow("  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n");
     return std::nullopt;

@@ -174,10 +174,8 @@ DWORD IdentifyError(const Drive& drive) {
 std::uint32_t EnforcedGranularity(const Drive& drive) {
     const auto major = static_cast<std::uint16_t>(drive.version >> 16);
     const auto minor = static_cast<std::uint8_t>(drive.version >> 8);
-    if (major < 1 || minor < 3 || drive.fwug == 0 || drive.fwug == 0xFF) {
-        return 0;
-    }
-    return static_cast<std::uint32_t>(drive.fwug) * nvme::kGranularityUnit;
+    return nvme::RequiredGranularity(major, minor, drive.fwug).value_or(0) *
+           static_cast<std::uint32_t>(nvme::kGranularityUnit);
 }
 
 FirmwareAnswer QueryFirmwareInfo(const Drive& drive, fwreq::FirmwareInfo& info) {

@@ -63,10 +63,9 @@ IdentifyData IdentifyControllerData(const Drive& drive, std::uint16_t vendorId);
 DWORD IdentifyError(const Drive& drive);
 
 // The download granularity the drive enforces, in bytes; 0 when it asks only for
-// dword alignment. FWUG is a field of NVMe 1.3 and later: the drive enforces it when
-// its VER has MJR >= 1 and MNR >= 3 (each tested by itself, as every Identify reader
-// in this system does) and FWUG is neither 0 nor 0xFF, both of which mean "no
-// restriction".
+// dword alignment. FWUG is a field of NVMe 1.3 and later (2.x included): the drive
+// enforces it when its VER is at least 1.3 and FWUG is neither 0 (not reported) nor
+// 0xFF (no restriction), as nvme::RequiredGranularity reads it.
 std::uint32_t EnforcedGranularity(const Drive& drive);
 
 // Firmware information (slots, active and pending slot). A forced answer replaces it.
@@ -96,8 +95,8 @@ bool DownloadComplete(const DownloadState& download);
 
 // The chunk size the program derives from the drive's own Identify fields: the
 // download granularity by the program's rule (nvme::DownloadGranularity over VER and
-// FWUG) times 4096. Unlike EnforcedGranularity it never means "no restriction": FWUG
-// 0xFF gives 255 units, and a drive without a meaningful FWUG gives one.
+// FWUG) times 4096. Unlike EnforcedGranularity it never means "no restriction": a
+// drive that asks for no granularity gives one unit.
 std::uint64_t OwnChunkSize(const Drive& drive);
 
 // The chunk size the program must use: the one the last Identify reply that reached it

@@ -160,8 +160,12 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
                    RaidType(members.size()) == kCsmiRaidType1 ? 0 : kCsmiStripeSizeKb);
     layout::PutU8(out, kConfigRaidType, RaidType(members.size()));
     layout::PutU8(out, kConfigStatus, kCsmiRaidStatusOk);
-    csmi::WriteDriveCount(out,
-                          static_cast<std::uint8_t>(std::min<std::size_t>(members.size(), 255)));
+    // A count names at most 0xF0 members; a larger set is one CSMI can only call too big.
+    const bool countable = members.size() <= csmi::kMaxDriveCount;
+    if (!csmi::WriteDriveCount(out, countable ? static_cast<std::uint8_t>(members.size())
+                                              : csmi::kDriveCountTooBig)) {
+        return AlterReply(call, ERROR_SUCCESS, reply);
+    }
     // Only the records the buffer holds; bDriveCount tells the asker how many more.
     const std::size_t fit = std::min(members.size(), csmi::MemberRecordCapacity(call.outSize));
     for (std::size_t i = 0; i < fit; ++i) {

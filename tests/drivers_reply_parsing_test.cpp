@@ -45,9 +45,19 @@ TEST(DriversReplyParsing, GranularityRule) {
         std::int32_t expected;
     };
     const Case cases[] = {
-        {1, 2, 8, 1},     {1, 3, 8, 8}, {1, 4, 0, 1},      {2, 0, 8, 1},
-        {1, 3, 255, 255}, {0, 3, 8, 1}, {0x0100, 3, 8, 8},  // MJR is 16 bits wide
+        {1, 2, 8, 1},
+        {1, 3, 8, 8},
+        {1, 4, 0, 1},
+        {0, 3, 8, 1},
         {1, 3, 1, 1},
+        {1, 3, 254, 254},
+        // VER compares as a version: 2.x is past 1.3 whatever its minor number.
+        {2, 0, 8, 8},
+        {2, 1, 16, 16},
+        {0x0100, 0, 8, 8},  // MJR is 16 bits wide
+        // FWUG FFh is "no restriction": one unit, never 255.
+        {1, 3, 255, 1},
+        {2, 0, 255, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message()

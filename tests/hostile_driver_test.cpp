@@ -65,6 +65,15 @@ TEST_P(HostileDriver, NeverReportsADriveUpdatedThatWasNot) {
     for (const nlohmann::json& drive : run.state["drives"]) {
         EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive.dump();
     }
+    // One physical drive, one report block.
+    for (const auto& [id, counts] : c.drives) {
+        const std::string serial = "\nSerial Number : " + id + "\n";
+        const std::size_t first = run.output.find(serial);
+        EXPECT_TRUE(first == std::string::npos ||
+                    run.output.find(serial, first + 1) == std::string::npos)
+            << id << " is reported twice:\n"
+            << run.output;
+    }
 }
 
 const std::string kTwoInbox = R"({"disks":[)" + Inbox(Drive("A")) + "," + Inbox(Drive("B")) + "]}";
@@ -176,6 +185,18 @@ INSTANTIATE_TEST_SUITE_P(
                 "," + Inbox(Drive("B"), R"(,"deviceNumber":0)") + "]}",
             1602,
             {{"A", {0, 0}}, {"B", {1, 64}}},
+            {kRebootLine}},
+        // Two disk interfaces whose device-number replies name one disk lead to one
+        // drive: updated and reported once. The drive the second interface stands for
+        // is out of reach.
+        HostileCase{
+            "TwoInterfacesNameOneDisk",
+            R"({"disks":[)" + Inbox(Drive("A"), R"(,"deviceNumber":1)") + "," +
+                Inbox(Drive("B"),
+                      R"(,"deviceNumber":2,"faults":{"deviceNumber":{"patch":{"4":"01000000"}}})") +
+                "]}",
+            1602,
+            {{"A", {1, 64}}, {"B", {0, 0}}},
             {kRebootLine}},
         HostileCase{"ShortDeviceNumberReply",
                     R"({"disks":[)" +
@@ -292,6 +313,26 @@ INSTANTIATE_TEST_SUITE_P(
             1,
             {{"M2", {0, 0}}, {"M3", {0, 0}}, {"M4", {0, 0}}},
             {"  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n", "[No Disk]"}},
+        // bDriveCount 0xF1 (the list did not fit) is no count: the program asks again
+        // with room for the most a count can name, and the honest reply lists both.
+        HostileCase{
+            "ListTooBigThenTheRealCount",
+            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"query":0,"patch":{"43":"f1"}}},"drives":{"0":)" +
+                Drive("P0") + R"(,"2":)" + Drive("M2") + R"(,"3":)" + Drive("M3") +
+                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            1602,
+            {{"P0", {0, 0}}, {"M2", {1, 64}}, {"M3", {1, 64}}},
+            {kRebootLine}},
+        // A controller that answers every query with a sentinel never names a member:
+        // none is identified, the drive at path 0 least of all.
+        HostileCase{
+            "ListSuppressedOnEveryReply",
+            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"patch":{"43":"f2"}}},"drives":{"0":)" +
+                Drive("P0") + R"(,"2":)" + Drive("M2") + R"(,"3":)" + Drive("M3") +
+                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            1,
+            {{"P0", {0, 0}}, {"M2", {0, 0}}, {"M3", {0, 0}}},
+            {"  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n", "[No Disk]"}},
         HostileCase{
             "ConfigReplyWithoutReturnCode",
             R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"returned":20}},"drives":{"2":)" +
@@ -301,6 +342,23 @@ INSTANTIATE_TEST_SUITE_P(
             {{"M2", {0, 0}}, {"M3", {0, 0}}},
             {"  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0xffffffff\n\n", "[No Disk]"}}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
+
+// The sizes of the CSMI requests: a list too big for the first asks again with room for
+// 240 members (64 + 136 x 240 bytes), then has its answer.
+TEST(HostileDriver, ListTooBigIsAskedAgainWithRoomForTheMostACountNames) {
+    const ProgramRun run = RunScenario(
+        R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"query":0,"patch":{"43":"f1"}}},"drives":{"2":)" +
+        Drive("M2") + R"(,"3":)" + Drive("M3") +
+        R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})");
+    std::vector<std::size_t> sizes;
+    for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
+        const std::string in = call.at("in");
+        if (in.size() >= 24 && in.substr(8, 16) == "43534d4941525900") {  // "CSMIARY\0"
+            sizes.push_back(in.size() / 2);
+        }
+    }
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{336, 32704}));
+}
 
 // The built-in machine: four drives wait for a reboot and one is up to date, last.
 TEST(HostileDriver, DefaultMachineNeedsAReboot) {

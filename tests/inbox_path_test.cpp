@@ -83,10 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
         IdentifyCase{"Version14Fwug0", R"("sn":"S","mn":"M","version":"1.4","fwug":0)",
                      L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 1},
         IdentifyCase{"Version20", R"("sn":"S","mn":"M","version":"2.0","fwug":8)",
-                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 1},
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 8},
         IdentifyCase{"Fwug255", R"("sn":"S","mn":"M","version":"1.3","fwug":255)",
-                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA",
-                     255}),
+                     L"S" + std::wstring(19, L' '), L"M" + std::wstring(39, L' '), L"QZT2VKLA", 1}),
     [](const testing::TestParamInfo<IdentifyCase>& info) { return info.param.name; });
 
 TEST(InboxIdentify, UnopenableDrivePrintsOneErrorAndTheNextIsStillIdentified) {
@@ -313,6 +312,7 @@ TEST(InboxRun, SeveralDrivesAreUpdatedInOrderAndAFailureDoesNotStopTheNext) {
 // The requests on the wire
 
 struct WireCase {
+    const char* version;
     int fwug;
     std::size_t requests;
     std::size_t chunk;      // BufferSize of every request but the last
@@ -323,8 +323,8 @@ class InboxWire : public testing::TestWithParam<WireCase> {};
 
 TEST_P(InboxWire, DownloadsInChunksOfTheGranularityThenActivates) {
     const WireCase& c = GetParam();
-    const ProgramRun run =
-        RunScenario(InboxDrive(R"("version":"1.3","fwug":)" + std::to_string(c.fwug)));
+    const ProgramRun run = RunScenario(InboxDrive(R"("version":")" + std::string(c.version) +
+                                                  R"(","fwug":)" + std::to_string(c.fwug)));
     ASSERT_EQ(run.exitCode, 1602);
     std::vector<nlohmann::json> firmware;
     for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
@@ -358,10 +358,14 @@ TEST_P(InboxWire, DownloadsInChunksOfTheGranularityThenActivates) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Granularities, InboxWire,
-                         testing::Values(WireCase{1, 512, 4096, 4096},
-                                         WireCase{8, 64, 32768, 32768},
-                                         WireCase{3, 171, 12288, 8192},
-                                         WireCase{255, 3, 1044480, 8192}));
+                         testing::Values(WireCase{"1.3", 1, 512, 4096, 4096},
+                                         WireCase{"1.3", 8, 64, 32768, 32768},
+                                         WireCase{"1.3", 3, 171, 12288, 8192},
+                                         WireCase{"1.3", 254, 3, 1040384, 16384},
+                                         // FWUG is a field of every version from 1.3 on.
+                                         WireCase{"2.0", 8, 64, 32768, 32768},
+                                         // FWUG FFh asks for no granularity: 4 KiB pieces.
+                                         WireCase{"1.3", 255, 512, 4096, 4096}));
 
 TEST(UpdateInboxDisk, UnopenableDriveGetsItsTableThenTheError) {
     sim::Machine machine = MachineFrom("{}");

@@ -27,8 +27,10 @@ std::string RstTable(bool raid, const std::string& serial) {
 // The maker's drive at the base revision; `extra` adds fields or replaces the revision
 // and the granularity.
 std::string Drive(const std::string& id, const std::string& extra = "") {
-    std::string fields =
-        R"({"id":")" + id + R"(","sn":")" + id + R"(","mn":"KORVANE QZRX4C7 1TB","version":"1.3")";
+    std::string fields = R"({"id":")" + id + R"(","sn":")" + id + R"(","mn":"KORVANE QZRX4C7 1TB")";
+    if (extra.find("\"version\"") == std::string::npos) {
+        fields += R"(,"version":"1.3")";
+    }
     if (extra.find("\"fr\"") == std::string::npos) {
         fields += R"(,"fr":"QZT2VKLA")";
     }
@@ -100,6 +102,7 @@ TEST(RstRun, SingleDriveAndRaidThenInboxInDiscoveryOrder) {
 }
 
 struct WireCase {
+    const char* version;
     int fwug;
     std::size_t requests;
     std::size_t requestSize;
@@ -111,7 +114,9 @@ class RstWire : public testing::TestWithParam<WireCase> {};
 TEST_P(RstWire, DownloadsEveryByteInChunksThenActivatesSlotTwo) {
     const WireCase& c = GetParam();
     const ProgramRun run =
-        RunScenario(Scenario("", R"("2":)" + Drive("S", R"(,"fwug":)" + std::to_string(c.fwug)),
+        RunScenario(Scenario("",
+                             R"("2":)" + Drive("S", R"(,"version":")" + std::string(c.version) +
+                                                        R"(","fwug":)" + std::to_string(c.fwug)),
                              R"({"attach":"rst","controller":"c","pathId":2})"));
     EXPECT_EQ(run.exitCode, 1602);
     std::vector<std::string> firmware;
@@ -143,9 +148,11 @@ TEST_P(RstWire, DownloadsEveryByteInChunksThenActivatesSlotTwo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Granularities, RstWire,
-                         testing::Values(WireCase{1, 512, 4184, 4184},
-                                         WireCase{128, 4, 524376, 524376},
-                                         WireCase{3, 171, 12376, 8280}));
+                         testing::Values(WireCase{"1.3", 1, 512, 4184, 4184},
+                                         WireCase{"1.3", 128, 4, 524376, 524376},
+                                         WireCase{"1.3", 3, 171, 12376, 8280},
+                                         WireCase{"2.0", 8, 64, 32856, 32856},
+                                         WireCase{"1.3", 255, 512, 4184, 4184}));
 
 struct OutcomeCase {
     const char* name;
@@ -400,7 +407,7 @@ TEST(IdentifyRstDisk, KeepsEveryByteOfTheFixedWidthFields) {
     EXPECT_EQ(identified[0].modelNumber,
               L"M" + std::wstring(1, static_cast<wchar_t>(0xFFE9)) + std::wstring(38, L' '));
     EXPECT_EQ(identified[0].firmwareRevision, std::wstring(L"QZT2\0\0\0\0", 8));
-    EXPECT_EQ(identified[0].downloadGranularity, 1) << "version 2.0";
+    EXPECT_EQ(identified[0].downloadGranularity, 8) << "version 2.0 reports FWUG";
 }
 
 TEST(IdentifyRstDisk, FailuresAppendNothingAndPrintNothing) {

@@ -107,7 +107,8 @@ TEST(SimDriveDownload, PiecesFollowTheNvmeRules) {
         {"1.3", 1, kEnd, 4096, 3, "starts at the end"},
         {"1.3", 8, 0, kEnd, 0, "the whole image at once"},
         {"1.2", 8, 4096, 4096, 0, "FWUG is not a field before 1.3"},
-        {"2.0", 8, 4096, 4096, 0, "2.0 counts as below 1.3, as the program reads it"},
+        {"2.0", 8, 4096, 4096, 3, "a 2.0 drive enforces FWUG: 2.0 is past 1.3"},
+        {"2.1", 8, 32768, 32768, 0, "a 2.1 drive takes one granule"},
     };
     const Buffer image = simtest::MakeImage();
     const Buffer tail(12288, 0x5A);  // bytes for pieces that reach past the image

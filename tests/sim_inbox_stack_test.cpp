@@ -215,7 +215,7 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
     using simtest::Piece;
     using simtest::Seq;
     constexpr std::uint64_t kEnd = sim::kFirmwareImageSize;
-    constexpr std::size_t k1 = 4096, k3 = 12288, k8 = 32768, k128 = 524288, k255 = 1044480;
+    constexpr std::size_t k1 = 4096, k3 = 12288, k8 = 32768, k128 = 524288, k254 = 1040384;
     const struct {
         const char* drive;
         simtest::Steps steps;
@@ -239,13 +239,18 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
         {R"("version": "1.2", "fwug": 8)",
          Seq({Info(k1), Piece(0, k8, k8, "request of 32844 bytes, expected 4172")}),
          "FWUG of a 1.2 drive: the program's granularity is 1"},
-        {R"("version": "2.0", "fwug": 8)", Seq({Info(k1), InOrder(k1), Activate(2, k1)}),
-         "a sound download at granularity 1 on a 2.0 drive"},
+        {R"("version": "2.0", "fwug": 8)",
+         Seq({Info(k8), Piece(0, k1, k1, "request of 4172 bytes, expected 32844")}),
+         "FWUG of a 2.0 drive: the program's granularity is 8"},
+        {R"("version": "2.0", "fwug": 8)", Seq({Info(k8), InOrder(k8), Activate(2, k8)}),
+         "a sound download at granularity 8 on a 2.0 drive"},
         {R"("fwug": 255)",
-         Info(k1, "expected 1044556 (a chunk of the drive's granularity 255 x 4096, plus 76)"),
-         "FWUG 255 is 255 units to the program, though the drive asks for nothing"},
-        {R"("fwug": 255)", Seq({Info(k255), InOrder(k255), Activate(2, k255)}),
-         "a sound download at granularity 255, its last piece 8192 bytes"},
+         Info(k1 * 255, "expected 4172 (a chunk of the drive's granularity 1 x 4096, plus 76)"),
+         "FWUG 0xFF asks for no granularity: the program's is 1"},
+        {R"("fwug": 255)", Seq({Info(k1), InOrder(k1), Activate(2, k1)}),
+         "a sound download at granularity 1 on a drive without restriction"},
+        {R"("fwug": 254)", Seq({Info(k254), InOrder(k254), Activate(2, k254)}),
+         "a sound download at granularity 254, its last piece 16384 bytes"},
         {R"("fwug": 3)",
          Seq({Info(k3), InOrder(k3, 0, kEnd - 8192),
               Piece(kEnd - 8192, k3, k3,

@@ -288,7 +288,7 @@ TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
     using simtest::Piece;
     using simtest::Seq;
     constexpr std::uint64_t kEnd = sim::kFirmwareImageSize;
-    constexpr std::size_t k1 = 4096, k3 = 12288, k128 = 524288, k255 = 1044480;
+    constexpr std::size_t k1 = 4096, k3 = 12288, k128 = 524288, k254 = 1040384;
     const struct {
         const char* drive;
         simtest::Steps steps;
@@ -302,10 +302,14 @@ TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
         {R"("version": "1.2", "fwug": 8)",
          Piece(0, 8 * k1, 0, "BufferSize is 32768, expected 4096"),
          "FWUG of a 1.2 drive: the program's granularity is 1"},
-        {R"("fwug": 255)", Piece(0, k1, 0, "BufferSize is 4096, expected 1044480"),
-         "FWUG 255 is 255 units to the program, though the drive asks for nothing"},
-        {R"("fwug": 255)", Seq({InOrder(k255), Activate(2, 0)}),
-         "a sound download at granularity 255, its last piece 8192 bytes"},
+        {R"("version": "2.0", "fwug": 8)", Piece(0, k1, 0, "BufferSize is 4096, expected 32768"),
+         "FWUG of a 2.0 drive: the program's granularity is 8"},
+        {R"("fwug": 255)", Piece(0, 8 * k1, 0, "BufferSize is 32768, expected 4096"),
+         "FWUG 0xFF asks for no granularity: the program's is 1"},
+        {R"("fwug": 255)", Seq({InOrder(k1), Activate(2, 0)}),
+         "a sound download at granularity 1 on a drive without restriction"},
+        {R"("fwug": 254)", Seq({InOrder(k254), Activate(2, 0)}),
+         "a sound download at granularity 254, its last piece 16384 bytes"},
         {R"("fwug": 3)",
          Seq({InOrder(k3, 0, kEnd - 8192),
               Piece(kEnd - 8192, k3, 0,

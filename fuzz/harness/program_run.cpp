@@ -1043,7 +1043,9 @@ void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size
     }
 
     for (const auto& [key, reply] : raidReplies_) {
-        if (reply.announced > reply.held && exitCode != 1) {
+        const bool complete = csmi::IsMemberCount(static_cast<std::uint8_t>(reply.announced)) &&
+                              reply.announced <= reply.held;
+        if (!complete && exitCode != 1) {
             Report(findings_, "raid-members-skipped",
                    "RAID set " + std::to_string(key.second) + " of controller " +
                        std::to_string(key.first) + ": the last reply announced " +

@@ -294,8 +294,9 @@ void CheckIdentifyData(Findings& findings, std::span<const std::uint8_t> d) {
         const std::uint64_t minor = At(d, 81, 1);
         const std::uint64_t major = At(d, 82, 2);
         const std::uint64_t fwug = At(d, 319, 1);
+        const bool atLeast13 = major > 1 || (major == 1 && minor >= 3);
         check.Equal("download granularity", *granularity,
-                    major >= 1 && minor >= 3 && fwug != 0 ? fwug : 1);
+                    atLeast13 && fwug != 0 && fwug != 0xFF ? fwug : 1);
     }
 }
 

@@ -165,6 +165,46 @@ FW_GUIDE_RUNS=(
     'rst-refused|1|{"controllers": [{"id": "rst0", "drives": {"4": {"faults": {"activate": {"returnCode": 7}}}}}], "disks": [{"attach": "rst", "controller": "rst0", "pathId": 4}]}'
 )
 
+# The drive each outcome word of the guide's verdict table stands for, as a scenario disk.
+declare -A FW_VERDICT_DRIVES=(
+    ['failed']='{"attach": "inbox", "drive": {"faults": {"download": {"chunk": 0, "fail": true}}}}'
+    ['needs a restart']='{"attach": "inbox"}'
+    ['up to date']='{"attach": "inbox", "drive": {"fr": "QZT3VKLA"}}'
+)
+
+# fw_check_verdict_rule GUIDE RUNNER WORK: every row of the guide's verdict table (drive
+# outcomes in report order, and the exit code the guide gives them) run as a machine of
+# those drives in that order; the runner must exit as the guide says. The rows must
+# include a drive that needs a restart before one that is up to date.
+fw_check_verdict_rule() {
+    local guide=$1 runner=$2 work=$3 ok=0 rows=0 row outcomes code disks word actual
+    local restart_first=0
+    while IFS='|' read -r outcomes code; do
+        rows=$((rows + 1))
+        disks=""
+        while IFS= read -r word; do
+            [ -n "${FW_VERDICT_DRIVES[$word]+set}" ] ||
+                { echo "the guide's verdict table names an outcome no machine has: $word"; return 1; }
+            disks+="${disks:+, }${FW_VERDICT_DRIVES[$word]}"
+        done < <(grep -o '`[^`]*`' <<<"$outcomes" | tr -d '`')
+        [ "$outcomes" = '`needs a restart`, `up to date`' ] && restart_first=1
+        row="$work/verdict-$rows"
+        printf '{"disks": [%s]}\n' "$disks" >"$row.json"
+        "$runner" --state "$row.state.json" "$row.json" </dev/null >"$row.txt" 2>&1
+        actual=$(sed -n 's/.*"exitCode": *\([0-9]*\).*/\1/p' "$row.state.json" | head -n 1)
+        if [ "$actual" != "$code" ]; then
+            echo "verdict: $outcomes gives exit code ${actual:-none}; the guide says $code"
+            ok=1
+        fi
+    done < <(sed -n 's/^| \(`[^|]*`\) | \([0-9]*\) |$/\1|\2/p' "$guide")
+    if [ $rows -eq 0 ] || [ $restart_first -eq 0 ]; then
+        echo "the guide has no verdict table with a drive that needs a restart before one up to date"
+        return 1
+    fi
+    [ $ok -eq 0 ] && echo "the guide's verdict rule holds for its $rows orders of drives"
+    return $ok
+}
+
 # fw_check_bundle ZIP GUIDE RUNNER WORK: the zip holds exactly the files the guide's
 # table names, SHA256SUMS matches them, the guide is the tree's, and every exit code and
 # report line the runner gives (for FW_GUIDE_RUNS, the default machine and an argument)
@@ -209,6 +249,7 @@ fw_check_bundle() {
             grep -qF -- "\`$line\`" "$guide" || missing+=("$line ($name)")
         done < <(fw_report_lines "$work/$name.txt"; [ "$name" != argument ] || tr -d '\r' <"$work/$name.txt")
     done
+    fw_check_verdict_rule "$guide" "$runner" "$work" || ok=1
     if [ ${#missing[@]} -gt 0 ]; then
         echo "the guide does not explain:"
         printf '  %s\n' "${missing[@]}" | sort -u
