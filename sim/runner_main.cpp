@@ -4,7 +4,7 @@
 //                [-- TOOL-ARG ...]
 //
 // --platform wine shows the machine to the program as Wine 8 does
-// (sim/wine_platform.h), which is what scripts/wine-run compares with.
+// (sim/win32/wine_platform.h), which is what scripts/wine-run compares with.
 //
 // Standard output is the program's alone; the runner speaks only on standard error.
 #include <cstdint>
@@ -16,8 +16,8 @@
 
 #include "app/entry.h"
 #include "sim/sim.h"
-#include "sim/text.h"
-#include "sim/wine_platform.h"
+#include "sim/models/text.h"
+#include "sim/win32/wine_platform.h"
 
 namespace {
 

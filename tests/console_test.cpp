@@ -12,9 +12,9 @@
 #include "app/entry.h"
 #include "platform/win32.h"
 #include "report/console.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
 #include "test_support.h"
 
 namespace {

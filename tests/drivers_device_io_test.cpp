@@ -12,7 +12,7 @@
 
 #include "drivers/device_io.h"
 #include "drivers/storage_requests.h"
-#include "sim/io.h"
+#include "sim/models/io.h"
 #include "sim/sim.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "drivers/miniport_firmware.h"
 #include "inbox/inbox.h"
 #include "run_support.h"
-#include "sim/io.h"
+#include "sim/models/io.h"
 
 namespace {
 

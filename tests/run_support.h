@@ -11,7 +11,7 @@
 
 #include "app/entry.h"
 #include "firmware/firmware_package.h"
-#include "sim/sha256.h"
+#include "sim/win32/sha256.h"
 #include "test_support.h"
 
 struct ProgramRun {

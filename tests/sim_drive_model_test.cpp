@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "sim/sha256.h"
+#include "sim/win32/sha256.h"
 #include "sim_drive_support.h"
 #include "test_support.h"
 

@@ -21,8 +21,8 @@
 #include "drivers/srb_io_control.h"
 #include "drivers/storage_requests.h"
 #include "platform/win32.h"
-#include "sim/machine.h"
-#include "sim/nvme_drive.h"
+#include "sim/models/machine.h"
+#include "sim/models/nvme_drive.h"
 #include "sim/sim.h"
 
 namespace simtest {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/io.h"
-#include "sim/machine.h"
+#include "sim/models/io.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
 
 namespace {
 

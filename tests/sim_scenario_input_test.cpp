@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
 
 namespace {

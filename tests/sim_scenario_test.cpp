@@ -8,9 +8,9 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
 
 namespace {
 

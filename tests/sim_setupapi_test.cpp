@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
-#include "sim/sha256.h"
+#include "sim/models/machine.h"
+#include "sim/win32/sha256.h"
 #include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
 
 namespace {
 

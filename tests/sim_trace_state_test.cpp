@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
-#include "sim/sha256.h"
+#include "sim/models/machine.h"
+#include "sim/win32/sha256.h"
 #include "sim/sim.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// The machine as Wine 8 shows it (sim/wine_platform.h): the names the Wine host
+// The machine as Wine 8 shows it (sim/win32/wine_platform.h): the names the Wine host
 // creates devices under, the interface paths and set order they give, and a DevInst
 // per set element, which the runner's --platform wine reproduces.
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "discovery/discovery.h"
-#include "sim/wine_platform.h"
+#include "sim/win32/wine_platform.h"
 #include "test_support.h"
 
 namespace {

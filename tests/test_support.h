@@ -7,7 +7,7 @@
 #include <string>
 
 #include "report/console.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
 
 // Collects everything the program prints while it is alive.

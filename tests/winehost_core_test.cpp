@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "run_support.h"
-#include "sim/text.h"
-#include "sim/wine_platform.h"
+#include "sim/models/text.h"
+#include "sim/win32/wine_platform.h"
 #include "test_support.h"
 #include "winehost/host_core.h"
 

@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/models/text.h"
 #include "sim/sim.h"
-#include "sim/text.h"
 #include "winehost/host_abi.h"
 #include "winehost/host_core.h"
 

@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/models/text.h"
 #include "sim/sim.h"
-#include "sim/text.h"
-#include "sim/wine_platform.h"
+#include "sim/win32/wine_platform.h"
 
 namespace winehost {
 namespace {
@@ -149,7 +149,7 @@ DWORD HostRun::OpenDriveLink(std::size_t link, DWORD access, DWORD share, std::u
 DWORD HostRun::Open(const sim::DeviceTarget& target, std::wstring path, bool physicalDrivePath,
                     DWORD access, DWORD share, std::uint32_t& file) {
     // Wine lets the open succeed whatever the device answers, so the device takes it
-    // and refuses the file's requests instead (sim/wine_platform.h).
+    // and refuses the file's requests instead (sim/win32/wine_platform.h).
     const DWORD refusal = sim::OpenRefusal(machine_, target, physicalDrivePath);
     if (record_) {
         Json entry = Json::object();

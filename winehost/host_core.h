@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 #include "winehost/model_adapter.h"
 
 namespace winehost {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "sim/io.h"
+#include "sim/models/io.h"
 
 namespace winehost {
 
@@ -19,26 +19,15 @@ DeviceAnswer CallDevice(sim::Machine& machine, const sim::DeviceTarget& target,
                         DWORD outSize) {
     DeviceAnswer answer;
     answer.callerView = CallerBefore(in, outSize);
-    // METHOD_BUFFERED as the binding does it: one system buffer that starts out as the
-    // request, zero beyond it.
-    const sim::Bytes request(in.begin(), in.end());
-    sim::Bytes system(std::max<std::size_t>(in.size(), outSize), 0);
-    std::copy(request.begin(), request.end(), system.begin());
-    sim::IoCall call{.machine = machine,
-                     .target = target,
-                     .path = path,
-                     .code = code,
-                     .in = request,
-                     .out = system,
-                     .outSize = outSize};
-    answer.error = sim::StandardIo(call);
+    const sim::BufferedResult result =
+        sim::CallBuffered(machine, target, path, code, in, answer.callerView);
+    answer.error = result.error;
     if (answer.error != ERROR_SUCCESS) {
         return answer;
     }
-    answer.reported = call.bytesReturned;
-    const std::span<const std::uint8_t> reply = sim::ReturnedBytes(call);
-    answer.reply.assign(reply.begin(), reply.end());
-    answer.callerView = sim::CallerView(call);
+    answer.reported = result.bytesReturned;
+    const auto replied = static_cast<std::ptrdiff_t>(std::min(result.bytesReturned, outSize));
+    answer.reply.assign(answer.callerView.begin(), answer.callerView.begin() + replied);
     return answer;
 }
 

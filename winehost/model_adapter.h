@@ -1,7 +1,7 @@
 // The Wine host's one door into the simulated machine's device models: how an open is
 // answered and how a control request reaches the drive and driver models.
 //
-// Everything the host knows of the models' calling convention (sim/io.h) is in
+// Everything the host knows of the models' calling convention (sim/models/io.h) is in
 // model_adapter.cpp, so that a change to that convention changes one file here.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 namespace winehost {
 

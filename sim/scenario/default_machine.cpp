@@ -4,7 +4,7 @@
 // tests/data/default-machine.json holds the same text for reading.
 #include <string_view>
 
-#include "sim/sim.h"
+#include "sim/scenario/scenario.h"
 
 namespace sim {
 namespace {

@@ -13,10 +13,10 @@
 
 #include "drivers/firmware_request.h"
 #include "drivers/srb_io_control.h"
-#include "sim/io.h"
-#include "sim/machine.h"
-#include "sim/nvme_drive.h"
-#include "sim/request_check.h"
+#include "sim/models/io.h"
+#include "sim/models/machine.h"
+#include "sim/models/nvme_drive.h"
+#include "sim/models/request_check.h"
 
 namespace sim {
 

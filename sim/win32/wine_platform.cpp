@@ -1,11 +1,11 @@
-#include "sim/wine_platform.h"
+#include "sim/win32/wine_platform.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 
-#include "sim/io.h"
-#include "sim/text.h"
+#include "sim/models/io.h"
+#include "sim/models/text.h"
 
 namespace sim {
 namespace {

@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 namespace sim {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/runtime.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
+#include "sim/win32/runtime.h"
 
 namespace sim {
 namespace {

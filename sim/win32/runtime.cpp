@@ -1,8 +1,8 @@
 // The binding's run-time state: the installed machine, handle numbers, and the
 // install that gives each test a fresh start.
-#include "sim/runtime.h"
+#include "sim/win32/runtime.h"
 
-#include "sim/sim.h"
+#include "sim/win32/binding.h"
 
 namespace sim {
 

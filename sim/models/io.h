@@ -24,7 +24,7 @@
 #include <string_view>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 namespace sim {
 
@@ -55,9 +55,27 @@ struct IoCall {
     void ProtocolError(Drive* drive, std::string text) const;
 };
 
-// The standard answer of the device behind the handle; DeviceIoControl calls it when
-// the device has no handler of its own.
+// The standard answer of the device behind the handle, for a device without a handler
+// of its own.
 DWORD StandardIo(IoCall& call);
+
+// What a METHOD_BUFFERED request came to: the Win32 error (0 for success) and the byte
+// count the device reported, which a lying device may put past the output buffer (0
+// when the request failed).
+struct BufferedResult {
+    DWORD error = ERROR_SUCCESS;
+    DWORD bytesReturned = 0;
+};
+
+// One METHOD_BUFFERED request as the Windows I/O manager carries it, for every host:
+// the device behind `target` (its own handler when set, else StandardIo) answers into
+// a system buffer of max(input, output) bytes that starts out as the request, zero
+// beyond it; on success the first min(bytesReturned, callerOut.size()) bytes are copied
+// into `callerOut` and the rest of it is left as it was. `in` and `callerOut` may be
+// one buffer.
+BufferedResult CallBuffered(Machine& machine, const DeviceTarget& target, std::wstring_view path,
+                            DWORD code, std::span<const std::uint8_t> in,
+                            std::span<std::uint8_t> callerOut);
 
 // Disks: the device-number request, then by attach kind.
 DWORD DiskStackIo(IoCall& call);

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/win32.h"
-#include "sim/runtime.h"
-#include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
+#include "sim/win32/binding.h"
+#include "sim/win32/runtime.h"
 
 #ifndef ERROR_MOD_NOT_FOUND
 #define ERROR_MOD_NOT_FOUND 126u

@@ -1,10 +1,10 @@
 // The state file: what the drives of the installed machine report after the run.
 #include <nlohmann/json.hpp>
 
-#include "sim/runtime.h"
-#include "sim/sha256.h"
-#include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
+#include "sim/win32/binding.h"
+#include "sim/win32/runtime.h"
+#include "sim/win32/sha256.h"
 
 namespace sim {
 

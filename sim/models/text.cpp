@@ -1,4 +1,4 @@
-#include "sim/text.h"
+#include "sim/models/text.h"
 
 #include <cstdio>
 #include <optional>

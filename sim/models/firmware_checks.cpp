@@ -1,4 +1,4 @@
-#include "sim/firmware_checks.h"
+#include "sim/models/firmware_checks.h"
 
 #include "drivers/nvme_identify.h"
 

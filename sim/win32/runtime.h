@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 namespace sim {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 namespace sim {
 

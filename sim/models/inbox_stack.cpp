@@ -14,11 +14,11 @@
 #include "drivers/miniport_firmware.h"
 #include "drivers/srb_io_control.h"
 #include "drivers/storage_requests.h"
-#include "sim/firmware_checks.h"
-#include "sim/io.h"
-#include "sim/nvme_drive.h"
-#include "sim/request_check.h"
-#include "sim/text.h"
+#include "sim/models/firmware_checks.h"
+#include "sim/models/io.h"
+#include "sim/models/nvme_drive.h"
+#include "sim/models/request_check.h"
+#include "sim/models/text.h"
 
 namespace sim {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "drivers/byte_layout.h"
 #include "drivers/storage_requests.h"
-#include "sim/io.h"
+#include "sim/models/io.h"
 
 namespace sim {
 namespace {
@@ -99,6 +99,35 @@ DWORD StandardIo(IoCall& call) {
             break;
     }
     return ERROR_INVALID_FUNCTION;
+}
+
+BufferedResult CallBuffered(Machine& machine, const DeviceTarget& target, std::wstring_view path,
+                            DWORD code, std::span<const std::uint8_t> in,
+                            std::span<std::uint8_t> callerOut) {
+    const Bytes request(in.begin(), in.end());
+    Bytes system(std::max(request.size(), callerOut.size()), 0);
+    std::copy(request.begin(), request.end(), system.begin());
+    IoCall call{.machine = machine,
+                .target = target,
+                .path = path,
+                .code = code,
+                .in = request,
+                .out = system,
+                .outSize = static_cast<DWORD>(callerOut.size())};
+    IoHandler* handler = nullptr;
+    if (Disk* disk = call.TargetDisk(); disk != nullptr && disk->io) {
+        handler = &disk->io;
+    } else if (Controller* controller = call.TargetController();
+               controller != nullptr && controller->io) {
+        handler = &controller->io;
+    }
+    const DWORD error = handler != nullptr ? (*handler)(call) : StandardIo(call);
+    if (error != ERROR_SUCCESS) {
+        return {error, 0};
+    }
+    const std::span<const std::uint8_t> returned = ReturnedBytes(call);
+    std::copy(returned.begin(), returned.end(), callerOut.begin());
+    return {error, call.bytesReturned};
 }
 
 DWORD DiskStackIo(IoCall& call) {

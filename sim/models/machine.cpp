@@ -1,4 +1,4 @@
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 #include <algorithm>
 

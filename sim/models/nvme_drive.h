@@ -16,7 +16,7 @@
 #include "drivers/firmware_request.h"
 #include "drivers/nvme_identify.h"
 #include "platform/win32.h"
-#include "sim/machine.h"
+#include "sim/models/machine.h"
 
 #ifndef ERROR_NOT_SUPPORTED
 #define ERROR_NOT_SUPPORTED 50u

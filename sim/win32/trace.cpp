@@ -1,8 +1,8 @@
 #include <cstdio>
 
-#include "sim/runtime.h"
-#include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
+#include "sim/win32/binding.h"
+#include "sim/win32/runtime.h"
 
 namespace sim {
 namespace {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "platform/win32.h"
-#include "sim/io.h"
-#include "sim/runtime.h"
-#include "sim/text.h"
+#include "sim/models/io.h"
+#include "sim/models/text.h"
+#include "sim/win32/runtime.h"
 
 #ifndef FILE_READ_DATA
 #define FILE_READ_DATA 0x0001u
@@ -218,32 +218,9 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
         return finish(ERROR_ACCESS_DENIED, 0);
     }
 
-    // METHOD_BUFFERED: the device answers into a system buffer that starts out as the
-    // request, and only what it reports returning reaches the caller.
-    const sim::Bytes request(inView.begin(), inView.end());
-    sim::Bytes system(std::max(inBufferSize, outBufferSize), 0);
-    std::copy(request.begin(), request.end(), system.begin());
-    sim::IoCall call{.machine = machine,
-                     .target = file.target,
-                     .path = file.path,
-                     .code = ioControlCode,
-                     .in = request,
-                     .out = system,
-                     .outSize = outBufferSize};
-    sim::IoHandler* handler = nullptr;
-    if (sim::Disk* disk = call.TargetDisk(); disk != nullptr && disk->io) {
-        handler = &disk->io;
-    } else if (sim::Controller* controller = call.TargetController();
-               controller != nullptr && controller->io) {
-        handler = &controller->io;
-    }
-    const DWORD error = handler != nullptr ? (*handler)(call) : sim::StandardIo(call);
-    if (error != ERROR_SUCCESS) {
-        return finish(error, 0);
-    }
-    std::copy_n(system.begin(), std::min(call.bytesReturned, outBufferSize), outView.begin());
-    // The count goes to the caller as the device reported it, even past the buffer.
-    return finish(error, call.bytesReturned);
+    const sim::BufferedResult result =
+        sim::CallBuffered(machine, file.target, file.path, ioControlCode, inView, outView);
+    return finish(result.error, result.bytesReturned);
 }
 
 }  // namespace win

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "sim/scenario_draft.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
+#include "sim/scenario/scenario_draft.h"
 
 namespace sim {
 namespace {

@@ -1,9 +1,9 @@
-#include "sim/sha256.h"
+#include "sim/win32/sha256.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "sim/text.h"
+#include "sim/models/text.h"
 
 namespace sim {
 namespace {

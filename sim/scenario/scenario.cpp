@@ -30,9 +30,9 @@
 #include "drivers/rst_firmware.h"
 #include "drivers/rst_nvme_pass_through.h"
 #include "drivers/storage_requests.h"
-#include "sim/scenario_draft.h"
-#include "sim/sim.h"
-#include "sim/text.h"
+#include "sim/models/text.h"
+#include "sim/scenario/scenario.h"
+#include "sim/scenario/scenario_draft.h"
 
 namespace sim {
 namespace {

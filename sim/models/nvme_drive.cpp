@@ -1,4 +1,4 @@
-#include "sim/nvme_drive.h"
+#include "sim/models/nvme_drive.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -16,10 +16,10 @@
 #include "drivers/rst_nvme_pass_through.h"
 #include "drivers/sdk_structs.h"
 #include "drivers/srb_io_control.h"
-#include "sim/firmware_checks.h"
-#include "sim/io.h"
-#include "sim/nvme_drive.h"
-#include "sim/request_check.h"
+#include "sim/models/firmware_checks.h"
+#include "sim/models/io.h"
+#include "sim/models/nvme_drive.h"
+#include "sim/models/request_check.h"
 
 namespace sim {
 namespace {
@@ -162,8 +162,8 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
     layout::PutU8(out, kConfigStatus, kCsmiRaidStatusOk);
     // A count names at most 0xF0 members; a larger set is one CSMI can only call too big.
     const bool countable = members.size() <= csmi::kMaxDriveCount;
-    if (!csmi::WriteDriveCount(out, countable ? static_cast<std::uint8_t>(members.size())
-                                              : csmi::kDriveCountTooBig)) {
+    if (!csmi::WriteDriveCount(
+            out, countable ? static_cast<std::uint8_t>(members.size()) : csmi::kDriveCountTooBig)) {
         return AlterReply(call, ERROR_SUCCESS, reply);
     }
     // Only the records the buffer holds; bDriveCount tells the asker how many more.
