@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "sim/sim.h"
 #include "sim/models/text.h"
+#include "sim/sim.h"
 #include "sim/win32/wine_platform.h"
 
 namespace {

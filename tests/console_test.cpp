@@ -13,8 +13,8 @@
 #include "platform/win32.h"
 #include "report/console.h"
 #include "sim/models/machine.h"
-#include "sim/sim.h"
 #include "sim/models/text.h"
+#include "sim/sim.h"
 #include "test_support.h"
 
 namespace {

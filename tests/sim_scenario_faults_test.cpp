@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "sim/models/machine.h"
-#include "sim/sim.h"
 #include "sim/models/text.h"
+#include "sim/sim.h"
 
 namespace {
 

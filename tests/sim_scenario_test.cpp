@@ -9,8 +9,8 @@
 
 #include "platform/win32.h"
 #include "sim/models/machine.h"
-#include "sim/sim.h"
 #include "sim/models/text.h"
+#include "sim/sim.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include "platform/win32.h"
 #include "sim/models/machine.h"
-#include "sim/win32/sha256.h"
-#include "sim/sim.h"
 #include "sim/models/text.h"
+#include "sim/sim.h"
+#include "sim/win32/sha256.h"
 
 namespace {
 

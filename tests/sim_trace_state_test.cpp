@@ -9,8 +9,8 @@
 
 #include "platform/win32.h"
 #include "sim/models/machine.h"
-#include "sim/win32/sha256.h"
 #include "sim/sim.h"
+#include "sim/win32/sha256.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "drivers/storage_requests.h"
 #include "firmware/firmware_package.h"
 #include "report/console.h"
-#include "sim/io.h"
-#include "sim/machine.h"
+#include "sim/models/io.h"
+#include "sim/models/machine.h"
 #include "sim/sim.h"
 
 namespace fuzzprogram {
