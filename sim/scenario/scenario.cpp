@@ -5,7 +5,6 @@
 // spelled once: the table both refuses unknown keys and reads the known ones, in the
 // table's order (a reader may rely on the keys above it having been read).
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -39,222 +38,117 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Objects and arrays within each other. A scenario needs eight at most; the limit
-// keeps a hostile file from costing time and memory by depth alone.
-constexpr std::size_t kMaxNesting = 64;
-
 std::string Place(const std::string& parent, std::string_view key) {
     return parent.empty() ? std::string(key) : parent + "." + std::string(key);
 }
 
-// Builds the document through the SAX interface, so that a syntax error arrives as a
-// value rather than an exception and a key written twice is caught instead of the
-// later value silently winning.
+// Builds the document through nlohmann's SAX interface, so that a syntax error arrives
+// as a value rather than an exception, and a key given twice is refused with its place
+// instead of the later value silently winning. Members are appended directly: the
+// ordered object's own insertion searches every member first, which makes a wide
+// object quadratic.
 class DocumentBuilder : public nlohmann::json_sax<Json> {
   public:
     Json root;
     std::string error;
-    std::size_t errorByte = 0;  // the parser's byte index of a syntax error (1-based)
-    bool tooDeep = false;
-    bool complete = false;  // the top-level value has been read whole
 
-    bool null() override { return Value(Json(nullptr)); }
-    bool boolean(bool value) override { return Value(Json(value)); }
-    bool number_integer(number_integer_t value) override { return Value(Json(value)); }
-    bool number_unsigned(number_unsigned_t value) override { return Value(Json(value)); }
-    bool number_float(number_float_t value, const string_t&) override { return Value(Json(value)); }
-    bool string(string_t& value) override { return Value(Json(value)); }
-    bool binary(binary_t&) override {
-        error = "invalid JSON: binary values are not JSON";
-        return false;
-    }
+    bool null() override { return Value(nullptr); }
+    bool boolean(bool value) override { return Value(value); }
+    bool number_integer(number_integer_t value) override { return Value(value); }
+    bool number_unsigned(number_unsigned_t value) override { return Value(value); }
+    bool number_float(number_float_t value, const string_t&) override { return Value(value); }
+    bool string(string_t& value) override { return Value(std::move(value)); }
+    bool binary(binary_t&) override { return false; }  // JSON text has none
     bool start_object(std::size_t) override { return Open(Json::object()); }
     bool start_array(std::size_t) override { return Open(Json::array()); }
     bool end_object() override { return Close(); }
     bool end_array() override { return Close(); }
 
     bool key(string_t& name) override {
-        Frame& frame = frames_.back();
-        if (!frame.keys.insert(name).second) {
-            error = Place(frame.place, name) + ": the key appears twice";
+        Frame& object = open_.back();
+        if (!object.keys.insert(name).second) {
+            error = Place(PlaceOfInnermost(), name) + ": the key appears twice";
             return false;
         }
-        // Appended to the object's member list directly: the ordered object's own
-        // insertion searches every member first, which makes a wide object quadratic.
-        auto& members =
-            static_cast<Json::object_t::Container&>(frame.container->get_ref<Json::object_t&>());
-        members.emplace_back(name, Json());
-        slot_ = &members.back().second;
-        slotPlace_ = Place(frame.place, name);
+        object.value->get_ref<Json::object_t&>().emplace_back(std::move(name), nullptr);
         return true;
     }
 
-    bool parse_error(std::size_t position, const std::string&,
+    bool parse_error(std::size_t, const std::string&,
                      const nlohmann::detail::exception& problem) override {
         // "[json.exception.parse_error.101] parse error at line 2, column 5: syntax
         // error while parsing ..." becomes "invalid JSON at line 2, column 5: ...".
-        std::string text = problem.what();
+        const std::string text = problem.what();
         const std::size_t at = text.find("at line");
         error = "invalid JSON " + (at == std::string::npos ? text : text.substr(at));
-        errorByte = position;
         return false;
     }
 
   private:
     struct Frame {
-        Json* container = nullptr;
-        std::string place;
+        Json* value = nullptr;
         std::unordered_set<std::string> keys;  // of an object, to refuse one given twice
     };
 
-    // Where the next value goes, and its place.
-    Json* Target(std::string& place) {
-        if (frames_.empty()) {
-            place.clear();
-            return &root;
+    // Where the next value goes: the root, a new element, or the last key's value.
+    Json& Next() {
+        if (open_.empty()) {
+            return root;
         }
-        Json& container = *frames_.back().container;
+        Json& container = *open_.back().value;
         if (container.is_array()) {
-            place = frames_.back().place + "[" + std::to_string(container.size()) + "]";
-            container.push_back(Json());
-            return &container.back();
+            return container.emplace_back();
         }
-        place = slotPlace_;
-        return slot_;
+        return container.get_ref<Json::object_t&>().back().second;
     }
 
-    bool Value(Json value) {
-        std::string place;
-        *Target(place) = std::move(value);
-        complete = frames_.empty();
+    template <typename T>
+    bool Value(T&& value) {
+        Next() = std::forward<T>(value);
         return true;
     }
-
     bool Open(Json container) {
-        // Refused before anything is built: every level carries its place, so a deep
-        // document would cost memory in the square of its depth.
-        if (frames_.size() >= kMaxNesting) {
-            tooDeep = true;
-            return false;
-        }
-        std::string place;
-        Json* target = Target(place);
-        *target = std::move(container);
-        frames_.push_back(Frame{target, std::move(place), {}});
+        Json& target = Next();
+        target = std::move(container);
+        open_.push_back({&target, {}});
         return true;
     }
-
     bool Close() {
-        frames_.pop_back();
-        complete = frames_.empty();
+        open_.pop_back();
         return true;
     }
 
-    std::vector<Frame> frames_;
-    Json* slot_ = nullptr;
-    std::string slotPlace_;
+    // "disks[2].drive": each open container's last member leads to the next. Built
+    // only for a message, so that a deep document costs no more than its length.
+    std::string PlaceOfInnermost() const {
+        std::string place;
+        for (std::size_t i = 0; i + 1 < open_.size(); ++i) {
+            const Json& container = *open_[i].value;
+            place = container.is_array()
+                        ? place + "[" + std::to_string(container.size() - 1) + "]"
+                        : Place(place, container.get_ref<const Json::object_t&>().back().first);
+        }
+        return place;
+    }
+
+    std::vector<Frame> open_;
 };
-
-// Follows the brackets of JSON text outside its strings, calling visit(offset, depth
-// after the bracket) for each, until visit returns true; returns that offset, or the
-// text's size. Only used on text the parser has already taken without complaint.
-template <typename Visit>
-std::size_t WalkBrackets(std::string_view text, Visit visit) {
-    std::size_t depth = 0;
-    bool inString = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString) {
-            if (c == '\\') {
-                ++i;
-            } else if (c == '"') {
-                inString = false;
-            }
-        } else if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (visit(i, ++depth)) {
-                return i;
-            }
-        } else if ((c == '}' || c == ']') && depth > 0) {
-            if (visit(i, --depth)) {
-                return i;
-            }
-        }
-    }
-    return text.size();
-}
-
-constexpr std::string_view kJsonBlanks = " \t\r\n";
-
-// Where the well-formed JSON value at the start of `text` ends.
-std::size_t ValueEnd(std::string_view text) {
-    const std::size_t start = std::min(text.find_first_not_of(kJsonBlanks), text.size());
-    if (start == text.size()) {
-        return start;
-    }
-    const char first = text[start];
-    if (first == '{' || first == '[') {
-        return WalkBrackets(text, [](std::size_t, std::size_t depth) { return depth == 0; }) + 1;
-    }
-    if (first == '"') {
-        for (std::size_t i = start + 1; i < text.size(); ++i) {
-            if (text[i] == '\\') {
-                ++i;
-            } else if (text[i] == '"') {
-                return i + 1;
-            }
-        }
-        return text.size();
-    }
-    // A number or a literal.
-    std::size_t end = start;
-    while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) != 0 ||
-                                 text[end] == '+' || text[end] == '-' || text[end] == '.')) {
-        ++end;
-    }
-    return end;
-}
-
-// "line 3, column 5" of a byte offset, both counted from 1.
-std::string TextPosition(std::string_view text, std::size_t offset) {
-    const std::string_view before = text.substr(0, offset);
-    const std::size_t line =
-        1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    const std::size_t lineStart = before.rfind('\n');
-    const std::size_t column =
-        offset - (lineStart == std::string_view::npos ? 0 : lineStart + 1) + 1;
-    return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
 
 // The document of a scenario text, or the one-line problem with it.
 bool ParseDocument(std::string_view text, Json& root, std::string& error) {
-    // The parser takes a NUL byte for the end of the text, so it is given only what
-    // comes before the first one, and the NUL is judged here.
-    const std::size_t nul = text.find('\0');
-    const std::string_view body = text.substr(0, nul);
     DocumentBuilder builder;
-    const bool parsed = Json::sax_parse(body, &builder);
-    if (builder.tooDeep) {
-        const std::size_t at =
-            WalkBrackets(body, [](std::size_t, std::size_t depth) { return depth > kMaxNesting; });
-        error = "at " + TextPosition(text, at) + ": objects and arrays nested more than " +
-                std::to_string(kMaxNesting) + " levels deep";
+    if (!Json::sax_parse(text, &builder)) {
+        error = builder.error.empty() ? "invalid JSON" : builder.error;
         return false;
     }
-    if (!parsed && !builder.complete) {
-        if (nul != std::string_view::npos && builder.errorByte == body.size() + 1) {
-            error = "invalid JSON at " + TextPosition(text, nul) + ": a NUL byte";
-        } else {
-            error = builder.error.empty() ? "invalid JSON" : builder.error;
-        }
-        return false;
-    }
-    if (!parsed || nul != std::string_view::npos) {
-        // The value was read whole, and something other than white space follows it.
-        const std::size_t more = std::min(body.find_first_not_of(kJsonBlanks, ValueEnd(body)),
-                                          std::min(nul, text.size()));
-        error = "invalid JSON at " + TextPosition(text, more) + ": bytes after the JSON value";
+    // The parser takes a NUL byte outside a string for the end of the text, so a
+    // document it took whole may still hold one, and what follows, after its value.
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) {
+        const std::size_t lineStart = text.rfind('\n', nul) + 1;  // 0 on the first line
+        error = "invalid JSON at line " +
+                std::to_string(1 + std::count(text.begin(), text.begin() + nul, '\n')) +
+                ", column " + std::to_string(nul - lineStart + 1) + ": bytes after the JSON value";
         return false;
     }
     root = std::move(builder.root);
