@@ -67,6 +67,9 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
         {R"({"disks": [{"attach": "inbox", "drive": {"mn": "KORVANE \u0100"}}]})",
          "scenario.json: disks[0].drive.mn: character U+0100 at position 8 is not one byte "
          "(U+0000 to U+00FF)"},
+        {R"({"disks": [{"attach": "inbox", "drive": {"fr": "\u00e9\ud83d\ude00"}}]})",
+         "scenario.json: disks[0].drive.fr: character U+1F600 at position 1 is not one byte "
+         "(U+0000 to U+00FF)"},
         {R"({"disks": [{"attach": "inbox", "drive": {"fwug": 256}}]})",
          "scenario.json: disks[0].drive.fwug: 256 is out of range 0 to 255"},
         {R"({"disks": [{"attach": "inbox", "drive": {"fwug": -1}}]})",

@@ -178,25 +178,6 @@ std::string Quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
-// The code points of a UTF-8 text the JSON parser has already checked.
-std::vector<std::uint32_t> CodePoints(std::string_view utf8) {
-    std::vector<std::uint32_t> out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const std::uint8_t lead = static_cast<std::uint8_t>(utf8[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        std::uint32_t code = length == 1   ? lead
-                             : length == 2 ? lead & 0x1Fu
-                             : length == 3 ? lead & 0x0Fu
-                                           : lead & 0x07u;
-        for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k) {
-            code = (code << 6) | (static_cast<std::uint8_t>(utf8[i + k]) & 0x3Fu);
-        }
-        out.push_back(code);
-        i += length;
-    }
-    return out;
-}
-
 // A decimal key without sign or leading zero ("0", "17"); a key too long for any
 // offset the scenario can mean reads as the largest number.
 bool DecimalKey(const std::string& key, std::uint64_t& out) {
@@ -251,7 +232,7 @@ std::string_view NameOf(const Named<T> (&names)[N], T value) {
 
 // The largest buffer a kind of request can have where it is sent; a patch must lie
 // inside it. `size` 0: that request is never sent there, as `what` then says.
-struct RequestBuffer {
+struct BufferLimit {
     std::size_t size = 0;
     std::string_view what;  // "an identify request on the inbox path"
 };
@@ -263,10 +244,10 @@ constexpr std::size_t kLargestChunk =
 
 // The requests a drive is sent on the path that reaches it.
 struct DriveRoute {
-    RequestBuffer identify;
-    RequestBuffer firmwareInfo;
-    RequestBuffer download;
-    RequestBuffer activate;
+    BufferLimit identify;
+    BufferLimit firmwareInfo;
+    BufferLimit download;
+    BufferLimit activate;
 };
 
 constexpr DriveRoute kInboxRoute{
@@ -284,22 +265,21 @@ constexpr DriveRoute kRstRoute{
     {rst_fw::kActivateRequestSize, "an activation request through Intel RST"},
 };
 // bDriveCount is one byte, so the program never makes room for more members.
-constexpr RequestBuffer kRaidConfigBuffer{
-    csmi::RequestSize(std::numeric_limits<std::uint8_t>::max()),
-    "a CSMI RAID configuration request"};
-constexpr RequestBuffer kDeviceNumberBuffer{storage::kDeviceNumberSize, "a device-number request"};
+constexpr BufferLimit kRaidConfigLimit{csmi::RequestSize(std::numeric_limits<std::uint8_t>::max()),
+                                       "a CSMI RAID configuration request"};
+constexpr BufferLimit kDeviceNumberLimit{storage::kDeviceNumberSize, "a device-number request"};
 
 static_assert(kInboxRoute.identify.size == 4144 && kInboxRoute.download.size == 1044556);
 static_assert(kRstRoute.identify.size == 4260 && kRstRoute.download.size == 1044568 &&
               kRstRoute.activate.size == 68);
-static_assert(kRaidConfigBuffer.size == 34744 && kDeviceNumberBuffer.size == 12);
+static_assert(kRaidConfigLimit.size == 34744 && kDeviceNumberLimit.size == 12);
 
 // What a fault value may hold where it is written.
 struct FaultShape {
     bool failText = true;    // the text "fail" makes the request fail
     bool failFlag = false;   // the object's "fail": true does (download)
     bool returnCode = true;  // the object may force a return code
-    RequestBuffer buffer;    // where a patch must lie
+    BufferLimit limit;       // where a patch must lie
 };
 
 class Reader {
@@ -535,21 +515,28 @@ class Reader {
         if (!Text(value, place, text)) {
             return false;
         }
-        const std::vector<std::uint32_t> codes = CodePoints(text);
-        for (std::size_t i = 0; i < codes.size(); ++i) {
-            if (codes[i] > 0xFF) {
-                char code[16];
-                std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(codes[i]));
-                return Fail(place, "character " + std::string(code) + " at position " +
+        // The parser took only well-formed UTF-8. Every character before the first one
+        // above U+00FF is one UTF-16 unit, so a unit's index is its position.
+        const std::wstring units = Utf8ToUtf16(text);
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            auto code = static_cast<std::uint32_t>(units[i]);
+            if (code > 0xFF) {
+                if (code >= 0xD800 && code < 0xDC00 && i + 1 < units.size()) {
+                    code = 0x10000 + ((code - 0xD800) << 10) +
+                           (static_cast<std::uint32_t>(units[i + 1]) - 0xDC00);
+                }
+                char name[16];
+                std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(code));
+                return Fail(place, "character " + std::string(name) + " at position " +
                                        std::to_string(i) + " is not one byte (U+0000 to U+00FF)");
             }
         }
-        if (codes.size() > N) {
-            return Fail(place, std::to_string(codes.size()) + " characters, longer than the " +
+        if (units.size() > N) {
+            return Fail(place, std::to_string(units.size()) + " characters, longer than the " +
                                    std::to_string(N) + "-byte field");
         }
         for (std::size_t i = 0; i < N; ++i) {
-            field[i] = i < codes.size() ? static_cast<std::uint8_t>(codes[i]) : 0x20;
+            field[i] = i < units.size() ? static_cast<std::uint8_t>(units[i]) : 0x20;
         }
         return true;
     }
@@ -619,13 +606,13 @@ class Reader {
     }
 
     // {"OFFSET": "hex", ...}, every byte inside the largest buffer of the request.
-    bool Patch(const Json& value, const std::string& place, const RequestBuffer& buffer,
+    bool Patch(const Json& value, const std::string& place, const BufferLimit& limit,
                std::vector<std::pair<std::size_t, Bytes>>& out) {
         if (!Expect(value, Json::value_t::object, place, "an object")) {
             return false;
         }
-        if (buffer.size == 0) {
-            return Fail(place, std::string(buffer.what));
+        if (limit.size == 0) {
+            return Fail(place, std::string(limit.what));
         }
         if (value.empty()) {
             return Fail(place, "an empty patch; give at least one \"OFFSET\": \"hex\"");
@@ -641,12 +628,12 @@ class Reader {
             if (!HexText(item.value(), at, bytes)) {
                 return false;
             }
-            if (offset > buffer.size || bytes.size() > buffer.size - offset) {
+            if (offset > limit.size || bytes.size() > limit.size - offset) {
                 return Fail(at, std::to_string(bytes.size()) +
                                     (bytes.size() == 1 ? " byte at offset " : " bytes at offset ") +
                                     item.key() + (bytes.size() == 1 ? " reaches" : " reach") +
-                                    " past the largest buffer of " + std::string(buffer.what) +
-                                    " (" + std::to_string(buffer.size) + " bytes)");
+                                    " past the largest buffer of " + std::string(limit.what) +
+                                    " (" + std::to_string(limit.size) + " bytes)");
             }
             out.emplace_back(static_cast<std::size_t>(offset), std::move(bytes));
         }
@@ -679,7 +666,7 @@ class Reader {
             wanted += "\"returnCode\", ";
         }
         fields.push_back({"patch", [&](const Json& v, const std::string& p) {
-                              return Patch(v, p, shape.buffer, out.reply.patch);
+                              return Patch(v, p, shape.limit, out.reply.patch);
                           }});
         fields.push_back({"returned", [&](const Json& v, const std::string& p) {
                               return Dword(v, p, out.reply.returned.emplace());
@@ -734,15 +721,14 @@ class Reader {
 
     bool DriveFaultsValue(const Json& value, const std::string& place, const DriveRoute& route,
                           DriveFaults& out) {
-        auto fault = [this](std::string_view key, const RequestBuffer& buffer,
-                            RequestFault& target) {
-            return Field{key, [this, &buffer, &target](const Json& v, const std::string& p) {
-                             return FaultValue(v, p, FaultShape{.buffer = buffer}, target);
+        auto fault = [this](std::string_view key, const BufferLimit& limit, RequestFault& target) {
+            return Field{key, [this, &limit, &target](const Json& v, const std::string& p) {
+                             return FaultValue(v, p, FaultShape{.limit = limit}, target);
                          }};
         };
         auto download = [&](const Json& v, const std::string& p) {
             DownloadFault fault;
-            const FaultShape shape{.failText = false, .failFlag = true, .buffer = route.download};
+            const FaultShape shape{.failText = false, .failFlag = true, .limit = route.download};
             if (!FaultValue(v, p, shape, fault.fault,
                             {Key("chunk", &Reader::OptionalDword, fault.chunk)})) {
                 return false;
@@ -890,7 +876,7 @@ class Reader {
 
     bool ControllerFaults(const Json& value, const std::string& place, ControllerDraft& out) {
         auto raidConfig = [&](const Json& v, const std::string& p) {
-            return FaultValue(v, p, FaultShape{.buffer = kRaidConfigBuffer},
+            return FaultValue(v, p, FaultShape{.limit = kRaidConfigLimit},
                               out.raidConfigFault.fault,
                               {Key("query", &Reader::OptionalDword, out.raidConfigFault.query)});
         };
@@ -914,7 +900,7 @@ class Reader {
 
     bool DiskFaults(const Json& value, const std::string& place, DiskDraft& out) {
         auto deviceNumber = [&](const Json& v, const std::string& p) {
-            const FaultShape shape{.returnCode = false, .buffer = kDeviceNumberBuffer};
+            const FaultShape shape{.returnCode = false, .limit = kDeviceNumberLimit};
             return FaultValue(v, p, shape, out.deviceNumberFault);
         };
         return Fields(value, place,
