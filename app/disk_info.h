@@ -23,8 +23,8 @@ enum UpdateCode : std::int32_t {
     kUpdateLatestFirmware = 4000,
 };
 
-// What the identify operations return. Nobody acts on it: a drive that is not
-// identified is simply missing from identifiedDisks.
+// What the identify operations return, the RAID member query among them. Nobody acts
+// on it: a drive that is not identified is simply missing from identifiedDisks.
 enum IdentifyCode : std::int32_t {
     kIdentified = 0,
     kIdentifyOpenFailed = 2,     // the inbox drive could not be opened

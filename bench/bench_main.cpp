@@ -96,7 +96,7 @@ void RunFloor(benchmark::State& state, const std::vector<Traffic>& traffic) {
     for (const Traffic& t : traffic) {
         largest = std::max({largest, t.clear, t.at + t.copy});
     }
-    std::vector<std::uint8_t> buffer(largest);
+    Bytes buffer(largest);
     for (auto _ : state) {
         for (const Traffic& t : traffic) {
             std::memset(buffer.data(), 0, t.clear);
@@ -192,8 +192,8 @@ class CollectingReporter : public benchmark::ConsoleReporter {
     }
 };
 
-bool WriteJson(const std::string& path, const std::vector<Case>& cases,
-               const std::map<std::string, double>& times) {
+[[nodiscard]] bool WriteJson(const std::string& path, const std::vector<Case>& cases,
+                             const std::map<std::string, double>& times) {
     std::ofstream out(path);
     out << "{\"cases\": [";
     bool first = true;

@@ -53,9 +53,9 @@ struct State {
     std::vector<BenchDisk> disks;
     std::vector<std::uint8_t> raidMembers;  // path numbers of RAID set 0
     std::unordered_map<std::wstring, std::uintptr_t> paths;
-    RequestBuffer identifyReply;  // the whole 4144-byte inbox query reply
+    Bytes identifyReply;  // the whole 4144-byte inbox query reply
     std::array<std::uint8_t, nvme::kIdentifyDataLength> identify{};
-    RequestBuffer firmwareInfo;  // STORAGE_FIRMWARE_INFO with its slot table
+    Bytes firmwareInfo;  // STORAGE_FIRMWARE_INFO with its slot table
     Counts counts;
     DWORD lastError = 0;
     std::wstring commandLine = L"fwupdate.exe";
@@ -101,8 +101,11 @@ void Prepare(State& m) {
     info.activeSlot = 1;
     info.pendingActivateSlot = 0xFF;
     info.slots = {{1, true, {}}, {2, false, {}}, {3, false, {}}};
+    // Sized for the information: never refused, and left empty if it were.
     m.firmwareInfo.assign(fwreq::InfoLength(info.slots.size()), 0);
-    fwreq::WriteFirmwareInfo(m.firmwareInfo, 0, info);
+    if (!fwreq::WriteFirmwareInfo(m.firmwareInfo, 0, info)) {
+        m.firmwareInfo.clear();
+    }
 
     const std::size_t members = shape.path == Path::Rst ? RaidMembers(shape.drives) : 0;
     for (std::size_t i = 0; i < members; ++i) {
@@ -207,15 +210,16 @@ DWORD Miniport(std::span<std::uint8_t> buffer) {
         std::copy(m.identify.begin(), m.identify.end(),
                   rst_nvme::MutableIdentifyData(buffer).begin());
     } else if (srb::HasSignature(*header, csmi::kSignature)) {
-        csmi::WriteDriveCount(buffer, static_cast<std::uint8_t>(m.raidMembers.size()));
-        for (std::size_t i = 0; i < m.raidMembers.size(); ++i) {
-            if (!csmi::WriteMemberPathNumber(buffer, i, m.raidMembers[i])) {
-                break;  // the asker made room for fewer: the count tells it to ask again
+        if (csmi::WriteDriveCount(buffer, static_cast<std::uint8_t>(m.raidMembers.size()))) {
+            for (std::size_t i = 0; i < m.raidMembers.size(); ++i) {
+                if (!csmi::WriteMemberPathNumber(buffer, i, m.raidMembers[i])) {
+                    break;  // the asker made room for fewer: the count tells it to ask again
+                }
             }
         }
     }
-    srb::SetReturnCode(buffer, status);
-    return static_cast<DWORD>(buffer.size());
+    // The header was read, so the buffer carries the status.
+    return srb::SetReturnCode(buffer, status) ? static_cast<DWORD>(buffer.size()) : 0;
 }
 
 }  // namespace
@@ -295,8 +299,10 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void*, DWORD, void* out
     DWORD returned = 0;
     if (ioControlCode == IOCTL_STORAGE_GET_DEVICE_NUMBER && value >= bench::kDiskHandleBase &&
         value - bench::kDiskHandleBase < m.disks.size()) {
-        storage::WriteDeviceNumber(
-            out, {FILE_DEVICE_DISK, m.disks[value - bench::kDiskHandleBase].deviceNumber, 0});
+        if (!storage::WriteDeviceNumber(
+                out, {FILE_DEVICE_DISK, m.disks[value - bench::kDiskHandleBase].deviceNumber, 0})) {
+            return bench::Fail(ERROR_INSUFFICIENT_BUFFER);
+        }
         returned = static_cast<DWORD>(storage::kDeviceNumberSize);
     } else if (ioControlCode == IOCTL_STORAGE_QUERY_PROPERTY &&
                outBufferSize >= m.identifyReply.size()) {

@@ -14,7 +14,8 @@
 #include <string_view>
 #include <vector>
 
-using RequestBuffer = std::vector<std::uint8_t>;
+// A plain byte buffer: a request, a reply, an image.
+using Bytes = std::vector<std::uint8_t>;
 
 namespace layout {
 
@@ -78,3 +79,6 @@ inline std::optional<std::uint64_t> GetU64(std::span<const std::uint8_t> b, std:
 }
 
 }  // namespace layout
+
+// Old name, until the tests move to Bytes.
+using RequestBuffer = Bytes;

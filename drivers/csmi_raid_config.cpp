@@ -2,10 +2,13 @@
 
 namespace csmi {
 
-RequestBuffer BuildRaidConfigRequest(std::uint32_t raidSetIndex, std::size_t memberRecords) {
-    RequestBuffer request(RequestSize(memberRecords), 0);
-    srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
-                           srb::LengthFor(request.size()));
+Bytes BuildRaidConfigRequest(std::uint32_t raidSetIndex, std::size_t memberRecords) {
+    Bytes request(RequestSize(memberRecords), 0);
+    // Never refused: the buffer is sized for the whole request.
+    if (!srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
+                                srb::LengthFor(request.size()))) {
+        return {};
+    }
     layout::PutU32(request, kRaidSetIndexOffset, raidSetIndex);
     return request;
 }

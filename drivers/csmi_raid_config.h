@@ -21,6 +21,8 @@ inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
 inline constexpr std::uint32_t kControlCode = CC_CSMI_SAS_GET_RAID_CONFIG;
 inline constexpr std::string_view kSignature{"CSMIARY\0", srb::kSignatureLength};
 inline constexpr std::uint32_t kTimeout = 30;
+// CSMI_SAS_STATUS_SUCCESS, as the driver leaves it in SRB_IO_CONTROL.ReturnCode.
+inline constexpr std::uint32_t kStatusSuccess = 0;
 
 inline constexpr std::size_t kConfigOffset = srb::kHeaderLength;
 inline constexpr std::size_t kRaidSetIndexOffset =
@@ -58,8 +60,8 @@ static_assert(kDefaultRequestSize == 336);
 
 // The zero-filled request for RAID set `raidSetIndex`, with room for `memberRecords`
 // member records; Length is the buffer size less the header.
-RequestBuffer BuildRaidConfigRequest(std::uint32_t raidSetIndex,
-                                     std::size_t memberRecords = kDefaultMemberRecords);
+Bytes BuildRaidConfigRequest(std::uint32_t raidSetIndex,
+                             std::size_t memberRecords = kDefaultMemberRecords);
 
 // How many whole member records a buffer of `bufferSize` bytes holds.
 constexpr std::size_t MemberRecordCapacity(std::size_t bufferSize) {
@@ -77,8 +79,8 @@ std::optional<std::uint8_t> MemberPathNumber(std::span<const std::uint8_t> reply
 std::optional<std::uint32_t> RaidSetIndex(std::span<const std::uint8_t> request);
 
 // How the driver answers: the member count and each member's path number.
-bool WriteDriveCount(std::span<std::uint8_t> reply, std::uint8_t driveCount);
-bool WriteMemberPathNumber(std::span<std::uint8_t> reply, std::size_t member,
-                           std::uint8_t pathNumber);
+[[nodiscard]] bool WriteDriveCount(std::span<std::uint8_t> reply, std::uint8_t driveCount);
+[[nodiscard]] bool WriteMemberPathNumber(std::span<std::uint8_t> reply, std::size_t member,
+                                         std::uint8_t pathNumber);
 
 }  // namespace csmi

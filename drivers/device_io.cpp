@@ -71,7 +71,7 @@ ControlReply ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::u
 }
 
 bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber) {
-    RequestBuffer buffer(storage::kDeviceNumberSize, 0);
+    Bytes buffer(storage::kDeviceNumberSize, 0);
     const ControlReply reply = ReadControlReply(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, buffer);
     if (!reply) {
         return false;

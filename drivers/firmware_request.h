@@ -178,18 +178,21 @@ struct FirmwareInfo {
 // Writers: each writes its structure at `at` (Version 1, Size 24 and Flags
 // FIRMWARE_REQUEST_FLAG_CONTROLLER for the request block), and is false, writing
 // nothing, when the structure does not fit the buffer.
-bool WriteRequestBlock(std::span<std::uint8_t> buffer, std::size_t at, std::uint32_t function,
-                       std::uint32_t dataBufferOffset, std::uint32_t dataBufferLength);
+[[nodiscard]] bool WriteRequestBlock(std::span<std::uint8_t> buffer, std::size_t at,
+                                     std::uint32_t function, std::uint32_t dataBufferOffset,
+                                     std::uint32_t dataBufferLength);
 // Version 1: the fixed part, then the chunk; BufferSize is the chunk's own length.
-bool WriteDownload(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
-                   std::span<const std::uint8_t> chunk);
+[[nodiscard]] bool WriteDownload(std::span<std::uint8_t> buffer, std::size_t at,
+                                 std::uint64_t offset, std::span<const std::uint8_t> chunk);
 // Version 2, with the given slot and an ImageSize of 0.
-bool WriteDownloadV2(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
-                     std::span<const std::uint8_t> chunk, std::uint8_t slot);
-bool WriteActivate(std::span<std::uint8_t> buffer, std::size_t at, std::uint8_t slot);
+[[nodiscard]] bool WriteDownloadV2(std::span<std::uint8_t> buffer, std::size_t at,
+                                   std::uint64_t offset, std::span<const std::uint8_t> chunk,
+                                   std::uint8_t slot);
+[[nodiscard]] bool WriteActivate(std::span<std::uint8_t> buffer, std::size_t at, std::uint8_t slot);
 // How a driver answers an information request. SlotCount is one byte: more than 255
 // entries are refused.
-bool WriteFirmwareInfo(std::span<std::uint8_t> buffer, std::size_t at, const FirmwareInfo& info);
+[[nodiscard]] bool WriteFirmwareInfo(std::span<std::uint8_t> buffer, std::size_t at,
+                                     const FirmwareInfo& info);
 
 // Readers: nothing when the structure (and for the information, every slot entry it
 // announces) does not lie wholly inside the buffer. `at` may come from a reply.

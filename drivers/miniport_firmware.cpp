@@ -10,14 +10,13 @@ bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function) 
     if (buffer.size() < kMinimumRequestSize) {
         return false;
     }
-    srb::WriteSrbIoControl(buffer, kSignature, kTimeout, kControlCode,
-                           srb::LengthFor(buffer.size()));
     // The data area starts right behind the request block, not at the next 8-byte
     // boundary.
-    fwreq::WriteRequestBlock(buffer, kRequestBlockOffset, function,
-                             static_cast<std::uint32_t>(kDataAreaOffset),
-                             static_cast<std::uint32_t>(buffer.size() - kDataAreaOffset));
-    return true;
+    return srb::WriteSrbIoControl(buffer, kSignature, kTimeout, kControlCode,
+                                  srb::LengthFor(buffer.size())) &&
+           fwreq::WriteRequestBlock(buffer, kRequestBlockOffset, function,
+                                    static_cast<std::uint32_t>(kDataAreaOffset),
+                                    static_cast<std::uint32_t>(buffer.size() - kDataAreaOffset));
 }
 
 bool WriteDownloadPayload(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,

@@ -53,19 +53,21 @@ constexpr std::size_t RequestSize(std::size_t chunkSize) {
 // SRB_IO_CONTROL and FIRMWARE_REQUEST_BLOCK for `function`, sized by the buffer.
 // Only the header bytes are written. False when the buffer is below
 // kMinimumRequestSize.
-bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function);
+[[nodiscard]] bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function);
 // STORAGE_FIRMWARE_DOWNLOAD at the data area, the chunk behind it; BufferSize is the
 // chunk's own length, so a shorter last chunk is sent as it is. False when the chunk
 // does not fit the buffer.
-bool WriteDownloadPayload(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
-                          std::span<const std::uint8_t> chunk);
+[[nodiscard]] bool WriteDownloadPayload(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
+                                        std::span<const std::uint8_t> chunk);
 // STORAGE_FIRMWARE_ACTIVATE at the data area.
-bool WriteActivatePayload(std::span<std::uint8_t> buffer, std::uint8_t slot);
+[[nodiscard]] bool WriteActivatePayload(std::span<std::uint8_t> buffer, std::uint8_t slot);
 
 // Whole requests: each clears the buffer, then writes the header and its payload.
+// FillGetInfoRequest and FillActivateRequest are not [[nodiscard]] until the tests that
+// drop their results check them.
 bool FillGetInfoRequest(std::span<std::uint8_t> buffer);
-bool FillDownloadRequest(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
-                         std::span<const std::uint8_t> chunk);
+[[nodiscard]] bool FillDownloadRequest(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
+                                       std::span<const std::uint8_t> chunk);
 bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot);
 
 // The STORAGE_FIRMWARE_INFO of an information reply, found at the DataBufferOffset
@@ -73,7 +75,8 @@ bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot);
 // any of the SlotCount entries reaches past the buffer.
 std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply);
 // How the driver answers: the information at the DataBufferOffset the request names.
-bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info);
+[[nodiscard]] bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply,
+                                          const fwreq::FirmwareInfo& info);
 
 // The request as a driver reads it.
 std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request);

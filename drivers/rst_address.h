@@ -31,7 +31,7 @@ struct Address {
 };
 
 // Writes 1, the path number and two zero bytes; false when the buffer is too short.
-inline bool WriteAddress(std::span<std::uint8_t> buffer, std::uint8_t pathNumber) {
+[[nodiscard]] inline bool WriteAddress(std::span<std::uint8_t> buffer, std::uint8_t pathNumber) {
     if (!layout::FieldFits(buffer.size(), kOffset, kLength)) {
         return false;
     }

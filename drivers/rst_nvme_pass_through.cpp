@@ -2,16 +2,19 @@
 
 namespace rst_nvme {
 
-RequestBuffer BuildIdentifyControllerRequest(std::uint8_t pathNumber) {
-    RequestBuffer request(kRequestSize, 0);
-    srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
-                           srb::LengthFor(kRequestSize));
-    rst_address::WriteAddress(request, pathNumber);
+Bytes BuildIdentifyControllerRequest(std::uint8_t pathNumber) {
+    Bytes request(kRequestSize, 0);
+    // Never refused: the buffer is sized for the whole request.
+    if (!srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
+                                srb::LengthFor(kRequestSize)) ||
+        !rst_address::WriteAddress(request, pathNumber)) {
+        return {};
+    }
     // CDW0: opcode only (command identifier 0); CDW1 (namespace) 0; CDW10: CNS.
     layout::PutU32(request, CommandDwordOffset(0), nvme::kIdentifyOpcode);
     layout::PutU32(request, CommandDwordOffset(10), nvme::kCnsController);
-    layout::PutU32(request, kDataOffsetField, static_cast<std::uint32_t>(kDataAreaOffset));
-    layout::PutU32(request, kDataLengthField, static_cast<std::uint32_t>(kDataAreaLength));
+    layout::PutU32(request, kDataBufferOffsetOffset, static_cast<std::uint32_t>(kDataAreaOffset));
+    layout::PutU32(request, kDataBufferLengthOffset, static_cast<std::uint32_t>(kDataAreaLength));
     return request;
 }
 
@@ -38,8 +41,8 @@ std::optional<PassThroughRequest> ReadPassThroughRequest(std::span<const std::ui
     for (std::size_t n = 0; n < kCommandDwords; ++n) {
         read.commandDwords[n] = *layout::GetU32(request, CommandDwordOffset(n));
     }
-    read.dataOffset = *layout::GetU32(request, kDataOffsetField);
-    read.dataLength = *layout::GetU32(request, kDataLengthField);
+    read.dataOffset = *layout::GetU32(request, kDataBufferOffsetOffset);
+    read.dataLength = *layout::GetU32(request, kDataBufferLengthOffset);
     return read;
 }
 

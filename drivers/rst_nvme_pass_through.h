@@ -2,8 +2,8 @@
 // to the drive with a given path number.
 //
 // Buffer (4260 bytes): SRB_IO_CONTROL (0..27), address bytes (28..31), the 64-byte
-// NVMe command CDW0..CDW15 (32..95), 20 bytes left zero (96..115), data offset
-// (116) and data length (120), 40 zero bytes (124..163), the data area (164..4259).
+// NVMe command CDW0..CDW15 (32..95), 20 bytes left zero (96..115), DataBufferOffset
+// (116) and DataBufferLength (120), 40 zero bytes (124..163), the data area (164..4259).
 #pragma once
 
 #include <array>
@@ -33,19 +33,20 @@ inline constexpr std::size_t kCommandLength = kCommandDwords * 4;
 constexpr std::size_t CommandDwordOffset(std::size_t n) {
     return kCommandOffset + 4 * n;
 }
-inline constexpr std::size_t kDataOffsetField = 116;
-inline constexpr std::size_t kDataLengthField = 120;
+// NVME_PASS_THROUGH_PARAMETERS.DataBufferOffset and DataBufferLength.
+inline constexpr std::size_t kDataBufferOffsetOffset = 116;
+inline constexpr std::size_t kDataBufferLengthOffset = 120;
 inline constexpr std::size_t kDataAreaOffset = 164;
 inline constexpr std::size_t kDataAreaLength = nvme::kIdentifyDataLength;
 inline constexpr std::size_t kRequestSize = kDataAreaOffset + kDataAreaLength;
 
 static_assert(kCommandOffset == 32 && CommandDwordOffset(10) == 72);
-static_assert(kDataOffsetField >= kCommandOffset + kCommandLength);
+static_assert(kDataBufferOffsetOffset >= kCommandOffset + kCommandLength);
 static_assert(kRequestSize == 4260);
 
 // The zero-filled 4260-byte Identify Controller request for the drive at `pathNumber`
 // (see rst_address::PathNumberByte).
-RequestBuffer BuildIdentifyControllerRequest(std::uint8_t pathNumber);
+Bytes BuildIdentifyControllerRequest(std::uint8_t pathNumber);
 
 // The Identify data of a reply; empty when the reply is too short.
 std::span<const std::uint8_t> IdentifyData(std::span<const std::uint8_t> reply);
@@ -60,5 +61,9 @@ struct PassThroughRequest {
 };
 
 std::optional<PassThroughRequest> ReadPassThroughRequest(std::span<const std::uint8_t> request);
+
+// Old names, until the tests move to the new ones.
+inline constexpr std::size_t kDataOffsetField = kDataBufferOffsetOffset;
+inline constexpr std::size_t kDataLengthField = kDataBufferLengthOffset;
 
 }  // namespace rst_nvme

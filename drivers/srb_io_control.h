@@ -36,9 +36,9 @@ struct SrbIoControl {
 // Writes the header; ReturnCode is left 0. A signature shorter than 8 characters is
 // padded with zero bytes, and nothing beyond the 8th is written. False (nothing
 // written) when the buffer cannot hold the header.
-inline bool WriteSrbIoControl(std::span<std::uint8_t> buffer, std::string_view signature,
-                              std::uint32_t timeout, std::uint32_t controlCode,
-                              std::uint32_t length) {
+[[nodiscard]] inline bool WriteSrbIoControl(std::span<std::uint8_t> buffer,
+                                            std::string_view signature, std::uint32_t timeout,
+                                            std::uint32_t controlCode, std::uint32_t length) {
     if (buffer.size() < kHeaderLength) {
         return false;
     }
@@ -59,7 +59,6 @@ inline std::optional<std::uint32_t> ReturnCode(std::span<const std::uint8_t> buf
     return layout::GetU32(buffer, kReturnCodeOffset);
 }
 
-// How a driver answers: its status in the request's own header.
 // The driver's status for the program's decisions: a buffer too short to carry one
 // is never taken for success.
 inline constexpr std::uint32_t kNoReturnCode = 0xFFFFFFFF;
@@ -67,7 +66,9 @@ inline std::uint32_t ReturnCodeOrFailure(std::span<const std::uint8_t> buffer) {
     return ReturnCode(buffer).value_or(kNoReturnCode);
 }
 
-inline bool SetReturnCode(std::span<std::uint8_t> buffer, std::uint32_t returnCode) {
+// How a driver answers: its status in the request's own header. False (nothing
+// written) when the buffer is too short to carry one.
+[[nodiscard]] inline bool SetReturnCode(std::span<std::uint8_t> buffer, std::uint32_t returnCode) {
     if (!layout::FieldFits(buffer.size(), kReturnCodeOffset, 4)) {
         return false;
     }

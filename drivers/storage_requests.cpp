@@ -22,8 +22,8 @@ bool WriteDeviceNumber(std::span<std::uint8_t> reply, const DeviceNumber& number
     return true;
 }
 
-RequestBuffer BuildIdentifyQuery() {
-    RequestBuffer query(kIdentifyQuerySize, 0);
+Bytes BuildIdentifyQuery() {
+    Bytes query(kIdentifyQuerySize, 0);
     layout::PutU32(query, kPropertyIdOffset, kStorageAdapterProtocolSpecificProperty);
     layout::PutU32(query, kQueryTypeOffset, kPropertyStandardQuery);
     layout::PutU32(query, kProtocolTypeOffset, kProtocolTypeNvme);

@@ -29,7 +29,7 @@ struct DeviceNumber {
 
 std::optional<DeviceNumber> ReadDeviceNumber(std::span<const std::uint8_t> reply);
 // How the storage stack answers the request.
-bool WriteDeviceNumber(std::span<std::uint8_t> reply, const DeviceNumber& number);
+[[nodiscard]] bool WriteDeviceNumber(std::span<std::uint8_t> reply, const DeviceNumber& number);
 
 // ---- IOCTL_STORAGE_QUERY_PROPERTY for the Identify Controller data.
 //
@@ -65,7 +65,7 @@ inline constexpr std::size_t kIdentifyQuerySize = kIdentifyDataOffset + nvme::kI
 static_assert(kIdentifyDataOffset == 48 && kIdentifyQuerySize == 4144);
 
 // The zero-filled 4144-byte query for the Identify Controller data.
-RequestBuffer BuildIdentifyQuery();
+Bytes BuildIdentifyQuery();
 
 // The Identify data of a reply, at its fixed place; empty when the reply is too short.
 std::span<const std::uint8_t> IdentifyData(std::span<const std::uint8_t> reply);

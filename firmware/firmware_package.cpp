@@ -1,7 +1,8 @@
 #include "firmware/firmware_package.h"
 
 #include <cstring>
-#include <vector>
+
+#include "drivers/byte_layout.h"
 
 std::wstring targetRevision;
 std::wstring baseRevision;
@@ -13,8 +14,8 @@ constexpr wchar_t kToolTitlePrefix[] = L"KORVANEFWUpdateQZRX4C7_V1.0.2_";
 constexpr wchar_t kBaseRevision[] = L"QZT2VKLA";
 
 // Zero until the package is loaded; the download paths read their chunks from here.
-std::vector<std::uint8_t>& WorkingBuffer() {
-    static std::vector<std::uint8_t> buffer(kFirmwareImageSize);
+Bytes& WorkingBuffer() {
+    static Bytes buffer(kFirmwareImageSize);
     return buffer;
 }
 
@@ -36,7 +37,7 @@ std::wstring RevisionOfImage(std::span<const std::uint8_t> image) {
 void LoadFirmwarePackage() {
     toolTitle = kToolTitlePrefix;
 
-    std::vector<std::uint8_t>& working = WorkingBuffer();
+    Bytes& working = WorkingBuffer();
     std::memcpy(working.data(), FirmwareImage, kFirmwareImageSize);
 
     targetRevision = RevisionOfImage(working);

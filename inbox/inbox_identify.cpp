@@ -29,7 +29,7 @@ std::int32_t IdentifyInboxDisk(DiskInfo disk, DiskList& identifiedDisks) {
         return kIdentifyOpenFailed;
     }
 
-    RequestBuffer query = storage::BuildIdentifyQuery();
+    Bytes query = storage::BuildIdentifyQuery();
     const ControlReply reply = SendControlRequest(drive.Get(), IOCTL_STORAGE_QUERY_PROPERTY, query);
     if (!reply) {
         return kIdentifyRequestFailed;
@@ -41,8 +41,10 @@ std::int32_t IdentifyInboxDisk(DiskInfo disk, DiskList& identifiedDisks) {
     }
 
     // The Identify data sits where the query asked for it; the reply's descriptor is
-    // not consulted.
-    const std::span<const std::uint8_t> identify = storage::IdentifyData(query);
+    // not consulted. Only what the driver returned is read, which the check above
+    // makes reach every field.
+    const std::span<const std::uint8_t> identify =
+        reply.bytes.subspan(storage::kIdentifyDataOffset);
     disk.serialNumber = nvme::IdentifyText(identify, nvme::kSerialNumber, true);
     disk.modelNumber = nvme::IdentifyText(identify, nvme::kModelNumber, true);
     disk.firmwareRevision = nvme::IdentifyText(identify, nvme::kFirmwareRevision, true);

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "drivers/device_io.h"
 #include "drivers/miniport_firmware.h"
@@ -36,14 +37,23 @@ std::uint32_t StatusOf(const ControlReply& reply) {
     return srb::ReturnCodeOrFailure(reply.bytes);
 }
 
-std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_t chunkSize,
+// Sends the request in `buffer`; a call that fails is diagnosed as `failure` followed by
+// GetLastError.
+ControlReply Send(HANDLE drive, Bytes& buffer, std::string_view failure) {
+    const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    if (!reply) {
+        Diagnose(std::string(failure) + console::HexLower(win::GetLastError()));
+    }
+    return reply;
+}
+
+std::int32_t RunFirmwareRequests(HANDLE drive, Bytes& buffer, std::size_t chunkSize,
                                  std::uint32_t imageSize) {
     if (!inbox_fw::FillGetInfoRequest(buffer)) {
         return kUpdateDriveUnreachable;
     }
-    const ControlReply infoReply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    const ControlReply infoReply = Send(drive, buffer, "Get device Information Failed: 0x");
     if (!infoReply) {
-        Diagnose("Get device Information Failed: 0x" + console::HexLower(win::GetLastError()));
         return kUpdateDriveUnreachable;
     }
     const std::uint32_t infoStatus = StatusOf(infoReply);
@@ -69,9 +79,8 @@ std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_
             if (!inbox_fw::FillDownloadRequest(buffer, offset, chunk)) {
                 return false;
             }
-            const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+            const ControlReply reply = Send(drive, buffer, "DeviceIO failed. Function: 0x");
             if (!reply) {
-                Diagnose("DeviceIO failed. Function: 0x" + console::HexLower(win::GetLastError()));
                 return false;
             }
             if (const std::uint32_t status = StatusOf(reply); status != fwreq::kStatusSuccess) {
@@ -87,9 +96,8 @@ std::int32_t RunFirmwareRequests(HANDLE drive, RequestBuffer& buffer, std::size_
     if (!inbox_fw::FillActivateRequest(buffer, *slot)) {
         return kUpdateDriveUnreachable;
     }
-    const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    const ControlReply reply = Send(drive, buffer, "DeviceIO failed. activate failed: 0x");
     if (!reply) {
-        Diagnose("DeviceIO failed. activate failed: 0x" + console::HexLower(win::GetLastError()));
         return kUpdateDriveUnreachable;
     }
     const std::uint32_t status = StatusOf(reply);
@@ -104,7 +112,7 @@ std::int32_t UpdateInboxDisk(const DiskInfo& disk, const std::uint32_t& imageSiz
     PrintTargetTable(disk, L" Update FW : ");
 
     const std::size_t chunkSize = fwreq::ChunkSizeFor(disk.downloadGranularity);
-    RequestBuffer buffer(inbox_fw::RequestSize(chunkSize), 0);
+    Bytes buffer(inbox_fw::RequestSize(chunkSize), 0);
 
     DeviceHandle drive = DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
     if (!drive.IsOpen()) {

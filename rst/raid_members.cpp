@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::int32_t kQueryFailed = 5;
-
 // A set with more members than the first request has room for is asked for again,
 // with room for all of them. A controller that keeps announcing more than it fits is
 // asked a few times, then believed no further.
@@ -20,8 +18,7 @@ constexpr int kMaxRaidConfigQueries = 3;
 
 // Sends the RAID configuration request; prints why when the controller does not
 // answer it. The reply is what the controller returned, never more.
-std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller,
-                                                           RequestBuffer& request) {
+std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller, Bytes& request) {
     const ControlReply reply = SendControlRequest(controller, csmi::kIoControlCode, request);
     if (!reply) {
         console::WideFormatted(L"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x" +
@@ -29,7 +26,7 @@ std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller,
         return std::nullopt;
     }
     const std::uint32_t returnCode = srb::ReturnCodeOrFailure(reply.bytes);
-    if (returnCode != 0) {
+    if (returnCode != csmi::kStatusSuccess) {
         console::Narrow("  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x" +
                         console::HexLower(returnCode) + "\n\n");
         return std::nullopt;
@@ -42,7 +39,7 @@ std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller,
 // a mirror with one member left at the old firmware is worse than none updated.
 std::optional<std::vector<std::uint8_t>> ListMembers(HANDLE controller,
                                                      std::uint32_t raidSetIndex) {
-    RequestBuffer request = csmi::BuildRaidConfigRequest(raidSetIndex);
+    Bytes request = csmi::BuildRaidConfigRequest(raidSetIndex);
     for (int query = 0; query < kMaxRaidConfigQueries; ++query) {
         const auto reply = AskRaidConfig(controller, request);
         if (!reply) {
@@ -77,12 +74,12 @@ std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
                               DiskList& identifiedDisks) {
     DeviceHandle controller = DeviceHandle::Open(raidEntry.devicePath, 0, 0);
     if (!controller.IsOpen()) {
-        return 0;
+        return kIdentified;  // a controller that cannot be opened lists no members
     }
     const std::optional<std::vector<std::uint8_t>> members =
         ListMembers(controller.Get(), raidSetIndex);
     if (!members) {
-        return kQueryFailed;
+        return kIdentifyRequestFailed;
     }
     for (const std::uint8_t pathNumber : *members) {
         DiskInfo member;
@@ -91,5 +88,5 @@ std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
         member.driverKind = RstRaid;
         IdentifyRstDisk(member, identifiedDisks);
     }
-    return 0;
+    return kIdentified;
 }

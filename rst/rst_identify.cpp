@@ -24,7 +24,7 @@ std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks) {
     if (IsIdentifiedRstDrive(identifiedDisks, disk.devicePath, disk.pathId)) {
         return kIdentified;
     }
-    RequestBuffer request =
+    Bytes request =
         rst_nvme::BuildIdentifyControllerRequest(rst_address::PathNumberByte(disk.pathId));
     DeviceHandle controller =
         DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
@@ -41,7 +41,7 @@ std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks) {
     }
 
     // Fixed-width texts: every byte of each field counts, blanks and zeros included.
-    const std::span<const std::uint8_t> identify = rst_nvme::IdentifyData(request);
+    const std::span<const std::uint8_t> identify = reply.bytes.subspan(rst_nvme::kDataAreaOffset);
     disk.serialNumber += nvme::IdentifyText(identify, nvme::kSerialNumber, false);
     disk.modelNumber += nvme::IdentifyText(identify, nvme::kModelNumber, false);
     disk.firmwareRevision += nvme::IdentifyText(identify, nvme::kFirmwareRevision, false);

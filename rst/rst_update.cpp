@@ -69,7 +69,7 @@ std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
         FirmwareWorkingBuffer().first(std::min<std::size_t>(imageSize, kFirmwareImageSize));
 
     // One buffer serves every chunk; a shorter last chunk sizes the request to itself.
-    RequestBuffer request;
+    Bytes request;
     request.reserve(rst_fw::DownloadRequestSize(chunkSize));
     const bool downloaded =
         fwreq::ForEachChunk(image, chunkSize, [&](std::uint64_t offset, auto chunk) {
@@ -104,7 +104,7 @@ std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
 }
 
 std::int32_t ActivateRstFirmware(HANDLE controller, std::int64_t pathId) {
-    RequestBuffer request = rst_fw::BuildActivateRequest(rst_address::PathNumberByte(pathId));
+    Bytes request = rst_fw::BuildActivateRequest(rst_address::PathNumberByte(pathId));
     const ControlReply reply = SendControlRequest(controller, rst_fw::kIoControlCode, request);
     if (!reply) {
         console::WideFormatted(L"  [ERROR] Firmware activate IOCTL failed: 0x" +

@@ -67,7 +67,7 @@ std::wstring WindowsPath(std::wstring path) {
     return path;
 }
 
-bool WriteFileText(const std::wstring& path, const std::string& text) {
+[[nodiscard]] bool WriteFileText(const std::wstring& path, const std::string& text) {
     HANDLE file = CreateFileW(WindowsPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

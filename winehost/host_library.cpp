@@ -39,6 +39,34 @@ Library& TheLibrary() {
     return library;
 }
 
+template <typename Entry>
+uint32_t TableSize(std::vector<Entry> ChildTables::*table) {
+    Library& library = TheLibrary();
+    std::lock_guard<std::mutex> hold(library.lock);
+    return static_cast<uint32_t>((library.tables.*table).size());
+}
+
+// The entry stays where it is while the machine is loaded; nullptr past the end.
+template <typename Entry>
+const Entry* TableEntry(std::vector<Entry> ChildTables::*table, uint32_t index) {
+    Library& library = TheLibrary();
+    std::lock_guard<std::mutex> hold(library.lock);
+    const std::vector<Entry>& entries = library.tables.*table;
+    return index < entries.size() ? &entries[index] : nullptr;
+}
+
+using Opener = DWORD (winehost::HostRun::*)(std::size_t, DWORD, DWORD, std::uint32_t&);
+
+// Opens a file on what `open` reaches, for the bus driver.
+uint32_t OpenThrough(Opener open, uint32_t index, uint32_t access, uint32_t share, uint32_t* file) {
+    Library& library = TheLibrary();
+    std::lock_guard<std::mutex> hold(library.lock);
+    if (file == nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return (library.run.*open)(index, access, share, *file);
+}
+
 const uint16_t* Units(const std::wstring& text) {
     return reinterpret_cast<const uint16_t*>(text.c_str());
 }
@@ -135,45 +163,27 @@ uint32_t fwhost_load(const fwhost_load_request* request, const char* source_name
 }
 
 uint32_t fwhost_child_count(void) {
-    Library& library = TheLibrary();
-    std::lock_guard<std::mutex> hold(library.lock);
-    return static_cast<uint32_t>(library.tables.children.size());
+    return TableSize(&ChildTables::children);
 }
 
 const fwhost_child* fwhost_child_at(uint32_t index) {
-    Library& library = TheLibrary();
-    std::lock_guard<std::mutex> hold(library.lock);
-    return index < library.tables.children.size() ? &library.tables.children[index] : nullptr;
+    return TableEntry(&ChildTables::children, index);
 }
 
 uint32_t fwhost_drive_link_count(void) {
-    Library& library = TheLibrary();
-    std::lock_guard<std::mutex> hold(library.lock);
-    return static_cast<uint32_t>(library.tables.driveLinks.size());
+    return TableSize(&ChildTables::driveLinks);
 }
 
 const fwhost_drive_link* fwhost_drive_link_at(uint32_t index) {
-    Library& library = TheLibrary();
-    std::lock_guard<std::mutex> hold(library.lock);
-    return index < library.tables.driveLinks.size() ? &library.tables.driveLinks[index] : nullptr;
+    return TableEntry(&ChildTables::driveLinks, index);
 }
 
 uint32_t fwhost_open_interface(uint32_t index, uint32_t access, uint32_t share, uint32_t* file) {
-    Library& library = TheLibrary();
-    std::lock_guard<std::mutex> hold(library.lock);
-    if (file == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    return library.run.OpenInterface(index, access, share, *file);
+    return OpenThrough(&winehost::HostRun::OpenInterface, index, access, share, file);
 }
 
 uint32_t fwhost_open_drive_link(uint32_t index, uint32_t access, uint32_t share, uint32_t* file) {
-    Library& library = TheLibrary();
-    std::lock_guard<std::mutex> hold(library.lock);
-    if (file == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    return library.run.OpenDriveLink(index, access, share, *file);
+    return OpenThrough(&winehost::HostRun::OpenDriveLink, index, access, share, file);
 }
 
 void fwhost_close(uint32_t file) {

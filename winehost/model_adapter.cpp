@@ -8,8 +8,8 @@
 
 namespace winehost {
 
-std::vector<std::uint8_t> CallerBefore(std::span<const std::uint8_t> in, DWORD outSize) {
-    std::vector<std::uint8_t> view(outSize, 0);
+Bytes CallerBefore(std::span<const std::uint8_t> in, DWORD outSize) {
+    Bytes view(outSize, 0);
     std::copy_n(in.begin(), std::min<std::size_t>(in.size(), outSize), view.begin());
     return view;
 }

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <vector>
 
+#include "drivers/byte_layout.h"
 #include "platform/win32.h"
 #include "sim/models/machine.h"
 
@@ -20,18 +20,18 @@ struct DeviceAnswer {
     DWORD error = ERROR_SUCCESS;
     // The bytes that go back to the caller: the first min(reported, output size) of
     // the reply; empty when the request failed.
-    std::vector<std::uint8_t> reply;
+    Bytes reply;
     // The byte count the device reported, which a lying device may put past the
     // output buffer; 0 when the request failed.
     DWORD reported = 0;
     // The caller's output buffer as it reads after the call: the reply over what the
     // caller passed, which the program always fills with the request itself or zeros.
-    std::vector<std::uint8_t> callerView;
+    Bytes callerView;
 };
 
 // What the caller's output buffer holds before the call: the program passes one
 // buffer both ways, or a zeroed reply buffer with no input.
-std::vector<std::uint8_t> CallerBefore(std::span<const std::uint8_t> in, DWORD outSize);
+Bytes CallerBefore(std::span<const std::uint8_t> in, DWORD outSize);
 
 // Hands the request to the device behind `target`, as the simulated binding does.
 DeviceAnswer CallDevice(sim::Machine& machine, const sim::DeviceTarget& target,

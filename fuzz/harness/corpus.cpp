@@ -14,43 +14,54 @@
 namespace fuzzcorpus {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using namespace fuzzprogram;
 
 // ---- Reply-reader seeds
+//
+// Each buffer is sized for what is written into it; a seed the writers refused would
+// be empty, and the regression test would see it differ from the one in the tree.
 
 Bytes InfoReply() {
     Bytes reply(inbox_fw::kDataAreaOffset + fwreq::InfoLength(3), 0);
-    inbox_fw::FillGetInfoRequest(reply);
     fwreq::FirmwareInfo info;
     info.upgradeSupport = true;
     info.activeSlot = 1;
     info.pendingActivateSlot = 0xFF;
     info.slots = {
         {1, true, {'Q', 'Z', 'T', '2', 'V', 'K', 'L', 'A'}}, {2, false, {}}, {3, false, {}}};
-    inbox_fw::WriteFirmwareInfoReply(reply, info);
+    if (!inbox_fw::FillGetInfoRequest(reply) || !inbox_fw::WriteFirmwareInfoReply(reply, info)) {
+        return {};
+    }
     return reply;
 }
 
 Bytes InboxDownload() {
     const Bytes chunk(64, 0x5A);
     Bytes request(inbox_fw::RequestSize(chunk.size()), 0);
-    inbox_fw::FillDownloadRequest(request, 4096, chunk);
+    if (!inbox_fw::FillDownloadRequest(request, 4096, chunk)) {
+        return {};
+    }
     return request;
 }
 
 Bytes RstDownload() {
     const Bytes chunk(64, 0xA5);
     Bytes request;
-    rst_fw::FillDownloadRequest(request, 2, 8192, chunk);
+    if (!rst_fw::FillDownloadRequest(request, 2, 8192, chunk)) {
+        return {};
+    }
     return request;
 }
 
 Bytes RaidReply(std::size_t records, std::uint8_t announced) {
     Bytes reply = csmi::BuildRaidConfigRequest(0, records);
-    csmi::WriteDriveCount(reply, announced);
+    if (!csmi::WriteDriveCount(reply, announced)) {
+        return {};
+    }
     for (std::size_t i = 0; i < records; ++i) {
-        csmi::WriteMemberPathNumber(reply, i, static_cast<std::uint8_t>(2 + i));
+        if (!csmi::WriteMemberPathNumber(reply, i, static_cast<std::uint8_t>(2 + i))) {
+            return {};
+        }
     }
     return reply;
 }

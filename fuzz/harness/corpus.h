@@ -10,13 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "drivers/byte_layout.h"
+
 namespace fuzzcorpus {
 
 struct GeneratedInput {
     std::string directory;  // "corpus" or "regressions"
     std::string target;
     std::string name;
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
 };
 
 std::vector<GeneratedInput> GeneratedInputs();

@@ -13,7 +13,7 @@ ProgramInput DecodeProgramInput(std::span<const std::uint8_t> data) {
     return input;
 }
 
-std::vector<std::uint8_t> EncodeProgramInput(ProgramInput input) {
+Bytes EncodeProgramInput(ProgramInput input) {
     fuzzinput::Writer writer;
     VisitProgramInput(writer, input);
     return writer.Finish();
@@ -47,7 +47,7 @@ std::string Lies(Lie lie, LieAbout about) {
                             : std::string(" lie ") + Name(lie, kLies) + " " + Name(about, kAbout);
 }
 
-std::string Bytes(const std::vector<std::uint8_t>& bytes) {
+std::string ListText(const std::vector<std::uint8_t>& bytes) {
     std::string text(1, '[');
     for (std::uint8_t b : bytes) {
         if (text.size() > 1) {
@@ -86,7 +86,7 @@ std::string DescribeProgramInput(const ProgramInput& in) {
                 (s.openable ? "" : ", not openable") + Lies(s.lie, s.lieAbout) + ", raid sets";
         for (const auto& set : s.raidSets) {
             text += ' ';
-            text += Bytes(set);
+            text += ListText(set);
         }
         for (const ControllerDrive& drive : s.drives) {
             text += "\n  path " + std::to_string(drive.path) + ": " + Drive(drive.drive);
@@ -109,14 +109,14 @@ std::string DescribeProgramInput(const ProgramInput& in) {
         text += std::string("answer: ") + Name(a.kind, kKinds) + (a.every ? " from " : " #") +
                 std::to_string(a.occurrence) + ":";
         if (a.flags & kReplaceBytes) {
-            text += " bytes " + Bytes(a.bytes);
+            text += " bytes " + ListText(a.bytes);
         }
         if (a.flags & kStructured) {
-            text += " structured " + std::to_string(a.value) + " " + Bytes(a.list);
+            text += " structured " + std::to_string(a.value) + " " + ListText(a.list);
         }
         if (a.flags & kPatch) {
             for (const Patch& p : a.patches) {
-                text += " patch@" + std::to_string(p.offset) + " " + Bytes(p.bytes);
+                text += " patch@" + std::to_string(p.offset) + " " + ListText(p.bytes);
             }
         }
         if (a.flags & kSetStatus) {

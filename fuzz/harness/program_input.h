@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "drivers/byte_layout.h"
+
 namespace fuzzprogram {
 
 // ---- Drives
@@ -177,7 +179,7 @@ inline constexpr std::uint8_t kAllAlterations = 63;
 
 struct Patch {
     std::uint16_t offset = 0;
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
 
     bool operator==(const Patch&) const = default;
 };
@@ -201,7 +203,7 @@ struct Answer {
     std::uint16_t occurrence = 0;  // counted from 0 over the calls of the kind
     std::uint8_t flags = 0;
     std::uint8_t error = 0;  // kFail: index into kErrors
-    std::vector<std::uint8_t> bytes;
+    Bytes bytes;
     std::uint32_t value = 0;
     std::vector<std::uint8_t> list;
     std::vector<Patch> patches;
@@ -330,7 +332,7 @@ void VisitProgramInput(IO& io, ProgramInput& in) {
 }
 
 ProgramInput DecodeProgramInput(std::span<const std::uint8_t> data);
-std::vector<std::uint8_t> EncodeProgramInput(ProgramInput input);
+Bytes EncodeProgramInput(ProgramInput input);
 
 // The input as text, one line per controller, disk and answer: for reading a reproducer.
 std::string DescribeProgramInput(const ProgramInput& input);

@@ -300,8 +300,7 @@ class Run {
     const fuzzprogram::Answer* Match(CallKind kind);
     void Alter(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c, DWORD& error,
                DWORD& returned);
-    void WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c,
-                         DWORD& returned);
+    bool WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c);
     void SpoilForeignTags(sim::IoCall& call, const Call& c);
     void Account(const sim::IoCall& call, const Call& c, DWORD error, std::size_t returned);
 
@@ -468,26 +467,6 @@ sim::Machine Run::Build() {
     return m;
 }
 
-// What the handle reaches and the path it was opened with, wherever the binding's call
-// record keeps them (the handle's own record, or the call itself).
-template <typename IoCallRecord>
-sim::DeviceTarget TargetOf(const IoCallRecord& call) {
-    if constexpr (requires { call.target; }) {
-        return call.target;
-    } else {
-        return call.file.target;
-    }
-}
-
-template <typename IoCallRecord>
-std::wstring_view OpenedPath(const IoCallRecord& call) {
-    if constexpr (requires { call.path; }) {
-        return call.path;
-    } else {
-        return call.file.path;
-    }
-}
-
 std::optional<std::uint32_t> PhysicalDriveNumber(std::wstring_view path) {
     const std::wstring_view prefix = L"\\\\.\\PHYSICALDRIVE";
     if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) {
@@ -507,7 +486,7 @@ std::optional<std::uint32_t> PhysicalDriveNumber(std::wstring_view path) {
 
 Call Run::Classify(const sim::IoCall& call) const {
     Call c;
-    const sim::DeviceTarget target = TargetOf(call);
+    const sim::DeviceTarget target = call.target;
     c.device = target.index;
     const auto header = srb::ReadSrbIoControl(call.in);
     auto signature = [&](std::string_view s) {
@@ -584,7 +563,7 @@ const char* KindName(CallKind kind) {
 
 void Run::CheckAddressee(const sim::IoCall& call, const Call& c) {
     if (c.side == Side::Disk) {
-        if (const auto number = PhysicalDriveNumber(OpenedPath(call))) {
+        if (const auto number = PhysicalDriveNumber(call.path)) {
             if (numbersReturned_.count(*number) == 0) {
                 Report(findings_, "unreported-disk-number",
                        std::string(KindName(c.kind)) + " on \\\\.\\PHYSICALDRIVE" +
@@ -625,23 +604,25 @@ std::span<std::uint8_t> IdentifyArea(sim::IoCall& call, const Call& c) {
                                 : rst_nvme::MutableIdentifyData(call.out);
 }
 
-void Run::WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c,
-                          DWORD& returned) {
+// The answer the layout writers make of `value` and `list`, field by field in reply
+// order, as far as the buffer holds them: a reply the input replaced keeps its own
+// bytes past that. False when some field did not fit.
+bool Run::WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c) {
     const std::span<std::uint8_t> out = call.out;
-    returned = static_cast<DWORD>(out.size());
     switch (c.kind) {
         case CallKind::DeviceNumber:
-            if (storage::WriteDeviceNumber(out, {FILE_DEVICE_DISK, a.value, 0})) {
-                returned = static_cast<DWORD>(storage::kDeviceNumberSize);
-            }
-            break;
+            return storage::WriteDeviceNumber(out, {FILE_DEVICE_DISK, a.value, 0});
         case CallKind::RaidConfig:
-            srb::SetReturnCode(out, 0);
-            csmi::WriteDriveCount(out, static_cast<std::uint8_t>(a.value));
-            for (std::size_t i = 0; i < a.list.size(); ++i) {
-                csmi::WriteMemberPathNumber(out, i, a.list[i]);
+            if (!srb::SetReturnCode(out, 0) ||
+                !csmi::WriteDriveCount(out, static_cast<std::uint8_t>(a.value))) {
+                return false;
             }
-            break;
+            for (std::size_t i = 0; i < a.list.size(); ++i) {
+                if (!csmi::WriteMemberPathNumber(out, i, a.list[i])) {
+                    return false;
+                }
+            }
+            return true;
         case CallKind::FirmwareInfo: {
             fwreq::FirmwareInfo info;
             info.upgradeSupport = (a.value & 1) != 0;
@@ -651,14 +632,12 @@ void Run::WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const
                 info.slots.push_back(
                     {static_cast<std::uint8_t>(entry & 0x7F), (entry & 0x80) != 0, {}});
             }
-            srb::SetReturnCode(out, 0);
-            inbox_fw::WriteFirmwareInfoReply(out, info);
-            break;
+            return srb::SetReturnCode(out, 0) && inbox_fw::WriteFirmwareInfoReply(out, info);
         }
         case CallKind::Identify: {
             const std::span<std::uint8_t> data = IdentifyArea(call, c);
             if (data.empty()) {
-                break;
+                return false;
             }
             const std::string revision = RevisionText(static_cast<Revision>(a.value % 3));
             std::copy(revision.begin(), revision.end(),
@@ -669,14 +648,13 @@ void Run::WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const
             for (std::size_t i = 0; i < a.list.size() && i < std::size(places); ++i) {
                 data[places[i]] = a.list[i];
             }
-            break;
+            return true;
         }
         case CallKind::Download:
         case CallKind::Activate:
-            srb::SetReturnCode(out, a.value);
-            break;
+            return srb::SetReturnCode(out, a.value);
         default:
-            break;
+            return false;
     }
 }
 
@@ -692,7 +670,11 @@ void Run::Alter(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c, 
     }
     if (a.flags & kStructured) {
         error = ERROR_SUCCESS;
-        WriteStructured(a, call, c, returned);
+        // A device number written whole comes back as its own 12 bytes; every other
+        // answer, and one the buffer cut, as the whole buffer.
+        const bool whole = WriteStructured(a, call, c);
+        returned = static_cast<DWORD>(
+            whole && c.kind == CallKind::DeviceNumber ? storage::kDeviceNumberSize : out.size());
     }
     if (a.flags & kPatch) {
         for (const Patch& patch : a.patches) {
@@ -708,7 +690,9 @@ void Run::Alter(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c, 
             error = ERROR_SUCCESS;
             returned = static_cast<DWORD>(out.size());
         }
-        srb::SetReturnCode(out, a.status < kStatusCount ? kStatuses[a.status] : a.rawStatus);
+        if (!srb::SetReturnCode(out, a.status < kStatusCount ? kStatuses[a.status] : a.rawStatus)) {
+            // A device number's 12 bytes carry no status: they come back as they are.
+        }
     }
     if (a.flags & kSetCount) {
         returned = a.countChoice < kCountCount ? kCounts[a.countChoice] : a.count;
@@ -833,7 +817,7 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
 DWORD Run::Respond(sim::IoCall& call) {
     const Call c = Classify(call);
     CheckAddressee(call, c);
-    const std::vector<std::uint8_t> before(call.out.begin(), call.out.end());
+    const Bytes before(call.out.begin(), call.out.end());
     DWORD error = sim::StandardIo(call);
     DWORD returned = call.bytesReturned;
     if (const fuzzprogram::Answer* a = Match(c.kind)) {

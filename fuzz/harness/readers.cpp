@@ -22,7 +22,6 @@ namespace fuzzreaders {
 namespace {
 
 using fuzzharness::Findings;
-using Buffer = std::vector<std::uint8_t>;
 
 // ---- The bytes, read without the system's readers
 
@@ -120,7 +119,7 @@ void CheckSrbBuffer(Findings& findings, std::span<const std::uint8_t> b) {
     status.Equal("ReturnCodeOrFailure", srb::ReturnCodeOrFailure(b),
                  code.value_or(srb::kNoReturnCode));
 
-    Buffer copy(b.begin(), b.end());
+    Bytes copy(b.begin(), b.end());
     const std::uint32_t value = static_cast<std::uint32_t>(At(b, 0, 4) ^ 0x5A5A0000u);
     status.Expect(
         srb::SetReturnCode(copy, value) == (b.size() >= 24),
@@ -245,7 +244,7 @@ void CheckCsmiBuffer(Findings& findings, std::span<const std::uint8_t> b) {
     }
 
     // What the writers put in, the readers take out, and nothing else changes.
-    Buffer copy(b.begin(), b.end());
+    Bytes copy(b.begin(), b.end());
     const std::uint8_t value = static_cast<std::uint8_t>(b.size() ^ 0xA5);
     check.Expect(
         csmi::WriteDriveCount(copy, value) == (b.size() >= 44),
@@ -300,20 +299,39 @@ void CheckIdentifyData(Findings& findings, std::span<const std::uint8_t> d) {
     }
 }
 
+// The Identify data sits at a fixed place of each reply, and only a whole one counts.
+void CheckIdentifyArea(Findings& findings, const char* reader, std::span<const std::uint8_t> area,
+                       std::span<const std::uint8_t> b, std::size_t at) {
+    Checker check(findings, reader);
+    const bool whole = b.size() >= at + 4096;
+    check.Expect(area.empty() != whole,
+                 "Identify data of a reply that cannot hold it, or none of one that can");
+    if (whole) {
+        ExpectSpan(check, area, b, at, 4096);
+        CheckIdentifyData(findings, area);
+    }
+}
+
+// The input as a buffer of its own, exactly as long.
+Findings CheckOwnBuffer(std::span<const std::uint8_t> input,
+                        void (*check)(Findings&, std::span<const std::uint8_t>)) {
+    Findings findings;
+    const Bytes buffer(input.begin(), input.end());
+    check(findings, buffer);
+    return findings;
+}
+
 }  // namespace
 
 Findings CheckSrbReply(std::span<const std::uint8_t> input) {
-    Findings findings;
-    const Buffer buffer(input.begin(), input.end());
-    CheckSrbBuffer(findings, buffer);
-    return findings;
+    return CheckOwnBuffer(input, CheckSrbBuffer);
 }
 
 Findings CheckFirmwareReply(std::span<const std::uint8_t> input) {
     FuzzedDataProvider fdp(input.data(), input.size());
     const std::uint64_t at = fdp.ConsumeBool() ? fdp.ConsumeIntegral<std::uint64_t>()
                                                : fdp.ConsumeIntegralInRange<std::uint64_t>(0, 128);
-    const Buffer buffer = fdp.ConsumeRemainingBytes<std::uint8_t>();
+    const Bytes buffer = fdp.ConsumeRemainingBytes<std::uint8_t>();
     const std::span<const std::uint8_t> b = buffer;
 
     Findings findings;
@@ -321,7 +339,7 @@ Findings CheckFirmwareReply(std::span<const std::uint8_t> input) {
     const auto read = fwreq::ReadFirmwareInfo(b, at);
     CheckInfo(info, read, b, at);
     if (read && at <= b.size()) {
-        Buffer written(b.size(), 0xEE);
+        Bytes written(b.size(), 0xEE);
         info.Expect(fwreq::WriteFirmwareInfo(written, static_cast<std::size_t>(at), *read),
                     "WriteFirmwareInfo refuses what was just read from the same place");
         const auto again = fwreq::ReadFirmwareInfo(written, at);
@@ -353,10 +371,7 @@ Findings CheckFirmwareReply(std::span<const std::uint8_t> input) {
 }
 
 Findings CheckCsmiReply(std::span<const std::uint8_t> input) {
-    Findings findings;
-    const Buffer buffer(input.begin(), input.end());
-    CheckCsmiBuffer(findings, buffer);
-    return findings;
+    return CheckOwnBuffer(input, CheckCsmiBuffer);
 }
 
 Findings CheckIdentifyReply(std::span<const std::uint8_t> input) {
@@ -365,28 +380,15 @@ Findings CheckIdentifyReply(std::span<const std::uint8_t> input) {
     FuzzedDataProvider fdp(input.data(), input.size());
     const std::size_t size = fdp.ConsumeIntegralInRange<std::size_t>(0, 4400);
     const std::uint8_t filler = fdp.ConsumeIntegral<std::uint8_t>();
-    const Buffer bytes = fdp.ConsumeRemainingBytes<std::uint8_t>();
-    Buffer buffer(size, filler);
+    const Bytes bytes = fdp.ConsumeRemainingBytes<std::uint8_t>();
+    Bytes buffer(size, filler);
     std::copy_n(bytes.begin(), std::min(bytes.size(), size), buffer.begin());
     const std::span<const std::uint8_t> b = buffer;
 
     Findings findings;
     CheckIdentifyData(findings, b);
-    // The Identify data sits at a fixed place of each reply, and only a whole one counts.
-    Checker storageData(findings, "storage::IdentifyData");
-    storageData.Expect(storage::IdentifyData(b).empty() == (b.size() < 4144),
-                       "Identify data of a reply that cannot hold it, or none of one that can");
-    if (b.size() >= 4144) {
-        ExpectSpan(storageData, storage::IdentifyData(b), b, 48, 4096);
-        CheckIdentifyData(findings, storage::IdentifyData(b));
-    }
-    Checker rstData(findings, "rst_nvme::IdentifyData");
-    rstData.Expect(rst_nvme::IdentifyData(b).empty() == (b.size() < 4260),
-                   "Identify data of a reply that cannot hold it, or none of one that can");
-    if (b.size() >= 4260) {
-        ExpectSpan(rstData, rst_nvme::IdentifyData(b), b, 164, 4096);
-        CheckIdentifyData(findings, rst_nvme::IdentifyData(b));
-    }
+    CheckIdentifyArea(findings, "storage::IdentifyData", storage::IdentifyData(b), b, 48);
+    CheckIdentifyArea(findings, "rst_nvme::IdentifyData", rst_nvme::IdentifyData(b), b, 164);
 
     Checker number(findings, "storage::ReadDeviceNumber");
     const auto device = storage::ReadDeviceNumber(b);
@@ -395,7 +397,7 @@ Findings CheckIdentifyReply(std::span<const std::uint8_t> input) {
         number.Equal("DeviceNumber", device->deviceNumber, At(b, 4, 4));
         number.Equal("PartitionNumber", device->partitionNumber, At(b, 8, 4));
     }
-    Buffer copy(b.begin(), b.end());
+    Bytes copy(b.begin(), b.end());
     const storage::DeviceNumber written{7, static_cast<std::uint32_t>(size), 0};
     number.Expect(storage::WriteDeviceNumber(copy, written) == (b.size() >= 12),
                   "WriteDeviceNumber and the buffer size disagree");

@@ -96,7 +96,7 @@ Delivery DeliverCommit(Drive& drive, std::uint8_t slot) {
 
 void CompleteMiniport(IoCall& call, std::uint32_t returnCode) {
     // The system buffer already holds the request; only ReturnCode changes.
-    srb::SetReturnCode(call.out, returnCode);
+    layout::PutU32(call.out, srb::kReturnCodeOffset, returnCode);
     call.bytesReturned = static_cast<DWORD>(call.in.size());
 }
 

@@ -56,7 +56,8 @@ Delivery DeliverPiece(Drive& drive, const fwreq::Download& download);
 Delivery DeliverCommit(Drive& drive, std::uint8_t slot);
 
 // Completes a miniport request: the request as sent with `returnCode` in ReturnCode,
-// the whole buffer returned.
+// the whole buffer returned. Only for a request whose SRB_IO_CONTROL was read: the
+// system buffer, never shorter than the request, then holds ReturnCode.
 void CompleteMiniport(IoCall& call, std::uint32_t returnCode);
 // Answers with the drive's delivery: a failed one fails the call; a completed one
 // completes it with the drive's status, and then the reply alteration applies.

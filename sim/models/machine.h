@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "drivers/byte_layout.h"
 #include "platform/win32.h"
 
 // Error codes the simulated machine answers with beyond those of platform/win32.h.
@@ -39,7 +40,8 @@
 
 namespace sim {
 
-using Bytes = std::vector<std::uint8_t>;
+// Old name, until the tests move to Bytes.
+using ::Bytes;
 
 struct IoCall;
 
@@ -71,7 +73,7 @@ struct ForcedAnswer {
 struct ReplyAlteration {
     // Buffer offset and the bytes written there, in the order the scenario gives them.
     // Every patch lies inside the reply buffer (the loader refuses one that does not).
-    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> patch;
+    std::vector<std::pair<std::size_t, Bytes>> patch;
     std::optional<DWORD> returned;
 
     bool IsSet() const { return !patch.empty() || returned.has_value(); }

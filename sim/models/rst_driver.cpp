@@ -98,6 +98,7 @@ std::uint32_t RaidCapacityMb(std::size_t members) {
     }
 }
 
+// Only for a member whose whole record the system buffer holds.
 void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber) {
     const std::span<std::uint8_t> out = call.out;
     const std::size_t at = csmi::kDrivesOffset + csmi::kDriveRecordLength * member;
@@ -112,7 +113,7 @@ void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber
         std::copy(drive->serialNumber.begin(), drive->serialNumber.end(),
                   out.begin() + static_cast<std::ptrdiff_t>(at + kRecordSerial));
     }
-    csmi::WriteMemberPathNumber(out, member, pathNumber);
+    layout::PutU8(out, at + csmi::kPathNumberInRecord, pathNumber);
     layout::PutU8(out, at + kRecordDriveStatus, kCsmiDriveStatusOk);
     layout::PutU8(out, at + kRecordDriveUsage, kCsmiDriveConfigMember);
 }
@@ -194,10 +195,10 @@ DWORD PassThrough(IoCall& call, const Controller& controller, const srb::SrbIoCo
             check.EqualHex("CDW" + std::to_string(n), request->commandDwords[n], expected);
         }
         check.Zero(in, rst_nvme::kCommandOffset + rst_nvme::kCommandLength,
-                   rst_nvme::kDataOffsetField, "the bytes after the command");
+                   rst_nvme::kDataBufferOffsetOffset, "the bytes after the command");
         check.Equal("data offset", request->dataOffset, rst_nvme::kDataAreaOffset);
         check.Equal("data length", request->dataLength, rst_nvme::kDataAreaLength);
-        check.Zero(in, rst_nvme::kDataLengthField + 4, in.size(),
+        check.Zero(in, rst_nvme::kDataBufferLengthOffset + 4, in.size(),
                    "the bytes after the data length, data area included");
     } else {
         check.Add("too short for the command and the data area");

@@ -203,20 +203,15 @@ BOOL WriteConsoleW(HANDLE consoleOutput, const wchar_t* buffer, DWORD charsToWri
                    DWORD* charsWritten, void* reserved) {
     TraceRecord record("WriteConsoleW");
     record.Number("handle", sim::HandleNumber(consoleOutput)).Number("count", charsToWrite);
-    auto fail = [&](DWORD error) {
-        State().lastError = error;
-        record.Commit(false);
-        return FALSE;
-    };
     sim::Machine::StandardOutput& out = sim::CurrentMachine().standardOutput;
     if (!IsConsoleOutput(consoleOutput)) {
-        return fail(ERROR_INVALID_HANDLE);
+        return record.Fail(ERROR_INVALID_HANDLE);
     }
     if ((buffer == nullptr && charsToWrite > 0) || reserved != nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
     if (out.writesFail) {
-        return fail(ERROR_NOT_ENOUGH_MEMORY);
+        return record.Fail(ERROR_NOT_ENOUGH_MEMORY);
     }
     const DWORD taken =
         out.charsPerWrite == 0 ? charsToWrite : std::min(charsToWrite, out.charsPerWrite);

@@ -26,9 +26,9 @@ struct OpenFile {
     DeviceTarget target;
 };
 
-// A device-information set: a snapshot of device elements, and of their interfaces
-// when it was opened for an interface class.
-struct DeviceInfoSet {
+// An open device-information set (an HDEVINFO): a snapshot of device elements, and of
+// their interfaces when it was opened for an interface class.
+struct OpenDeviceSet {
     std::vector<std::size_t> elements;  // indices into Machine::devices
     struct Member {
         std::size_t element = 0;  // position in `elements`
@@ -43,7 +43,7 @@ struct DeviceInfoSet {
 struct Runtime {
     Machine* machine = nullptr;
     std::map<std::uintptr_t, OpenFile> files;
-    std::map<std::uintptr_t, DeviceInfoSet> sets;
+    std::map<std::uintptr_t, OpenDeviceSet> sets;
     std::uintptr_t nextHandle = 0x48;
     DWORD lastError = 0;
     std::vector<std::string> trace;
@@ -70,6 +70,9 @@ class TraceRecord {
     TraceRecord& TextList(std::string_view key, const std::vector<std::wstring>& texts);
     // Adds "ok" and "error" (the current last error) and appends the record to the trace.
     void Commit(bool ok);
+    // How a BOOL call fails: `error` becomes the last error, the record is committed as
+    // failed, and the call returns the FALSE this gives.
+    BOOL Fail(DWORD error);
 
   private:
     void Key(std::string_view key);

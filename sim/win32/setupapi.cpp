@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32.h"
@@ -16,7 +17,7 @@ namespace {
 constexpr DWORD kKnownFlags =
     DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE | DIGCF_DEVICEINTERFACE;
 
-DeviceInfoSet* FindSet(HDEVINFO set) {
+OpenDeviceSet* FindSet(HDEVINFO set) {
     auto found = State().sets.find(reinterpret_cast<std::uintptr_t>(set));
     return found == State().sets.end() ? nullptr : &found->second;
 }
@@ -42,7 +43,7 @@ std::optional<std::size_t> MemberPosition(HDEVINFO set, ULONG_PTR code, std::siz
 
 // Wine 8 gives each element of a new set the lowest slot of a table of the process
 // that no element of a set still open holds; destroying a set frees its slots.
-void NumberElementsAsWine(DeviceInfoSet& info) {
+void NumberElementsAsWine(OpenDeviceSet& info) {
     std::vector<bool> held;
     for (const auto& [handle, open] : State().sets) {
         for (DEVINST devInst : open.wineDevInsts) {
@@ -62,13 +63,13 @@ void NumberElementsAsWine(DeviceInfoSet& info) {
 }
 
 // The DevInst an element of the set shows.
-DEVINST ElementDevInst(const DeviceInfoSet& info, std::size_t position, const Device& device) {
+DEVINST ElementDevInst(const OpenDeviceSet& info, std::size_t position, const Device& device) {
     return position < info.wineDevInsts.size() ? info.wineDevInsts[position] : device.devInst;
 }
 
 // The device an SP_DEVINFO_DATA of this set names; nullptr with the error set when
 // the record is not one the set handed out.
-Device* ElementDevice(HDEVINFO set, const DeviceInfoSet& info, const SP_DEVINFO_DATA* data) {
+Device* ElementDevice(HDEVINFO set, const OpenDeviceSet& info, const SP_DEVINFO_DATA* data) {
     if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
         State().lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
@@ -87,7 +88,7 @@ Device* ElementDevice(HDEVINFO set, const DeviceInfoSet& info, const SP_DEVINFO_
     return &device;
 }
 
-void FillElement(HDEVINFO set, const DeviceInfoSet& info, std::size_t position,
+void FillElement(HDEVINFO set, const OpenDeviceSet& info, std::size_t position,
                  const Device& device, SP_DEVINFO_DATA* data) {
     data->ClassGuid = device.classGuid;
     data->DevInst = ElementDevInst(info, position, device);
@@ -166,6 +167,27 @@ SizeAnswer AnswerSize(const Device& device, std::optional<PropertyName> name, DW
                           : SizeAnswer{false, fault->second.requiredSize};
 }
 
+// A call on the elements of a set records the set and, when the caller names one, the
+// element's DevInst first.
+TraceRecord ElementRecord(std::string_view op, HDEVINFO set, const SP_DEVINFO_DATA* element) {
+    TraceRecord record(op);
+    record.Number("set", HandleNumber(set));
+    if (element != nullptr) {
+        record.Number("devInst", element->DevInst);
+    }
+    return record;
+}
+
+// Gives the caller the size an answer needs (where it asks for it) and records it;
+// false when the answer does not fit the caller's buffer.
+bool TellSize(TraceRecord& record, const SizeAnswer& size, DWORD* requiredSize) {
+    if (requiredSize != nullptr) {
+        *requiredSize = size.reported;
+    }
+    record.Number("requiredSize", size.reported);
+    return size.fits;
+}
+
 // Writes wide text as the bytes a wchar_t buffer holds.
 void CopyUnits(BYTE* destination, const std::wstring& units) {
     std::memcpy(destination, units.data(), units.size() * sizeof(wchar_t));
@@ -177,7 +199,7 @@ void CopyUnits(BYTE* destination, const std::wstring& units) {
 namespace win {
 
 using sim::CurrentMachine;
-using sim::DeviceInfoSet;
+using sim::OpenDeviceSet;
 using sim::State;
 using sim::TraceRecord;
 
@@ -202,7 +224,7 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator, 
     // Every device of the machine is present, so DIGCF_PRESENT and DIGCF_PROFILE
     // select nothing away.
     const sim::Machine& machine = CurrentMachine();
-    DeviceInfoSet info;
+    OpenDeviceSet info;
     for (std::size_t d = 0; d < machine.devices.size(); ++d) {
         const sim::Device& device = machine.devices[d];
         if (!sim::MatchesEnumerator(device, enumerator)) {
@@ -245,23 +267,18 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator, 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfoData) {
     TraceRecord record("SetupDiEnumDeviceInfo");
     record.Number("set", sim::HandleNumber(set)).Number("index", memberIndex);
-    auto fail = [&](DWORD error) {
-        State().lastError = error;
-        record.Commit(false);
-        return FALSE;
-    };
-    DeviceInfoSet* info = sim::FindSet(set);
+    OpenDeviceSet* info = sim::FindSet(set);
     if (info == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+        return record.Fail(ERROR_INVALID_HANDLE);
     }
     if (deviceInfoData == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
     if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (memberIndex >= info->elements.size()) {
-        return fail(ERROR_NO_MORE_ITEMS);
+        return record.Fail(ERROR_NO_MORE_ITEMS);
     }
     const sim::Device& device = CurrentMachine().devices[info->elements[memberIndex]];
     sim::FillElement(set, *info, memberIndex, device, deviceInfoData);
@@ -274,40 +291,31 @@ BOOL SetupDiGetDevicePropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfoData,
                                const DEVPROPKEY* propertyKey, DEVPROPTYPE* propertyType,
                                BYTE* propertyBuffer, DWORD propertyBufferSize, DWORD* requiredSize,
                                DWORD flags) {
-    TraceRecord record("SetupDiGetDevicePropertyW");
-    record.Number("set", sim::HandleNumber(set));
-    if (deviceInfoData != nullptr) {
-        record.Number("devInst", deviceInfoData->DevInst);
-    }
+    TraceRecord record = sim::ElementRecord("SetupDiGetDevicePropertyW", set, deviceInfoData);
     if (propertyKey != nullptr) {
         record.Text("key", sim::KeyName(*propertyKey));
     }
     record.Number("bufferSize", propertyBufferSize);
-    auto fail = [&](DWORD error) {
-        State().lastError = error;
-        record.Commit(false);
-        return FALSE;
-    };
-    DeviceInfoSet* info = sim::FindSet(set);
+    OpenDeviceSet* info = sim::FindSet(set);
     if (info == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+        return record.Fail(ERROR_INVALID_HANDLE);
     }
     const sim::Device* device = sim::ElementDevice(set, *info, deviceInfoData);
     if (device == nullptr) {
-        return fail(State().lastError);
+        return record.Fail(State().lastError);
     }
     if (propertyKey == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
     if (propertyType == nullptr || (propertyBuffer == nullptr && propertyBufferSize != 0)) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (flags != 0) {
-        return fail(ERROR_INVALID_FLAGS);
+        return record.Fail(ERROR_INVALID_FLAGS);
     }
     const std::wstring* text = sim::FindProperty(*device, *propertyKey);
     if (text == nullptr) {
-        return fail(ERROR_NOT_FOUND);
+        return record.Fail(ERROR_NOT_FOUND);
     }
     std::wstring value = *text;
     value.push_back(L'\0');
@@ -315,12 +323,8 @@ BOOL SetupDiGetDevicePropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfoData,
         sim::AnswerSize(*device, sim::NameOfKey(*propertyKey),
                         static_cast<DWORD>(value.size() * sizeof(wchar_t)), propertyBufferSize);
     *propertyType = DEVPROP_TYPE_STRING;
-    if (requiredSize != nullptr) {
-        *requiredSize = size.reported;
-    }
-    record.Number("requiredSize", size.reported);
-    if (!size.fits) {
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!sim::TellSize(record, size, requiredSize)) {
+        return record.Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     sim::CopyUnits(propertyBuffer, value);
     State().lastError = ERROR_SUCCESS;
@@ -332,32 +336,24 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
                                        DWORD property, DWORD* propertyRegDataType,
                                        BYTE* propertyBuffer, DWORD propertyBufferSize,
                                        DWORD* requiredSize) {
-    TraceRecord record("SetupDiGetDeviceRegistryPropertyW");
-    record.Number("set", sim::HandleNumber(set));
-    if (deviceInfoData != nullptr) {
-        record.Number("devInst", deviceInfoData->DevInst);
-    }
+    TraceRecord record =
+        sim::ElementRecord("SetupDiGetDeviceRegistryPropertyW", set, deviceInfoData);
     record.Number("property", property).Number("bufferSize", propertyBufferSize);
-    auto fail = [&](DWORD error) {
-        State().lastError = error;
-        record.Commit(false);
-        return FALSE;
-    };
-    DeviceInfoSet* info = sim::FindSet(set);
+    OpenDeviceSet* info = sim::FindSet(set);
     if (info == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+        return record.Fail(ERROR_INVALID_HANDLE);
     }
     const sim::Device* device = sim::ElementDevice(set, *info, deviceInfoData);
     if (device == nullptr) {
-        return fail(State().lastError);
+        return record.Fail(State().lastError);
     }
     if (propertyBuffer == nullptr && propertyBufferSize != 0) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
     // Only the hardware IDs are modelled; Windows answers a property a device does
     // not have with ERROR_INVALID_DATA.
     if (property != SPDRP_HARDWAREID || !device->hardwareIds) {
-        return fail(ERROR_INVALID_DATA);
+        return record.Fail(ERROR_INVALID_DATA);
     }
     std::wstring multi;
     for (const std::wstring& id : *device->hardwareIds) {
@@ -371,12 +367,8 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
     if (propertyRegDataType != nullptr) {
         *propertyRegDataType = REG_MULTI_SZ;
     }
-    if (requiredSize != nullptr) {
-        *requiredSize = size.reported;
-    }
-    record.Number("requiredSize", size.reported);
-    if (!size.fits) {
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!sim::TellSize(record, size, requiredSize)) {
+        return record.Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     sim::CopyUnits(propertyBuffer, multi);
     State().lastError = ERROR_SUCCESS;
@@ -387,38 +379,29 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
 BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* deviceInfoData,
                                  const GUID* interfaceClassGuid, DWORD memberIndex,
                                  SP_DEVICE_INTERFACE_DATA* deviceInterfaceData) {
-    TraceRecord record("SetupDiEnumDeviceInterfaces");
-    record.Number("set", sim::HandleNumber(set));
-    if (deviceInfoData != nullptr) {
-        record.Number("devInst", deviceInfoData->DevInst);
-    }
+    TraceRecord record = sim::ElementRecord("SetupDiEnumDeviceInterfaces", set, deviceInfoData);
     record.Guid("guid", interfaceClassGuid).Number("index", memberIndex);
-    auto fail = [&](DWORD error) {
-        State().lastError = error;
-        record.Commit(false);
-        return FALSE;
-    };
-    DeviceInfoSet* info = sim::FindSet(set);
+    OpenDeviceSet* info = sim::FindSet(set);
     if (info == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+        return record.Fail(ERROR_INVALID_HANDLE);
     }
     if (interfaceClassGuid == nullptr || deviceInterfaceData == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
     if (deviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     std::optional<std::size_t> onlyElement;
     if (deviceInfoData != nullptr) {
         if (sim::ElementDevice(set, *info, deviceInfoData) == nullptr) {
-            return fail(State().lastError);
+            return record.Fail(State().lastError);
         }
         onlyElement = static_cast<std::size_t>((deviceInfoData->Reserved & 0xFFFFFFFFu) - 1);
     }
     const sim::Machine& machine = CurrentMachine();
     DWORD seen = 0;
     for (std::size_t m = 0; m < info->interfaces.size(); ++m) {
-        const DeviceInfoSet::Member& member = info->interfaces[m];
+        const OpenDeviceSet::Member& member = info->interfaces[m];
         if (onlyElement && member.element != *onlyElement) {
             continue;
         }
@@ -437,7 +420,7 @@ BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* deviceInfoData,
         record.Wide("path", *iface.path).Commit(true);
         return TRUE;
     }
-    return fail(ERROR_NO_MORE_ITEMS);
+    return record.Fail(ERROR_NO_MORE_ITEMS);
 }
 
 BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* deviceInterfaceData,
@@ -448,36 +431,31 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* de
     if (detail != nullptr) {
         record.Number("cbSize", detail->cbSize);
     }
-    auto fail = [&](DWORD error) {
-        State().lastError = error;
-        record.Commit(false);
-        return FALSE;
-    };
-    DeviceInfoSet* info = sim::FindSet(set);
+    OpenDeviceSet* info = sim::FindSet(set);
     if (info == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+        return record.Fail(ERROR_INVALID_HANDLE);
     }
     if (deviceInterfaceData == nullptr) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
     if (deviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (detail != nullptr && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (detail == nullptr && detailSize != 0) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     if (deviceInfoData != nullptr && deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(ERROR_INVALID_USER_BUFFER);
     }
     const auto position =
         sim::MemberPosition(set, deviceInterfaceData->Reserved, info->interfaces.size());
     if (!position) {
-        return fail(ERROR_INVALID_PARAMETER);
+        return record.Fail(ERROR_INVALID_PARAMETER);
     }
-    const DeviceInfoSet::Member& member = info->interfaces[*position];
+    const OpenDeviceSet::Member& member = info->interfaces[*position];
     const sim::Device& device = CurrentMachine().devices[info->elements[member.element]];
     std::wstring path = *device.interfaces[member.slot].path;
     record.Wide("path", path);
@@ -487,12 +465,8 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* de
                         static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                                            path.size() * sizeof(wchar_t)),
                         detailSize);
-    if (requiredSize != nullptr) {
-        *requiredSize = size.reported;
-    }
-    record.Number("requiredSize", size.reported);
-    if (!size.fits) {
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!sim::TellSize(record, size, requiredSize)) {
+        return record.Fail(ERROR_INSUFFICIENT_BUFFER);
     }
     sim::CopyUnits(
         reinterpret_cast<BYTE*>(detail) + offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath),

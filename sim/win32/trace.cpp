@@ -141,6 +141,12 @@ void TraceRecord::Commit(bool ok) {
     line_.clear();
 }
 
+BOOL TraceRecord::Fail(DWORD error) {
+    State().lastError = error;
+    Commit(false);
+    return FALSE;
+}
+
 std::int64_t HandleNumber(const void* handle) {
     return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle));
 }
