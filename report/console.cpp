@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/win32.h"
+#include "report/utf8.h"
 
 namespace console {
 namespace {
@@ -51,104 +52,7 @@ Destination StandardOutput() {
     return destination;
 }
 
-void AppendCodePoint(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-}  // namespace
-
-std::string EncodeUtf8(std::wstring_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t unit = static_cast<std::uint32_t>(text[i]) & 0xFFFF;
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size()) {
-            std::uint32_t low = static_cast<std::uint32_t>(text[i + 1]) & 0xFFFF;
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
-            unit = 0xFFFD;
-        }
-        AppendCodePoint(out, unit);
-    }
-    return out;
-}
-
-namespace {
-
-void AppendUtf16(std::wstring& out, std::uint32_t codePoint) {
-    if (codePoint >= 0x10000) {
-        codePoint -= 0x10000;
-        out.push_back(static_cast<wchar_t>(0xD800 + (codePoint >> 10)));
-        out.push_back(static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF)));
-    } else {
-        out.push_back(static_cast<wchar_t>(codePoint));
-    }
-}
-
-// Narrow text for the console, read as the UTF-8 a redirected output would hold; every
-// byte that starts no well-formed sequence shows as U+FFFD.
-std::wstring DecodeUtf8(std::string_view bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = 1;
-        std::uint32_t codePoint = lead;
-        std::uint32_t smallest = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            codePoint = lead & 0x1F;
-            smallest = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            codePoint = lead & 0x0F;
-            smallest = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            codePoint = lead & 0x07;
-            smallest = 0x10000;
-        } else if (lead >= 0x80) {
-            length = 0;  // a continuation byte, or a lead no well-formed sequence has
-        }
-        bool wellFormed = length > 0 && i + length <= bytes.size();
-        for (std::size_t k = 1; wellFormed && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            wellFormed = (next & 0xC0) == 0x80;
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        if (!wellFormed || codePoint < smallest || codePoint > 0x10FFFF ||
-            (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
-            ++i;
-            continue;
-        }
-        AppendUtf16(out, codePoint);
-        i += length;
-    }
-    return out;
-}
-
-// Wide text as the console gets it: the same characters EncodeUtf8 writes for a
+// Wide text as the console gets it: the same characters utf8::FromUtf16 writes for a
 // redirected output, a lone surrogate included (as U+FFFD).
 std::wstring ConsoleUnits(std::wstring_view text) {
     std::wstring out;
@@ -185,7 +89,7 @@ void WriteToConsole(const Destination& destination, std::wstring_view units) {
                                 &written, nullptr) ||
             written == 0) {
             win::SetLastError(destination.lastError);
-            WriteBytes(EncodeUtf8(units.substr(done)), true);
+            WriteBytes(utf8::FromUtf16(units.substr(done)), true);
             return;
         }
         done += std::min<std::size_t>(written, piece);
@@ -194,7 +98,7 @@ void WriteToConsole(const Destination& destination, std::wstring_view units) {
 
 void EmitWide(std::wstring_view text, bool lineEnd) {
     if (captureSink != nullptr) {
-        captureSink->append(EncodeUtf8(text));
+        captureSink->append(utf8::FromUtf16(text));
         if (lineEnd) {
             captureSink->push_back('\n');
         }
@@ -209,7 +113,7 @@ void EmitWide(std::wstring_view text, bool lineEnd) {
         WriteToConsole(destination, units);
         return;
     }
-    std::string bytes = EncodeUtf8(text);
+    std::string bytes = utf8::FromUtf16(text);
     if (lineEnd) {
         bytes.push_back('\n');
     }
@@ -229,7 +133,9 @@ void Narrow(std::string_view text) {
     }
     const Destination destination = StandardOutput();
     if (destination.console != nullptr) {
-        WriteToConsole(destination, DecodeUtf8(text));
+        // Read as the UTF-8 a redirected output would hold; each byte of an ill-formed
+        // sequence shows as one U+FFFD.
+        WriteToConsole(destination, utf8::ToUtf16(text, utf8::Replacement::PerByte));
         return;
     }
     WriteBytes(text, false);

@@ -32,7 +32,4 @@ std::string Decimal(std::int64_t value);    // "%d"
 // ASCII text widened character by character, for building formatted messages.
 std::wstring Widen(std::string_view ascii);
 
-// UTF-16 code units (one per wchar_t) to UTF-8; a lone surrogate becomes U+FFFD.
-std::string EncodeUtf8(std::wstring_view text);
-
 }  // namespace console

@@ -1,38 +1,11 @@
 #include "sim/models/text.h"
 
 #include <cstdio>
-#include <optional>
+
+#include "report/utf8.h"
 
 namespace sim {
 namespace {
-
-void AppendUtf16(std::wstring& out, std::uint32_t codePoint) {
-    if (codePoint >= 0x10000) {
-        codePoint -= 0x10000;
-        out.push_back(static_cast<wchar_t>(0xD800 + (codePoint >> 10)));
-        out.push_back(static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF)));
-    } else {
-        out.push_back(static_cast<wchar_t>(codePoint));
-    }
-}
-
-void AppendUtf8(std::string& out, std::uint32_t codePoint) {
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
 
 std::uint32_t Unit(wchar_t c) {
     return static_cast<std::uint32_t>(c) & 0xFFFF;
@@ -54,78 +27,10 @@ wchar_t FoldLower(wchar_t c) {
     return c;
 }
 
-// One step through UTF-8 text: the code point of the sequence at `at` and its length,
-// or, for a maximal ill-formed subpart, no code point and the subpart's length.
-struct Utf8Step {
-    std::optional<std::uint32_t> codePoint;
-    std::size_t length = 1;
-};
-
-Utf8Step DecodeUtf8(std::string_view utf8, std::size_t at) {
-    const std::uint8_t lead = static_cast<std::uint8_t>(utf8[at]);
-    if (lead < 0x80) {
-        return {lead, 1};
-    }
-    // The length of the sequence and the range its second byte must fall in; the
-    // narrowed ranges exclude overlong forms, surrogates and values past U+10FFFF.
-    std::size_t length = 0;
-    std::uint8_t low = 0x80;
-    std::uint8_t high = 0xBF;
-    std::uint32_t codePoint = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        if (lead == 0xE0) {
-            low = 0xA0;
-        } else if (lead == 0xED) {
-            high = 0x9F;
-        }
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07;
-        if (lead == 0xF0) {
-            low = 0x90;
-        } else if (lead == 0xF4) {
-            high = 0x8F;
-        }
-    } else {
-        return {std::nullopt, 1};
-    }
-    std::size_t taken = 1;
-    while (taken < length && at + taken < utf8.size()) {
-        const std::uint8_t next = static_cast<std::uint8_t>(utf8[at + taken]);
-        const std::uint8_t lo = taken == 1 ? low : 0x80;
-        const std::uint8_t hi = taken == 1 ? high : 0xBF;
-        if (next < lo || next > hi) {
-            break;
-        }
-        codePoint = (codePoint << 6) | (next & 0x3F);
-        ++taken;
-    }
-    if (taken != length) {
-        return {std::nullopt, taken};
-    }
-    return {codePoint, taken};
-}
-
 }  // namespace
 
-std::wstring Utf8ToUtf16(std::string_view utf8) {
-    std::wstring out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const Utf8Step step = DecodeUtf8(utf8, i);
-        if (step.codePoint) {
-            AppendUtf16(out, *step.codePoint);
-        } else {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
-        }
-        i += step.length;
-    }
-    return out;
+std::wstring Utf8ToUtf16(std::string_view text) {
+    return utf8::ToUtf16(text, utf8::Replacement::PerSubpart);
 }
 
 std::string PrintableLine(std::string_view text) {
@@ -133,7 +38,7 @@ std::string PrintableLine(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const Utf8Step step = DecodeUtf8(text, i);
+        const utf8::Step step = utf8::Decode(text, i);
         if (!step.codePoint) {
             for (std::size_t k = 0; k < step.length; ++k) {
                 const auto byte = static_cast<std::uint8_t>(text[i + k]);
@@ -167,31 +72,14 @@ std::string PrintableLine(std::string_view text) {
 }
 
 std::string Utf16ToUtf8(std::wstring_view utf16) {
-    std::string out;
-    out.reserve(utf16.size());
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        std::uint32_t unit = Unit(utf16[i]);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size()) {
-            const std::uint32_t next = Unit(utf16[i + 1]);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
-            unit = 0xFFFD;
-        }
-        AppendUtf8(out, unit);
-    }
-    return out;
+    return utf8::FromUtf16(utf16);
 }
 
 std::string Latin1ToUtf8(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (std::uint8_t b : bytes) {
-        AppendUtf8(out, b);
+        utf8::AppendCodePoint(out, b);
     }
     return out;
 }
