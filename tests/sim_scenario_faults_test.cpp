@@ -9,6 +9,7 @@
 #include "sim/models/machine.h"
 #include "sim/models/text.h"
 #include "sim/sim.h"
+#include "test_support.h"
 
 namespace {
 
@@ -150,10 +151,7 @@ TEST(SimScenarioFaults, EachFaultKeyLandsInItsRecord) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Machine machine;
-        std::string error;
-        ASSERT_TRUE(sim::LoadScenarioText(c.scenario, "test", machine, error)) << error;
-        EXPECT_EQ(FaultOf(machine, c.which), c.fault);
+        EXPECT_EQ(FaultOf(MachineFrom(c.scenario), c.which), c.fault);
     }
 }
 
@@ -342,11 +340,7 @@ TEST(SimScenarioFaults, SlotsAreExactlyWhatTheReplyLists) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Machine machine;
-        std::string error;
-        ASSERT_TRUE(sim::LoadScenarioText(InboxDrive(R"("fr": "QZT2VKLA", )" + c.drive), "t",
-                                          machine, error))
-            << error;
+        const sim::Machine machine = MachineFrom(InboxDrive(R"("fr": "QZT2VKLA", )" + c.drive));
         const sim::Drive& drive = machine.drives.at(0);
         std::vector<std::pair<int, bool>> slots;
         for (const sim::FirmwareSlot& slot : drive.slots) {

@@ -11,15 +11,9 @@
 #include "sim/models/machine.h"
 #include "sim/models/text.h"
 #include "sim/sim.h"
+#include "test_support.h"
 
 namespace {
-
-sim::Machine Load(std::string_view json) {
-    sim::Machine machine;
-    std::string error;
-    EXPECT_TRUE(sim::LoadScenarioText(json, "test", machine, error)) << error;
-    return machine;
-}
 
 std::wstring Property(const sim::Machine& machine, std::size_t device, const DEVPROPKEY& key) {
     const std::wstring* text = sim::FindProperty(machine.devices[device], key);
@@ -134,7 +128,7 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
-        sim::Machine machine = Load(R"({"disks": [{"attach": "inbox"}]})");
+        sim::Machine machine = MachineFrom(R"({"disks": [{"attach": "inbox"}]})");
         std::string error;
         EXPECT_FALSE(sim::LoadScenarioText(c.json, "scenario.json", machine, error));
         EXPECT_EQ(error, c.message);
@@ -143,7 +137,7 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
 }
 
 TEST(SimScenario, AnEmptyObjectIsAnEmptyMachine) {
-    const sim::Machine machine = Load("{}");
+    const sim::Machine machine = MachineFrom("{}");
     EXPECT_TRUE(machine.devices.empty());
     EXPECT_TRUE(machine.disks.empty());
     EXPECT_TRUE(machine.controllers.empty());
@@ -153,7 +147,7 @@ TEST(SimScenario, AnEmptyObjectIsAnEmptyMachine) {
 }
 
 TEST(SimScenario, AnInboxDiskDefaultsToTheMakersDriveAtTheBaseRevision) {
-    const sim::Machine machine = Load(R"({"disks": [{"attach": "inbox"}]})");
+    const sim::Machine machine = MachineFrom(R"({"disks": [{"attach": "inbox"}]})");
     ASSERT_EQ(machine.drives.size(), 1u);
     const sim::Drive& drive = machine.drives[0];
     EXPECT_EQ(drive.id, "disks[0]");
@@ -197,7 +191,7 @@ TEST(SimScenario, AnInboxDiskDefaultsToTheMakersDriveAtTheBaseRevision) {
 }
 
 TEST(SimScenario, RstDisksHangFromTheControllerAndGetItsDrives) {
-    const sim::Machine machine = Load(R"({"controllers": [{"id": "rst0"}], "disks": [
+    const sim::Machine machine = MachineFrom(R"({"controllers": [{"id": "rst0"}], "disks": [
         {"attach": "raid-volume", "controller": "rst0"},
         {"attach": "rst", "controller": "rst0", "pathId": 4},
         {"attach": "rst", "controller": "rst0"}]})");
@@ -243,7 +237,7 @@ TEST(SimScenario, RstDisksHangFromTheControllerAndGetItsDrives) {
 }
 
 TEST(SimScenario, OverridesAndUnreadableProperties) {
-    const sim::Machine machine = Load(R"({
+    const sim::Machine machine = MachineFrom(R"({
       "controllers": [{"id": "rst0", "driverDescription": null, "instanceId": "PCI\\X\\1",
                        "openable": false, "faults": {"raidConfig": {"returnCode": 4}}}],
       "disks": [
@@ -304,22 +298,27 @@ TEST(SimScenario, OverridesAndUnreadableProperties) {
     EXPECT_TRUE(machine.moduleHandleFails);
 }
 
-TEST(SimScenario, DefaultDeviceNumbersAreUniqueAroundGivenOnes) {
-    const sim::Machine machine = Load(R"({"disks": [
-        {"attach": "inbox"}, {"attach": "inbox", "deviceNumber": 0}, {"attach": "other"},
-        {"attach": "inbox", "deviceNumber": 2}, {"attach": "inbox"}]})");
+TEST(SimScenario, DefaultNumbersPathsAndParentsAroundGivenOnes) {
+    const sim::Machine machine = MachineFrom(R"({"disks": [
+        {"attach": "inbox"}, {"attach": "inbox", "deviceNumber": 0},
+        {"attach": "other", "parent": "PCI\\VEN_1\\SAME"}, {"attach": "inbox", "deviceNumber": 2},
+        {"attach": "inbox"}, {"attach": "other", "parent": "pci\\ven_1\\same"}]})");
     std::vector<DWORD> numbers;
-    for (const sim::Disk& disk : machine.disks) {
-        numbers.push_back(disk.deviceNumber.value_or(999));
-    }
-    EXPECT_EQ(numbers, (std::vector<DWORD>{1, 0, 3, 2, 4}));
-    // Distinct disks get distinct paths and parents.
     std::vector<std::wstring> paths;
     for (const sim::Disk& disk : machine.disks) {
+        numbers.push_back(disk.deviceNumber.value_or(999));
         paths.push_back(*machine.devices[disk.device].interfaces[0].path);
     }
+    EXPECT_EQ(numbers, (std::vector<DWORD>{1, 0, 3, 2, 4, 5}));
     std::sort(paths.begin(), paths.end());
     EXPECT_EQ(std::unique(paths.begin(), paths.end()), paths.end());
+    // Each inbox disk hangs from a controller node of its own; the other maker's two
+    // name one parent (as Windows compares instance IDs), so one node serves both.
+    const auto nodes = std::count_if(
+        machine.devices.begin(), machine.devices.end(), [](const sim::Device& device) {
+            return device.target.kind == sim::DeviceTarget::Kind::Unset;
+        });
+    EXPECT_EQ(nodes, 5);
 }
 
 TEST(SimScenario, DefaultMachineShowsEveryPath) {

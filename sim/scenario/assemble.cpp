@@ -126,22 +126,18 @@ DiskTexts DefaultDiskTexts(const Machine& machine, const Disk& disk, std::size_t
     }
     const std::wstring product = UpperCase(IdentifierToken(model, 16));
     texts.locationInfo = L"Bus Number 0, Target Id 0, LUN 0";
+    // Every kind but a RAID volume shows the NVMe drive it reaches.
+    texts.instanceId = L"SCSI\\DISK&VEN_NVME&PROD_" + product + L"\\5&" + unique + L"&0&000000";
+    texts.hardwareIds = NvmeDiskHardwareIds(model, revision);
+    const std::uint32_t parentStep = 0x010F2E3Du * static_cast<std::uint32_t>(diskIndex);
     switch (disk.attach) {
         case Attach::Inbox:
             texts.parent = L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&" +
-                           Hex8(0x1A2B3C4Du + 0x010F2E3Du * static_cast<std::uint32_t>(diskIndex)) +
-                           L"&0&00E8";
-            texts.instanceId =
-                L"SCSI\\DISK&VEN_NVME&PROD_" + product + L"\\5&" + unique + L"&0&000000";
-            texts.hardwareIds = NvmeDiskHardwareIds(model, revision);
+                           Hex8(0x1A2B3C4Du + parentStep) + L"&0&00E8";
             break;
         case Attach::Other:
             texts.parent = L"PCI\\VEN_1F3B&DEV_0E21&SUBSYS_00011F3B&REV_03\\4&" +
-                           Hex8(0x3C4D5E6Fu + 0x010F2E3Du * static_cast<std::uint32_t>(diskIndex)) +
-                           L"&0&0008";
-            texts.instanceId =
-                L"SCSI\\DISK&VEN_NVME&PROD_" + product + L"\\5&" + unique + L"&0&000000";
-            texts.hardwareIds = NvmeDiskHardwareIds(model, revision);
+                           Hex8(0x3C4D5E6Fu + parentStep) + L"&0&0008";
             break;
         case Attach::Rst:
             texts.parent = controllerIds[*disk.controller];
@@ -149,7 +145,6 @@ DiskTexts DefaultDiskTexts(const Machine& machine, const Disk& disk, std::size_t
                                Hex2(static_cast<unsigned>(disk.pathId)) + L"0000";
             texts.locationInfo = L"Bus Number " + Decimal(static_cast<std::uint64_t>(disk.pathId)) +
                                  L", Target Id 0, LUN 0";
-            texts.hardwareIds = NvmeDiskHardwareIds(model, revision);
             break;
         case Attach::RaidVolume: {
             const auto& sets = machine.controllers[*disk.controller].raidSets;

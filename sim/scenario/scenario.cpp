@@ -321,9 +321,7 @@ class Reader {
 
     bool Expect(const Json& value, Json::value_t type, const std::string& place,
                 std::string_view wanted) {
-        const bool matches = value.type() == type ||
-                             (type == Json::value_t::number_integer && value.is_number_unsigned());
-        if (!matches) {
+        if (value.type() != type) {
             return Fail(place, "expected " + std::string(wanted) + ", found " + Kind(value));
         }
         return true;
@@ -377,6 +375,12 @@ class Reader {
         }
         return true;
     }
+    template <typename T, ReadInto<T> kRead>
+    bool ListOf(const Json& value, const std::string& place, std::vector<T>& out) {
+        return List(value, place, out, [this](const Json& v, const std::string& p, T& item) {
+            return (this->*kRead)(v, p, item);
+        });
+    }
 
     bool Text(const Json& value, const std::string& place, std::string& out) {
         if (!Expect(value, Json::value_t::string, place, "a string")) {
@@ -411,42 +415,23 @@ class Reader {
         return true;
     }
 
-    bool Integer(const Json& value, const std::string& place, std::int64_t low, std::int64_t high,
-                 std::int64_t& out) {
+    // A whole number 0 to `high` into a field of type T. The parser reads every number
+    // without a minus sign as unsigned.
+    template <typename T>
+    bool Whole(const Json& value, const std::string& place, std::uint64_t high, T& out) {
         if (!value.is_number_integer()) {
             return Fail(place, "expected a whole number, found " + Kind(value));
         }
-        if (value.is_number_unsigned()) {
-            const std::uint64_t big = value.get<std::uint64_t>();
-            if (big > static_cast<std::uint64_t>(high)) {
-                return Fail(place, std::to_string(big) + " is out of range " + std::to_string(low) +
-                                       " to " + std::to_string(high));
-            }
-            out = static_cast<std::int64_t>(big);
-        } else {
-            out = value.get<std::int64_t>();
+        const bool negative = !value.is_number_unsigned() && value.get<std::int64_t>() < 0;
+        if (negative || value.get<std::uint64_t>() > high) {
+            return Fail(place, value.dump() + " is out of range 0 to " + std::to_string(high));
         }
-        if (out < low || out > high) {
-            return Fail(place, std::to_string(out) + " is out of range " + std::to_string(low) +
-                                   " to " + std::to_string(high));
-        }
-        return true;
-    }
-
-    // A whole number into a field of type T, within [low, high].
-    template <typename T>
-    bool Whole(const Json& value, const std::string& place, std::int64_t low, std::int64_t high,
-               T& out) {
-        std::int64_t number = 0;
-        if (!Integer(value, place, low, high, number)) {
-            return false;
-        }
-        out = static_cast<T>(number);
+        out = static_cast<T>(value.get<std::uint64_t>());
         return true;
     }
 
     bool Byte(const Json& value, const std::string& place, std::uint8_t& out) {
-        return Whole(value, place, 0, 255, out);
+        return Whole(value, place, 255, out);
     }
 
     // A return code, a byte count, a request count: 0 to 0xFFFFFFFF, into a uint32_t
@@ -454,7 +439,7 @@ class Reader {
     template <typename T>
     bool Dword(const Json& value, const std::string& place, T& out) {
         static_assert(sizeof(T) == 4);
-        return Whole(value, place, 0, 0xFFFFFFFFll, out);
+        return Whole(value, place, 0xFFFFFFFF, out);
     }
     bool OptionalDword(const Json& value, const std::string& place,
                        std::optional<std::uint32_t>& out) {
@@ -462,7 +447,7 @@ class Reader {
     }
 
     bool DeviceNumber(const Json& value, const std::string& place, DWORD& out) {
-        return Whole(value, place, 0, 999999999, out);
+        return Whole(value, place, 999999999, out);
     }
 
     template <typename T, std::size_t N>
@@ -498,13 +483,8 @@ class Reader {
     }
 
     bool HardwareIds(const Json& value, const std::string& place, std::vector<std::wstring>& out) {
-        if (!Expect(value, Json::value_t::array, place, "an array of strings or null")) {
-            return false;
-        }
-        return List(value, place, out,
-                    [this](const Json& v, const std::string& p, std::wstring& id) {
-                        return WideText(v, p, id);
-                    });
+        return Expect(value, Json::value_t::array, place, "an array of strings or null") &&
+               ListOf<std::wstring, &Reader::WideText>(value, place, out);
     }
 
     // An Identify text: one byte per character U+0000 to U+00FF, padded with blanks.
@@ -757,10 +737,7 @@ class Reader {
                                    " slots; a firmware-information reply lists at most 255");
         }
         drive.slots.clear();
-        if (!List(value, place, drive.slots,
-                  [this](const Json& v, const std::string& p, FirmwareSlot& slot) {
-                      return SlotValue(v, p, slot);
-                  })) {
+        if (!ListOf<FirmwareSlot, &Reader::SlotValue>(value, place, drive.slots)) {
             return false;
         }
         // The lowest slot runs unless activeSlot says otherwise; a drive that lists no
@@ -1042,20 +1019,13 @@ class Reader {
                     });
     }
 
-    bool Disks(const Json& value, const std::string& place, std::vector<DiskDraft>& out) {
-        return List(value, place, out,
-                    [this](const Json& v, const std::string& p, DiskDraft& disk) {
-                        return DiskValue(v, p, disk);
-                    });
-    }
-
     bool Scenario(const Json& root, ScenarioDraft& out) {
         if (!root.is_object()) {
             return Fail("", "a scenario is a JSON object, found " + Kind(root));
         }
         return Fields(root, "",
                       {Key("controllers", &Reader::Controllers, out.controllers),
-                       Key("disks", &Reader::Disks, out.disks),
+                       Key("disks", &Reader::ListOf<DiskDraft, &Reader::DiskValue>, out.disks),
                        Key("localTime", &Reader::LocalTime, out.localTime),
                        Key("moduleHandleFails", &Reader::Flag, out.moduleHandleFails)});
     }
