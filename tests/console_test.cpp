@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,7 @@ struct Written {
     std::wstring screen;
     std::string bytes;  // what reached the process's own standard output
     DWORD lastError = 0;
-    std::vector<Json> consoleWrites;
+    Json consoleWrites;
 };
 
 Written WriteWith(const Output& output, void (*write)()) {
@@ -43,13 +42,7 @@ Written WriteWith(const Output& output, void (*write)()) {
     written.bytes = testing::internal::GetCapturedStdout();
     written.lastError = win::GetLastError();
     written.screen = machine.standardOutput.screen;
-    std::istringstream lines(sim::TraceJsonLines());
-    for (std::string line; std::getline(lines, line);) {
-        Json record = Json::parse(line);
-        if (record["op"] == "WriteConsoleW") {
-            written.consoleWrites.push_back(record);
-        }
-    }
+    written.consoleWrites = CallsOf(TraceRecords(), "WriteConsoleW");
     return written;
 }
 
@@ -79,7 +72,7 @@ TEST_P(ConsoleLine, ReachesAConsoleAsUtf16) {
     EXPECT_EQ(written.bytes, "") << "nothing may go around the console";
     EXPECT_EQ(written.lastError, kCallersError);
     ASSERT_FALSE(written.consoleWrites.empty());
-    EXPECT_EQ(written.consoleWrites[0]["ok"], true);
+    EXPECT_EQ(At(written.consoleWrites, 0, "ok"), true);
 }
 
 TEST_P(ConsoleLine, ReachesARedirectedOutputAsTheSameBytes) {
@@ -154,10 +147,10 @@ TEST(ConsolePieces, LongTextArrivesWholeWithoutSplittingAPair) {
         EXPECT_EQ(written.bytes, "");
         ASSERT_GE(written.consoleWrites.size(), 2u);
         for (const Json& write : written.consoleWrites) {
-            EXPECT_LE(write["count"].get<int>(), 8192);
+            EXPECT_LE(As<int>(write, "count"), 8192);
         }
         if (c.charsPerWrite == 0) {
-            EXPECT_EQ(written.consoleWrites[0]["count"], 8191)
+            EXPECT_EQ(At(written.consoleWrites, 0, "count"), 8191)
                 << "the pair goes whole into piece 2";
         }
     }

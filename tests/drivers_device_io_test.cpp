@@ -5,7 +5,6 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <span>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "drivers/storage_requests.h"
 #include "sim/models/io.h"
 #include "sim/sim.h"
+#include "test_support.h"
 
 namespace {
 
@@ -23,21 +23,6 @@ constexpr char kScenario[] = R"({
     { "attach": "inbox", "deviceNumber": 8, "openable": false, "drive": { "id": "B" } }
   ]
 })";
-
-std::vector<nlohmann::json> TraceOf(const std::string& op) {
-    std::vector<nlohmann::json> calls;
-    std::istringstream lines(sim::TraceJsonLines());
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty()) {
-            continue;
-        }
-        nlohmann::json call = nlohmann::json::parse(line);
-        if (call.value("op", "") == op) {
-            calls.push_back(std::move(call));
-        }
-    }
-    return calls;
-}
 
 class DriversDeviceIo : public testing::Test {
   protected:
@@ -71,13 +56,13 @@ TEST_F(DriversDeviceIo, OpenPassesTheRequestedModesAndClosesOnce) {
         EXPECT_FALSE(moved.IsOpen());
         EXPECT_EQ(sim::OpenHandleCount(), 0u);
     }
-    const auto opens = TraceOf("CreateFileW");
+    const auto opens = CallsOf(TraceRecords(), "CreateFileW");
     ASSERT_EQ(opens.size(), 2u);
-    EXPECT_EQ(opens[0]["access"], 0xC0000000u);
-    EXPECT_EQ(opens[0]["share"], 1u);
-    EXPECT_EQ(opens[0]["flags"], 0x80u);
-    EXPECT_EQ(opens[1]["share"], 0u);
-    EXPECT_EQ(TraceOf("CloseHandle").size(), 2u);
+    EXPECT_EQ(At(opens, 0, "access"), 0xC0000000u);
+    EXPECT_EQ(At(opens, 0, "share"), 1u);
+    EXPECT_EQ(At(opens, 0, "flags"), 0x80u);
+    EXPECT_EQ(At(opens, 1, "share"), 0u);
+    EXPECT_EQ(CallsOf(TraceRecords(), "CloseHandle").size(), 2u);
 }
 
 TEST_F(DriversDeviceIo, FailedOpenKeepsTheErrorAndClosesNothing) {
@@ -90,7 +75,7 @@ TEST_F(DriversDeviceIo, FailedOpenKeepsTheErrorAndClosesNothing) {
         EXPECT_NE(missing.OpenError(), static_cast<DWORD>(ERROR_SUCCESS));
     }
     EXPECT_EQ(sim::OpenHandleCount(), 0u);
-    EXPECT_TRUE(TraceOf("CloseHandle").empty());
+    EXPECT_TRUE(CallsOf(TraceRecords(), "CloseHandle").empty());
 }
 
 TEST_F(DriversDeviceIo, ControlRequestUsesOneBufferBothWays) {
@@ -128,11 +113,11 @@ TEST_F(DriversDeviceIo, ControlRequestUsesOneBufferBothWays) {
         {100, 100}, {40, 40}, {100, 100}};
     EXPECT_EQ(seen, expected);
 
-    const auto calls = TraceOf("DeviceIoControl");
+    const auto calls = CallsOf(TraceRecords(), "DeviceIoControl");
     ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[0]["code"], IOCTL_STORAGE_GET_DEVICE_NUMBER);
-    EXPECT_EQ(calls[0]["in"].get<std::string>(), "") << "the device-number request takes no input";
-    EXPECT_EQ(calls[0]["out"].get<std::string>().size(), 2 * storage::kDeviceNumberSize);
+    EXPECT_EQ(At(calls, 0, "code"), IOCTL_STORAGE_GET_DEVICE_NUMBER);
+    EXPECT_EQ(At(calls, 0, "in"), "") << "the device-number request takes no input";
+    EXPECT_EQ(As<std::string>(calls, 0, "out").size(), 2 * storage::kDeviceNumberSize);
 
     // A failed device-number request leaves the caller's number alone.
     machine_.disks.at(0).deviceNumberFault.answer.kind = sim::ForcedAnswer::Kind::Fail;

@@ -50,8 +50,8 @@ TEST_P(HostileDriver, NeverReportsADriveUpdatedThatWasNot) {
     EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
     for (const auto& [id, counts] : c.drives) {
         SCOPED_TRACE(id);
-        EXPECT_EQ(run.Drive(id)["activations"], counts.first);
-        EXPECT_EQ(run.Drive(id)["downloadRequests"], counts.second);
+        EXPECT_EQ(At(run.Drive(id), "activations"), counts.first);
+        EXPECT_EQ(At(run.Drive(id), "downloadRequests"), counts.second);
     }
     for (const std::string& text : c.printed) {
         EXPECT_NE(run.output.find(text), std::string::npos) << "missing: " << text << "\n"
@@ -62,8 +62,8 @@ TEST_P(HostileDriver, NeverReportsADriveUpdatedThatWasNot) {
         EXPECT_EQ(run.output.find(kFailLine), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("[No Disk]"), std::string::npos) << run.output;
     }
-    for (const nlohmann::json& drive : run.state["drives"]) {
-        EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive.dump();
+    for (const nlohmann::json& drive : At(run.state, "drives")) {
+        EXPECT_EQ(At(drive, "protocolErrors"), nlohmann::json::array()) << drive.dump();
     }
     // One physical drive, one report block.
     for (const auto& [id, counts] : c.drives) {
@@ -352,7 +352,7 @@ TEST(HostileDriver, ListTooBigIsAskedAgainWithRoomForTheMostACountNames) {
         R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})");
     std::vector<std::size_t> sizes;
     for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
-        const std::string in = call.at("in");
+        const std::string in = As<std::string>(call, "in");
         if (in.size() >= 24 && in.substr(8, 16) == "43534d4941525900") {  // "CSMIARY\0"
             sizes.push_back(in.size() / 2);
         }

@@ -150,10 +150,10 @@ TEST_P(InboxRun, PrintsAndExitsAsTheDriveAnswers) {
         at = found == std::string::npos ? at : found + line.size();
     }
     const nlohmann::json& drive = run.Drive("A");
-    EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive["protocolErrors"].dump();
+    EXPECT_EQ(At(drive, "protocolErrors"), nlohmann::json::array());
     bool holdsImage = false;
-    for (const nlohmann::json& slot : drive["slots"]) {
-        holdsImage = holdsImage || slot["sha256"] == ImageSha256();
+    for (const nlohmann::json& slot : At(drive, "slots")) {
+        holdsImage = holdsImage || At(slot, "sha256") == ImageSha256();
     }
     EXPECT_EQ(holdsImage, c.updated);
 }
@@ -304,8 +304,8 @@ TEST(InboxRun, SeveralDrivesAreUpdatedInOrderAndAFailureDoesNotStopTheNext) {
                               "QZT2VKLA\nUpdated Firmware Version : QZT3VKLA\n" +
                               std::string(kFailLine)),
               std::string::npos);
-    EXPECT_EQ(run.Drive("B")["slots"][0]["sha256"], ImageSha256());
-    EXPECT_EQ(run.Drive("C")["downloadRequests"], 0);
+    EXPECT_EQ(At(run.Drive("B"), "slots", 0, "sha256"), ImageSha256());
+    EXPECT_EQ(At(run.Drive("C"), "downloadRequests"), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -328,14 +328,14 @@ TEST_P(InboxWire, DownloadsInChunksOfTheGranularityThenActivates) {
     ASSERT_EQ(run.exitCode, 1602);
     std::vector<nlohmann::json> firmware;
     for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
-        if (call["code"] == 0x4D008) {
+        if (At(call, "code") == 0x4D008) {
             firmware.push_back(call);
         }
     }
     ASSERT_EQ(firmware.size(), c.requests + 2) << "information, downloads, activation";
     const std::size_t bufferSize = c.chunk + 76;
     for (std::size_t i = 0; i < firmware.size(); ++i) {
-        const std::string in = firmware[i]["in"];
+        const std::string in = As<std::string>(firmware[i], "in");
         ASSERT_EQ(in.size(), 2 * bufferSize) << "request " << i;
         EXPECT_EQ(HexField(in, 24, 4), bufferSize - 28);
         EXPECT_EQ(HexField(in, 48, 4), bufferSize - 52);
@@ -351,10 +351,11 @@ TEST_P(InboxWire, DownloadsInChunksOfTheGranularityThenActivates) {
             EXPECT_EQ(HexField(in, 68, 8), i + 2 == firmware.size() ? c.lastChunk : c.chunk);
         }
     }
-    EXPECT_EQ(run.Drive("A")["downloadRequests"], c.requests);
-    EXPECT_EQ(run.Drive("A")["activations"], 1);
-    EXPECT_EQ(run.Drive("A")["revisionAfterPowerCycle"], "QZT3VKLA");
-    EXPECT_EQ(run.Drive("A")["firmwareRevision"], "QZT2VKLA");
+    const nlohmann::json& drive = run.Drive("A");
+    EXPECT_EQ(At(drive, "downloadRequests"), c.requests);
+    EXPECT_EQ(At(drive, "activations"), 1);
+    EXPECT_EQ(At(drive, "revisionAfterPowerCycle"), "QZT3VKLA");
+    EXPECT_EQ(At(drive, "firmwareRevision"), "QZT2VKLA");
 }
 
 INSTANTIATE_TEST_SUITE_P(Granularities, InboxWire,
@@ -415,9 +416,9 @@ TEST(UpdateInboxDisk, WhyARequestFailedGoesToTheDiagnosticChannelOnly) {
     };
     for (const Case& c : cases) {
         const ProgramRun run = RunScenario(InboxDrive(R"("faults":{)" + c.faults + "}"));
-        const std::vector<nlohmann::json> debug = run.Calls("OutputDebugStringW");
+        const nlohmann::json debug = run.Calls("OutputDebugStringW");
         ASSERT_EQ(debug.size(), 1u) << c.faults;
-        EXPECT_EQ(debug[0]["debug"], c.diagnostic);
+        EXPECT_EQ(At(debug, 0, "debug"), c.diagnostic);
         EXPECT_EQ(run.output.find("failed:"), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("ReturnCode"), std::string::npos) << run.output;
     }
@@ -460,8 +461,8 @@ TEST(UpdateInboxDisk, ReadsTheSlotTableWhereTheReplyPutsIt) {
     AnswerInformationWith(machine, 56, 3);
     const ProgramRun run = RunProgram(machine);
     EXPECT_EQ(run.exitCode, 1602);
-    EXPECT_EQ(run.Drive("A")["slots"][0]["number"], 2);
-    EXPECT_EQ(run.Drive("A")["slots"][0]["sha256"], ImageSha256());
+    EXPECT_EQ(At(run.Drive("A"), "slots", 0, "number"), 2);
+    EXPECT_EQ(At(run.Drive("A"), "slots", 0, "sha256"), ImageSha256());
 }
 
 TEST(UpdateInboxDisk, ASlotTableReachingPastTheBufferIsAFailedRequest) {
@@ -483,7 +484,7 @@ TEST(UpdateInboxDisk, ASlotTableReachingPastTheBufferIsAFailedRequest) {
         AnswerInformationWith(machine, c.offset, c.slotCount);
         const ProgramRun run = RunProgram(machine);
         EXPECT_EQ(run.exitCode, 1) << c.name;
-        EXPECT_EQ(run.Drive("A")["downloadRequests"], 0) << c.name;
+        EXPECT_EQ(At(run.Drive("A"), "downloadRequests"), 0) << c.name;
         EXPECT_NE(run.output.find("Result Details : Unable to update firmware."), std::string::npos)
             << c.name;
     }

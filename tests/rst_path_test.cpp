@@ -53,15 +53,15 @@ std::string Scenario(const std::string& controllerExtra, const std::string& driv
 }
 
 void ExpectSoundAndUpdated(const ProgramRun& run, const std::vector<std::string>& updated) {
-    for (const nlohmann::json& drive : run.state["drives"]) {
-        EXPECT_EQ(drive["protocolErrors"].size(), 0u) << drive.dump();
+    for (const nlohmann::json& drive : At(run.state, "drives")) {
+        EXPECT_EQ(At(drive, "protocolErrors"), nlohmann::json::array()) << drive.dump();
     }
     for (const std::string& id : updated) {
         const nlohmann::json& drive = run.Drive(id);
-        ASSERT_EQ(drive["slots"].size(), 1u) << drive.dump();
-        EXPECT_EQ(drive["slots"][0]["number"], 2);
-        EXPECT_EQ(drive["slots"][0]["sha256"], ImageSha256());
-        EXPECT_EQ(drive["activations"], 1);
+        EXPECT_EQ(At(drive, "slots").size(), 1u) << drive.dump();
+        EXPECT_EQ(At(drive, "slots", 0, "number"), 2);
+        EXPECT_EQ(At(drive, "slots", 0, "sha256"), ImageSha256());
+        EXPECT_EQ(At(drive, "activations"), 1);
     }
 }
 
@@ -121,7 +121,7 @@ TEST_P(RstWire, DownloadsEveryByteInChunksThenActivatesSlotTwo) {
     EXPECT_EQ(run.exitCode, 1602);
     std::vector<std::string> firmware;
     for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
-        const std::string in = call["in"];
+        const std::string in = As<std::string>(call, "in");
         if (in.size() >= 24 && in.substr(8, 16) == "496e74656c467720") {  // "IntelFw "
             firmware.push_back(in);
         }
@@ -213,7 +213,7 @@ TEST(RstRun, DriveAtTheTargetIsReportedAndLeftAlone) {
     EXPECT_NE(run.output.find("Result Details : Already have the latest firmware.\n\n[Final "
                               "Result]\nAlready have the latest firmware.\n"),
               std::string::npos);
-    EXPECT_EQ(run.Drive("S")["downloadRequests"], 0);
+    EXPECT_EQ(At(run.Drive("S"), "downloadRequests"), 0);
 }
 
 TEST(RstRun, FailedDownloadRequestStopsAtOnce) {
@@ -224,8 +224,8 @@ TEST(RstRun, FailedDownloadRequestStopsAtOnce) {
     const std::string out = ConsoleAfterBanner(run);
     EXPECT_NE(out.find("  [ERROR] Firmware download IOCTL failed: 0x"), std::string::npos);
     EXPECT_NE(out.find("\n\n  [FAIL] Firmware download failed.\n"), std::string::npos) << out;
-    EXPECT_EQ(run.Drive("S")["downloadRequests"], 1);
-    EXPECT_EQ(run.Drive("S")["activations"], 0);
+    EXPECT_EQ(At(run.Drive("S"), "downloadRequests"), 1);
+    EXPECT_EQ(At(run.Drive("S"), "activations"), 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -344,13 +344,13 @@ TEST(RstRun, ADriveListedAsSingleDiskAndMemberIsUpdatedOnce) {
             Scenario(R"(,"raidSets":[[2,3]])", R"("2":)" + Drive("A") + R"(,"3":)" + Drive("B"),
                      singleFirst ? single + "," + volume : volume + "," + single));
         EXPECT_EQ(run.exitCode, 1602);
-        EXPECT_EQ(run.Drive("A")["activations"], 1);
-        EXPECT_EQ(run.Drive("A")["downloadRequests"], 64);
+        EXPECT_EQ(At(run.Drive("A"), "activations"), 1);
+        EXPECT_EQ(At(run.Drive("A"), "downloadRequests"), 64);
         EXPECT_NE(run.output.find("[Disk #2]"), std::string::npos);
         EXPECT_EQ(run.output.find("[Disk #3]"), std::string::npos) << run.output;
         std::size_t identifies = 0;
         for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
-            const std::string in = call["in"];
+            const std::string in = As<std::string>(call, "in");
             identifies += in.size() > 58 && in.substr(8, 16) == "496e74656c4e766d" &&  // "IntelNvm"
                           in.substr(58, 2) == "02";
         }

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <source_location>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/entry.h"
@@ -22,43 +24,33 @@ struct ProgramRun {
 
     // The trace, parsed on first use: it carries every request's bytes as hex, megabytes
     // for a run that downloads, and most tests never look at it.
-    const std::vector<nlohmann::json>& Trace() const {
+    const nlohmann::json& Trace() const {
         if (!traceParsed_) {
-            std::istringstream lines(traceLines);
-            for (std::string line; std::getline(lines, line);) {
-                if (!line.empty()) {
-                    trace_.push_back(nlohmann::json::parse(line));
-                }
-            }
+            trace_ = JsonLines(traceLines);
             traceParsed_ = true;
         }
         return trace_;
     }
 
     // The trace records of one platform call, in order.
-    std::vector<nlohmann::json> Calls(const std::string& op) const {
-        std::vector<nlohmann::json> calls;
-        for (const nlohmann::json& record : Trace()) {
-            if (record.value("op", "") == op) {
-                calls.push_back(record);
-            }
-        }
-        return calls;
-    }
+    nlohmann::json Calls(std::string_view op) const { return CallsOf(Trace(), op); }
 
-    const nlohmann::json& Drive(const std::string& id) const {
-        for (const nlohmann::json& drive : state["drives"]) {
-            if (drive["id"] == id) {
+    // The state of the drive with this id; a missing one fails the test and reads as null.
+    const nlohmann::json& Drive(
+        const std::string& id, std::source_location where = std::source_location::current()) const {
+        for (const nlohmann::json& drive : At(state, "drives")) {
+            const auto found = drive.find("id");
+            if (found != drive.end() && *found == id) {
                 return drive;
             }
         }
         static const nlohmann::json none;
-        ADD_FAILURE() << "no drive " << id << " in the state";
+        ADD_FAILURE_AT(where.file_name(), where.line()) << "no drive " << id << " in the state";
         return none;
     }
 
   private:
-    mutable std::vector<nlohmann::json> trace_;
+    mutable nlohmann::json trace_;
     mutable bool traceParsed_ = false;
 };
 
@@ -78,7 +70,7 @@ inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> ar
         run.output = console.Text();
     }
     EXPECT_EQ(sim::OpenHandleCount(), 0u) << "handles or sets left open";
-    run.state = nlohmann::json::parse(sim::StateJson(run.exitCode));
+    run.state = ParseJson(sim::StateJson(run.exitCode));
     run.traceLines = sim::TraceJsonLines();
     return run;
 }
@@ -118,11 +110,26 @@ inline std::string ConsoleAfterBanner(const ProgramRun& run) {
     return run.output.substr(from, run.output.find("Start Time : ", from) - from);
 }
 
-// Little-endian field of a hex-encoded request in the trace.
-inline std::uint64_t HexField(const std::string& hex, std::size_t offset, std::size_t width) {
+// Little-endian field of a hex-encoded request in the trace; a request too short for
+// it, or not hex, fails the test and reads as 0.
+inline std::uint64_t HexField(std::string_view hex, std::size_t offset, std::size_t width,
+                              std::source_location where = std::source_location::current()) {
+    if (hex.size() / 2 < offset + width) {
+        ADD_FAILURE_AT(where.file_name(), where.line())
+            << "a request of " << hex.size() / 2 << " bytes has no " << width << "-byte field at "
+            << offset;
+        return 0;
+    }
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) {
-        value |= std::stoull(hex.substr(2 * (offset + i), 2), nullptr, 16) << (8 * i);
+        const char* digits = hex.data() + 2 * (offset + i);
+        std::uint8_t byte = 0;
+        if (std::from_chars(digits, digits + 2, byte, 16).ptr != digits + 2) {
+            ADD_FAILURE_AT(where.file_name(), where.line())
+                << "not hex at byte " << offset + i << ": " << std::string(digits, 2);
+            return 0;
+        }
+        value |= std::uint64_t{byte} << (8 * i);
     }
     return value;
 }

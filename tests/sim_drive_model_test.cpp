@@ -287,19 +287,19 @@ TEST(SimDriveState, ReportsAssembledSlotsWithTheirHash) {
                                 kHalfMiB));
     win::CloseHandle(disk);
 
-    const nlohmann::json state = nlohmann::json::parse(sim::StateJson(1602));
-    const nlohmann::json& drive = state["drives"][0];
-    EXPECT_EQ(drive["id"], "A");
-    EXPECT_EQ(drive["firmwareRevision"], "QZT2VKLA");
-    EXPECT_EQ(drive["revisionAfterPowerCycle"], "QZT3VKLA");
-    EXPECT_EQ(drive["downloadRequests"], 4) << "the refused piece never reached the drive";
-    EXPECT_EQ(drive["activations"], 1);
-    ASSERT_EQ(drive["slots"].size(), 1u) << "only slots holding an image the drive assembled";
-    EXPECT_EQ(drive["slots"][0]["number"], 2);
-    EXPECT_EQ(drive["slots"][0]["revision"], "QZT3VKLA");
-    EXPECT_EQ(drive["slots"][0]["sha256"], sim::Sha256Hex(image));
-    ASSERT_EQ(drive["protocolErrors"].size(), 1u);
-    EXPECT_EQ(drive["protocolErrors"][0].get<std::string>(),
+    const nlohmann::json state = ParseJson(sim::StateJson(1602));
+    const nlohmann::json& drive = At(state, "drives", 0);
+    EXPECT_EQ(At(drive, "id"), "A");
+    EXPECT_EQ(At(drive, "firmwareRevision"), "QZT2VKLA");
+    EXPECT_EQ(At(drive, "revisionAfterPowerCycle"), "QZT3VKLA");
+    EXPECT_EQ(At(drive, "downloadRequests"), 4) << "the refused piece never reached the drive";
+    EXPECT_EQ(At(drive, "activations"), 1);
+    EXPECT_EQ(At(drive, "slots").size(), 1u) << "only slots holding an image the drive assembled";
+    EXPECT_EQ(At(drive, "slots", 0, "number"), 2);
+    EXPECT_EQ(At(drive, "slots", 0, "revision"), "QZT3VKLA");
+    EXPECT_EQ(At(drive, "slots", 0, "sha256"), sim::Sha256Hex(image));
+    EXPECT_EQ(At(drive, "protocolErrors").size(), 1u);
+    EXPECT_EQ(At(drive, "protocolErrors", 0),
               "FIRMWARE download request on \\\\.\\PHYSICALDRIVE0: Offset is 524288, expected 0 (a "
               "download starts at offset 0)");
 }

@@ -11,15 +11,9 @@
 #include "sim/models/io.h"
 #include "sim/models/machine.h"
 #include "sim/sim.h"
+#include "test_support.h"
 
 namespace {
-
-sim::Machine Load(std::string_view json) {
-    sim::Machine machine;
-    std::string error;
-    EXPECT_TRUE(sim::LoadScenarioText(json, "test", machine, error)) << error;
-    return machine;
-}
 
 constexpr std::string_view kMachine = R"({
   "controllers": [
@@ -42,7 +36,7 @@ HANDLE Open(const std::wstring& path, DWORD access = GENERIC_READ | GENERIC_WRIT
 }
 
 TEST(SimHandles, CreateFileResolvesDevicePathsAndRefusesAsConfigured) {
-    sim::Machine machine = Load(kMachine);
+    sim::Machine machine = MachineFrom(kMachine);
     sim::MachineInstall install(machine);
     const struct {
         std::wstring path;
@@ -88,7 +82,7 @@ TEST(SimHandles, CreateFileResolvesDevicePathsAndRefusesAsConfigured) {
 }
 
 TEST(SimHandles, LeakCountAndCloseOfUnknownHandles) {
-    sim::Machine machine = Load(kMachine);
+    sim::Machine machine = MachineFrom(kMachine);
     sim::MachineInstall install(machine);
     HANDLE first = Open(L"\\\\.\\PHYSICALDRIVE1");
     // Share modes are not enforced: a second exclusive open of the same disk succeeds.
@@ -108,7 +102,7 @@ TEST(SimHandles, LeakCountAndCloseOfUnknownHandles) {
 }
 
 TEST(SimHandles, InstallStartsWithNoHandlesAndNoError) {
-    sim::Machine machine = Load(kMachine);
+    sim::Machine machine = MachineFrom(kMachine);
     {
         sim::MachineInstall install(machine);
         Open(L"\\\\.\\PHYSICALDRIVE1");
@@ -121,7 +115,7 @@ TEST(SimHandles, InstallStartsWithNoHandlesAndNoError) {
 }
 
 TEST(SimHandles, DeviceNumberRequest) {
-    sim::Machine machine = Load(kMachine);
+    sim::Machine machine = MachineFrom(kMachine);
     sim::MachineInstall install(machine);
     const struct {
         const wchar_t* path;
@@ -159,7 +153,7 @@ TEST(SimHandles, DeviceNumberRequest) {
 }
 
 TEST(SimHandles, DeviceIoControlChecksHandleBuffersAndAccess) {
-    sim::Machine machine = Load(kMachine);
+    sim::Machine machine = MachineFrom(kMachine);
     sim::MachineInstall install(machine);
     std::array<std::uint8_t, 64> buffer{};
     DWORD returned = 0;
@@ -192,7 +186,7 @@ TEST(SimHandles, DeviceIoControlChecksHandleBuffersAndAccess) {
 }
 
 TEST(SimHandles, DeviceHandlersSeeTheRequestAsSentEvenInOneBuffer) {
-    sim::Machine machine = Load(kMachine);
+    sim::Machine machine = MachineFrom(kMachine);
     std::vector<std::uint8_t> seen;
     machine.disks[0].io = [&seen](sim::IoCall& call) -> DWORD {
         seen.assign(call.in.begin(), call.in.end());
@@ -265,7 +259,7 @@ TEST(SimHandles, DeviceIoControlCopiesBackWhatTheDeviceReports) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Machine machine = Load(kMachine);
+        sim::Machine machine = MachineFrom(kMachine);
         std::vector<std::uint8_t> seen;
         std::vector<std::uint8_t> seenIn;
         machine.disks[0].io = [&](sim::IoCall& call) -> DWORD {
@@ -295,13 +289,10 @@ TEST(SimHandles, DeviceIoControlCopiesBackWhatTheDeviceReports) {
         EXPECT_EQ(returned, c.returned);
         EXPECT_EQ(in, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6})) << "input untouched";
 
-        const std::string lines = sim::TraceJsonLines();
-        const std::size_t at = lines.find("{\"op\":\"DeviceIoControl\"");
-        ASSERT_NE(at, std::string::npos);
-        const nlohmann::json trace =
-            nlohmann::json::parse(lines.substr(at, lines.find('\n', at) - at));
-        EXPECT_EQ(trace["bytesReturned"], c.returned) << "the trace shows the count as reported";
-        EXPECT_EQ(trace["out"].get<std::string>().size(), 2 * c.outSize);
+        const nlohmann::json calls = CallsOf(TraceRecords(), "DeviceIoControl");
+        EXPECT_EQ(At(calls, 0, "bytesReturned"), c.returned)
+            << "the trace shows the count as reported";
+        EXPECT_EQ(As<std::string>(calls, 0, "out").size(), 2 * c.outSize);
     }
 }
 

@@ -10,15 +10,9 @@
 #include "platform/win32.h"
 #include "sim/models/machine.h"
 #include "sim/sim.h"
+#include "test_support.h"
 
 namespace {
-
-sim::Machine Load(std::string_view json) {
-    sim::Machine machine;
-    std::string error;
-    EXPECT_TRUE(sim::LoadScenarioText(json, "test", machine, error)) << error;
-    return machine;
-}
 
 constexpr std::string_view kThreeDisks = R"({
   "controllers": [ { "id": "rst0" }, { "id": "port1", "driverDescription": null } ],
@@ -59,7 +53,7 @@ std::wstring InterfacePath(HDEVINFO set, const GUID& guid, DWORD index) {
 }
 
 TEST(SimSetupApi, InterfaceSetsListDevicesOfTheClassInScenarioOrder) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
 
     HDEVINFO disks = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr,
@@ -94,7 +88,7 @@ TEST(SimSetupApi, InterfaceSetsListDevicesOfTheClassInScenarioOrder) {
 }
 
 TEST(SimSetupApi, AllClassesIgnoresTheClassArgument) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     for (const GUID* guid : {&win::GUID_DEVINTERFACE_DISK, &win::GUID_DEVINTERFACE_STORAGEPORT,
                              static_cast<const GUID*>(nullptr)}) {
@@ -116,7 +110,7 @@ TEST(SimSetupApi, AllClassesIgnoresTheClassArgument) {
 }
 
 TEST(SimSetupApi, RejectsFlagCombinationsWindowsRejects) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     const struct {
         const GUID* guid;
@@ -137,7 +131,7 @@ TEST(SimSetupApi, RejectsFlagCombinationsWindowsRejects) {
 }
 
 TEST(SimSetupApi, EnumerationChecksTheRecordSize) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
     SetGuard guard{set};
@@ -156,7 +150,7 @@ TEST(SimSetupApi, EnumerationChecksTheRecordSize) {
 }
 
 TEST(SimSetupApi, DevicePropertySizeQueryAndRead) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     HDEVINFO disks =
         win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
@@ -211,7 +205,7 @@ TEST(SimSetupApi, DevicePropertySizeQueryAndRead) {
 }
 
 TEST(SimSetupApi, PropertyCallsRefuseRecordsOfAnotherSet) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     HDEVINFO first =
         win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
@@ -234,7 +228,7 @@ TEST(SimSetupApi, PropertyCallsRefuseRecordsOfAnotherSet) {
 }
 
 TEST(SimSetupApi, HardwareIdsAreAMultiStringWithItsSizeQuery) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
     SetGuard guard{set};
@@ -273,7 +267,7 @@ TEST(SimSetupApi, HardwareIdsAreAMultiStringWithItsSizeQuery) {
 }
 
 TEST(SimSetupApi, InterfaceDetailSizeQueryAndRecordChecks) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
     SetGuard guard{set};
@@ -324,7 +318,7 @@ TEST(SimSetupApi, InterfaceDetailSizeQueryAndRecordChecks) {
 }
 
 TEST(SimSetupApi, AnUnreadableInterfaceShiftsTheInterfacesAgainstTheElements) {
-    sim::Machine machine = Load(R"({"disks": [
+    sim::Machine machine = MachineFrom(R"({"disks": [
         {"attach": "inbox", "interfacePath": null}, {"attach": "inbox"}]})");
     sim::MachineInstall install(machine);
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
@@ -379,7 +373,7 @@ SizedRead ReadSized(HDEVINFO set, SP_DEVINFO_DATA element, sim::PropertyName nam
 }
 
 TEST(SimSetupApi, PropertiesLieAboutTheirSizeAsTheScenarioSays) {
-    sim::Machine machine = Load(R"({"disks": [{"attach": "inbox"}]})");
+    sim::Machine machine = MachineFrom(R"({"disks": [{"attach": "inbox"}]})");
     sim::MachineInstall install(machine);
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
     SetGuard guard{set};
@@ -443,7 +437,7 @@ TEST(SimSetupApi, PropertiesLieAboutTheirSizeAsTheScenarioSays) {
 }
 
 TEST(SimSetupApi, SetsCountAsOpenUntilDestroyed) {
-    sim::Machine machine = Load(kThreeDisks);
+    sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
     EXPECT_EQ(sim::OpenHandleCount(), 1u);

@@ -3,7 +3,6 @@
 
 #include <array>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,30 +10,14 @@
 #include "sim/models/machine.h"
 #include "sim/sim.h"
 #include "sim/win32/sha256.h"
+#include "test_support.h"
 
 namespace {
 
 using Json = nlohmann::json;
 
-sim::Machine Load(std::string_view json) {
-    sim::Machine machine;
-    std::string error;
-    EXPECT_TRUE(sim::LoadScenarioText(json, "test", machine, error)) << error;
-    return machine;
-}
-
-std::vector<Json> TraceRecords() {
-    std::vector<Json> records;
-    std::istringstream lines(sim::TraceJsonLines());
-    std::string line;
-    while (std::getline(lines, line)) {
-        records.push_back(Json::parse(line));
-    }
-    return records;
-}
-
 TEST(SimTrace, OneRecordPerCallWithArgumentsResultAndError) {
-    sim::Machine machine = Load(R"({"disks": [{"attach": "inbox", "deviceNumber": 5}]})");
+    sim::Machine machine = MachineFrom(R"({"disks": [{"attach": "inbox", "deviceNumber": 5}]})");
     sim::MachineInstall install(machine);
 
     HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
@@ -56,10 +39,10 @@ TEST(SimTrace, OneRecordPerCallWithArgumentsResultAndError) {
     win::CloseHandle(disk);
     win::OutputDebugStringW(L"caf\u00e9 \"quoted\"");
 
-    const std::vector<Json> records = TraceRecords();
+    const Json records = TraceRecords();
     std::vector<std::string> ops;
     for (const Json& record : records) {
-        ops.push_back(record["op"]);
+        ops.push_back(As<std::string>(record, "op"));
         EXPECT_TRUE(record.contains("ok") && record["ok"].is_boolean()) << record.dump();
         EXPECT_TRUE(record.contains("error") && record["error"].is_number()) << record.dump();
     }
@@ -68,48 +51,48 @@ TEST(SimTrace, OneRecordPerCallWithArgumentsResultAndError) {
                        "SetupDiDestroyDeviceInfoList", "CreateFileW", "DeviceIoControl",
                        "CloseHandle", "OutputDebugStringW"}));
 
-    EXPECT_EQ(records[0]["guid"], "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}");
-    EXPECT_EQ(records[0]["flags"], 18);
-    EXPECT_EQ(records[1]["index"], 0);
-    EXPECT_EQ(records[2]["key"], "DEVPKEY_Device_Parent");
-    EXPECT_EQ(records[2]["ok"], false);
-    EXPECT_EQ(records[2]["error"], ERROR_INSUFFICIENT_BUFFER);
-    EXPECT_EQ(records[2]["requiredSize"], required);
+    EXPECT_EQ(At(records, 0, "guid"), "{53F56307-B6BF-11D0-94F2-00A0C91EFB8B}");
+    EXPECT_EQ(At(records, 0, "flags"), 18);
+    EXPECT_EQ(At(records, 1, "index"), 0);
+    EXPECT_EQ(At(records, 2, "key"), "DEVPKEY_Device_Parent");
+    EXPECT_EQ(At(records, 2, "ok"), false);
+    EXPECT_EQ(At(records, 2, "error"), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(At(records, 2, "requiredSize"), required);
 
-    const Json& open = records[4];
-    EXPECT_EQ(open["path"], "\\\\.\\PHYSICALDRIVE5");
-    EXPECT_EQ(open["access"], GENERIC_READ | GENERIC_WRITE);
-    EXPECT_EQ(open["share"], 3);
-    EXPECT_EQ(open["disposition"], OPEN_EXISTING);
-    EXPECT_EQ(open["flags"], 0);
-    EXPECT_EQ(open["ok"], true);
-    EXPECT_EQ(open["error"], 0);
+    const Json& open = At(records, 4);
+    EXPECT_EQ(At(open, "path"), "\\\\.\\PHYSICALDRIVE5");
+    EXPECT_EQ(At(open, "access"), GENERIC_READ | GENERIC_WRITE);
+    EXPECT_EQ(At(open, "share"), 3);
+    EXPECT_EQ(At(open, "disposition"), OPEN_EXISTING);
+    EXPECT_EQ(At(open, "flags"), 0);
+    EXPECT_EQ(At(open, "ok"), true);
+    EXPECT_EQ(At(open, "error"), 0);
 
-    const Json& io = records[5];
-    EXPECT_EQ(io["code"], IOCTL_STORAGE_GET_DEVICE_NUMBER);
-    EXPECT_EQ(io["handle"], open["result"]);
-    EXPECT_EQ(io["in"], "aabb00000000000000000000");
-    EXPECT_EQ(io["out"], "070000000500000000000000");
-    EXPECT_EQ(io["bytesReturned"], 12);
-    EXPECT_EQ(records[6]["handle"], open["result"]);
-    EXPECT_EQ(records[7]["debug"], "caf\u00e9 \"quoted\"");
+    const Json& io = At(records, 5);
+    EXPECT_EQ(At(io, "code"), IOCTL_STORAGE_GET_DEVICE_NUMBER);
+    EXPECT_EQ(At(io, "handle"), At(open, "result"));
+    EXPECT_EQ(At(io, "in"), "aabb00000000000000000000");
+    EXPECT_EQ(At(io, "out"), "070000000500000000000000");
+    EXPECT_EQ(At(io, "bytesReturned"), 12);
+    EXPECT_EQ(At(records, 6, "handle"), At(open, "result"));
+    EXPECT_EQ(At(records, 7, "debug"), "caf\u00e9 \"quoted\"");
 }
 
 TEST(SimTrace, FailedCallsCarryTheirError) {
-    sim::Machine machine = Load("{}");
+    sim::Machine machine = MachineFrom("{}");
     sim::MachineInstall install(machine);
     win::CreateFileW(L"\\\\.\\PHYSICALDRIVE0", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(win::GetLastError(), ERROR_FILE_NOT_FOUND);
-    const std::vector<Json> records = TraceRecords();
+    const Json records = TraceRecords();
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0]["ok"], false);
-    EXPECT_EQ(records[0]["error"], ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(records[1]["op"], "GetLastError");
-    EXPECT_EQ(records[1]["result"], ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(At(records, 0, "ok"), false);
+    EXPECT_EQ(At(records, 0, "error"), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(At(records, 1, "op"), "GetLastError");
+    EXPECT_EQ(At(records, 1, "result"), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(SimTrace, TracingCanBeTurnedOff) {
-    sim::Machine machine = Load("{}");
+    sim::Machine machine = MachineFrom("{}");
     machine.recordTrace = false;
     sim::MachineInstall install(machine);
     win::SetLastError(7);
@@ -118,7 +101,7 @@ TEST(SimTrace, TracingCanBeTurnedOff) {
 }
 
 TEST(SimProcess, ClockCommandLineAndModuleHandle) {
-    sim::Machine machine = Load(R"({"localTime": "2000-02-29T23:59:58"})");
+    sim::Machine machine = MachineFrom(R"({"localTime": "2000-02-29T23:59:58"})");
     machine.commandLine = L"fwupdate.exe \"a b\"";
     sim::MachineInstall install(machine);
     SYSTEMTIME now{};
@@ -132,11 +115,12 @@ TEST(SimProcess, ClockCommandLineAndModuleHandle) {
     EXPECT_NE(win::GetModuleHandleW(nullptr), nullptr);
     machine.moduleHandleFails = true;
     EXPECT_EQ(win::GetModuleHandleW(nullptr), nullptr);
-    EXPECT_EQ(TraceRecords()[0]["time"], "2000-02-29T23:59:58.000");
+    const Json records = TraceRecords();
+    EXPECT_EQ(At(records, 0, "time"), "2000-02-29T23:59:58.000");
 }
 
 TEST(SimState, ReportsEveryDriveWithItsRevisionsAndAssembledImages) {
-    sim::Machine machine = Load(R"({
+    sim::Machine machine = MachineFrom(R"({
       "controllers": [{"id": "rst0", "drives": {"3": {"id": "R", "fr": "QZT2VKLA"}}}],
       "disks": [{"attach": "inbox", "drive": {"id": "A", "fr": "QZT2\u00e9"}},
                 {"attach": "other"}]})");
@@ -149,28 +133,28 @@ TEST(SimState, ReportsEveryDriveWithItsRevisionsAndAssembledImages) {
     drive.protocolErrors.push_back("download piece at offset 3 is not dword aligned");
     sim::MachineInstall install(machine);
 
-    const Json state = Json::parse(sim::StateJson(1602));
-    EXPECT_EQ(state["exitCode"], 1602);
-    ASSERT_EQ(state["drives"].size(), 2u);
-    const Json& rst = state["drives"][0];
-    EXPECT_EQ(rst["id"], "R");
-    EXPECT_EQ(rst["firmwareRevision"], "QZT2VKLA");
-    EXPECT_EQ(rst["revisionAfterPowerCycle"], "QZT2VKLA");
-    EXPECT_EQ(rst["downloadRequests"], 0);
-    EXPECT_EQ(rst["activations"], 0);
-    EXPECT_EQ(rst["slots"], Json::array()) << "the factory image was never assembled here";
-    EXPECT_EQ(rst["protocolErrors"], Json::array());
+    const Json state = ParseJson(sim::StateJson(1602));
+    EXPECT_EQ(At(state, "exitCode"), 1602);
+    ASSERT_EQ(At(state, "drives").size(), 2u);
+    const Json& rst = At(state, "drives", 0);
+    EXPECT_EQ(At(rst, "id"), "R");
+    EXPECT_EQ(At(rst, "firmwareRevision"), "QZT2VKLA");
+    EXPECT_EQ(At(rst, "revisionAfterPowerCycle"), "QZT2VKLA");
+    EXPECT_EQ(At(rst, "downloadRequests"), 0);
+    EXPECT_EQ(At(rst, "activations"), 0);
+    EXPECT_EQ(At(rst, "slots"), Json::array()) << "the factory image was never assembled here";
+    EXPECT_EQ(At(rst, "protocolErrors"), Json::array());
 
-    const Json& a = state["drives"][1];
-    EXPECT_EQ(a["id"], "A");
-    EXPECT_EQ(a["firmwareRevision"], "QZT2\u00e9   ");
-    EXPECT_EQ(a["revisionAfterPowerCycle"], "QZT3VKLA");
-    EXPECT_EQ(a["downloadRequests"], 64);
-    EXPECT_EQ(a["activations"], 1);
-    EXPECT_EQ(a["slots"], Json::parse(R"([{"number": 2, "revision": "QZT3VKLA",
+    const Json& a = At(state, "drives", 1);
+    EXPECT_EQ(At(a, "id"), "A");
+    EXPECT_EQ(At(a, "firmwareRevision"), "QZT2\u00e9   ");
+    EXPECT_EQ(At(a, "revisionAfterPowerCycle"), "QZT3VKLA");
+    EXPECT_EQ(At(a, "downloadRequests"), 64);
+    EXPECT_EQ(At(a, "activations"), 1);
+    EXPECT_EQ(At(a, "slots"), Json::parse(R"([{"number": 2, "revision": "QZT3VKLA",
         "sha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}])"));
-    EXPECT_EQ(a["protocolErrors"][0], "download piece at offset 3 is not dword aligned");
-    EXPECT_EQ(state["openHandles"], 0);
+    EXPECT_EQ(At(a, "protocolErrors", 0), "download piece at offset 3 is not dword aligned");
+    EXPECT_EQ(At(state, "openHandles"), 0);
 }
 
 }  // namespace

@@ -107,8 +107,8 @@ TEST(BusLayout, ReportsEveryDeviceWithItsIdsPropertiesAndInterface) {
 
 std::vector<std::uint8_t> Unhex(const std::string& hex) {
     std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i < hex.size() / 2; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(HexField(hex, i, 1)));
     }
     return bytes;
 }
@@ -123,8 +123,8 @@ Json Comparable(const Json& record) {
             kept[key] = record[key];
         }
     }
-    if (!record.value("ok", true)) {
-        kept["error"] = record["error"];
+    if (record.contains("ok") && At(record, "ok") == false) {
+        kept["error"] = At(record, "error");
     }
     return kept;
 }
@@ -154,52 +154,59 @@ TEST_P(HostReplay, AnswersAsTheSimulatedBindingDid) {
     std::map<std::int64_t, std::uint32_t> files;
     std::vector<Json> expected;
     for (const Json& record : run.Trace()) {
-        const std::string op = record["op"];
+        const std::string op = As<std::string>(record, "op");
         if (op == "CreateFileW") {
-            const std::wstring path = sim::Utf8ToUtf16(record["path"].get<std::string>());
+            const std::wstring path = sim::Utf8ToUtf16(As<std::string>(record, "path"));
+            const DWORD access = As<DWORD>(record, "access");
+            const DWORD share = As<DWORD>(record, "share");
             std::uint32_t file = 0;
             DWORD result = ERROR_FILE_NOT_FOUND;
             const std::wstring drivePrefix = L"\\\\.\\PHYSICALDRIVE";
             for (std::size_t i = 0; i < names.size(); ++i) {
                 if (names[i].interfacePath &&
                     sim::SameTextIgnoringCase(*names[i].interfacePath, path)) {
-                    result = host.OpenInterface(i, record["access"], record["share"], file);
+                    result = host.OpenInterface(i, access, share, file);
                     break;
                 }
             }
             for (std::size_t i = 0; i < host.Layout().driveLinks.size(); ++i) {
                 if (path == drivePrefix + sim::WidenAscii(
                                               std::to_string(host.Layout().driveLinks[i].number))) {
-                    result = host.OpenDriveLink(i, record["access"], record["share"], file);
+                    result = host.OpenDriveLink(i, access, share, file);
                 }
             }
-            if (record["error"] == ERROR_FILE_NOT_FOUND) {
+            if (At(record, "error") == ERROR_FILE_NOT_FOUND) {
                 continue;  // it never reached a device
             }
             expected.push_back(Comparable(record));
-            EXPECT_EQ(result, record["ok"] ? ERROR_SUCCESS : record["error"].get<DWORD>()) << path;
+            EXPECT_EQ(result, As<bool>(record, "ok") ? ERROR_SUCCESS : As<DWORD>(record, "error"))
+                << path;
             if (result == ERROR_SUCCESS) {
-                files[record["result"]] = file;
+                files[As<std::int64_t>(record, "result")] = file;
             }
         } else if (op == "DeviceIoControl" && record.contains("path")) {
             expected.push_back(Comparable(record));
-            const std::vector<std::uint8_t> in = Unhex(record["in"]);
-            host.Io(files.at(record["handle"]), record["code"], in, record["outSize"]);
-        } else if (op == "CloseHandle" && files.count(record["handle"]) != 0) {
-            host.Close(files[record["handle"]]);
+            const auto file = files.find(As<std::int64_t>(record, "handle"));
+            if (file == files.end()) {
+                ADD_FAILURE() << "a request on a handle the host never opened: " << op;
+                continue;
+            }
+            const std::vector<std::uint8_t> in = Unhex(As<std::string>(record, "in"));
+            host.Io(file->second, As<DWORD>(record, "code"), in, As<DWORD>(record, "outSize"));
+        } else if (op == "CloseHandle" && files.count(As<std::int64_t>(record, "handle")) != 0) {
+            host.Close(files[As<std::int64_t>(record, "handle")]);
         }
     }
 
     std::vector<Json> recorded;
-    std::istringstream lines(host.RequestRecord());
-    for (std::string line; std::getline(lines, line);) {
-        recorded.push_back(Comparable(Json::parse(line)));
+    for (const Json& record : JsonLines(host.RequestRecord())) {
+        recorded.push_back(Comparable(record));
     }
     ASSERT_EQ(recorded.size(), expected.size());
     for (std::size_t i = 0; i < recorded.size(); ++i) {
         EXPECT_EQ(recorded[i], expected[i]) << "request " << i;
     }
-    EXPECT_EQ(Json::parse(host.StateJson(run.exitCode)), run.state);
+    EXPECT_EQ(ParseJson(host.StateJson(run.exitCode)), run.state);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -285,19 +292,18 @@ TEST(HostRun, RefusedOpenSucceedsAndItsRequestsGetTheRefusal) {
     EXPECT_EQ(host.Io(file + 1, IOCTL_STORAGE_GET_DEVICE_NUMBER, in, 12).error,
               ERROR_INVALID_HANDLE)
         << "a file the host never opened";
-    EXPECT_EQ(Json::parse(host.StateJson(1))["openHandles"], 1) << "the file is still open";
+    const Json whileOpen = ParseJson(host.StateJson(1));
+    EXPECT_EQ(At(whileOpen, "openHandles"), 1) << "the file is still open";
     host.Close(file);
-    EXPECT_EQ(Json::parse(host.StateJson(1))["openHandles"], 0);
+    const Json afterClose = ParseJson(host.StateJson(1));
+    EXPECT_EQ(At(afterClose, "openHandles"), 0);
 
-    std::istringstream lines(host.RequestRecord());
-    std::string open, request;
-    std::getline(lines, open);
-    std::getline(lines, request);
-    const Json opened = Json::parse(open);
+    const Json records = JsonLines(host.RequestRecord());
+    const Json& opened = At(records, 0);
     EXPECT_FALSE(opened.contains("access")) << "Wine does not tell the driver";
-    EXPECT_EQ(opened["ok"], true);
-    EXPECT_EQ(Json::parse(request)["error"], ERROR_ACCESS_DENIED);
-    EXPECT_EQ(Json::parse(request)["out"], "010203000000000000000000");
+    EXPECT_EQ(At(opened, "ok"), true);
+    EXPECT_EQ(At(records, 1, "error"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(At(records, 1, "out"), "010203000000000000000000");
 }
 
 TEST(WineNaming, ApplyingThePathsTwiceChangesNothing) {
