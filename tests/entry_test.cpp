@@ -9,20 +9,10 @@ namespace {
 
 const std::string kRule(96, '=');
 
-struct RunResult {
-    std::int32_t exitCode;
-    std::string output;
-};
-
-RunResult RunTool(sim::Machine& machine, std::vector<std::wstring> args) {
-    const ProgramRun run = RunProgram(machine, std::move(args));
-    return {run.exitCode, run.output};
-}
-
 TEST(Entry, EmptyMachinePrintsBannerAndNoDisk) {
     sim::Machine machine;
     machine.localTime = FixedTime(7, 12, 2026, 21, 5, 9);
-    const RunResult run = RunTool(machine, {});
+    const ProgramRun run = RunProgram(machine, {});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output,
               kRule +
@@ -44,7 +34,7 @@ TEST(Entry, AnyArgumentIsRejectedBeforeAnythingElse) {
         {L"/s"}, {L"/log"}, {L""}, {L"-h", L"extra"}};
     for (const auto& args : argumentLists) {
         sim::Machine machine;
-        const RunResult run = RunTool(machine, args);
+        const ProgramRun run = RunProgram(machine, args);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.output, "[ERROR] Invalid Parameter\n");
     }
@@ -53,7 +43,7 @@ TEST(Entry, AnyArgumentIsRejectedBeforeAnythingElse) {
 TEST(Entry, MissingModuleHandleIsReportedAndTheRunGoesOn) {
     sim::Machine machine;
     machine.moduleHandleFails = true;
-    const RunResult run = RunTool(machine, {});
+    const ProgramRun run = RunProgram(machine, {});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output.rfind("Fatal Error: GetModuleHandle failed\n" + kRule, 0), 0u)
         << run.output;
@@ -63,7 +53,7 @@ TEST(Entry, MissingModuleHandleIsReportedAndTheRunGoesOn) {
 TEST(Entry, MissingModuleHandleDoesNotHideTheParameterError) {
     sim::Machine machine;
     machine.moduleHandleFails = true;
-    const RunResult run = RunTool(machine, {L"/s"});
+    const ProgramRun run = RunProgram(machine, {L"/s"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, "Fatal Error: GetModuleHandle failed\n[ERROR] Invalid Parameter\n");
 }
