@@ -27,8 +27,7 @@ constexpr char kScenario[] = R"({
 class DriversDeviceIo : public testing::Test {
   protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(sim::LoadScenarioText(kScenario, "test", machine_, error)) << error;
+        machine_ = MachineFrom(kScenario);
         install_ = std::make_unique<sim::MachineInstall>(machine_);
     }
 

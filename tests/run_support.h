@@ -25,9 +25,8 @@ struct ProgramRun {
     // The trace, parsed on first use: it carries every request's bytes as hex, megabytes
     // for a run that downloads, and most tests never look at it.
     const nlohmann::json& Trace() const {
-        if (!traceParsed_) {
-            trace_ = JsonLines(traceLines);
-            traceParsed_ = true;
+        if (trace_.is_null()) {
+            trace_ = JsonLines(traceLines);  // an array, however empty
         }
         return trace_;
     }
@@ -51,7 +50,6 @@ struct ProgramRun {
 
   private:
     mutable nlohmann::json trace_;
-    mutable bool traceParsed_ = false;
 };
 
 inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> args = {}) {

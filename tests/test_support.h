@@ -48,13 +48,10 @@ inline sim::Machine MachineFrom(std::string_view scenario) {
     return machine;
 }
 
-// ---------------------------------------------------------------------------
 // JSON a test did not build (the runner's state, the trace, a host's record) is read
-// through these. A key or element that is not there fails the test at the line that
-// reads it, naming its path, and reads as null: a regression shows as failures and
-// every later test still runs, where operator[] on a const json would abort the binary.
-
-// The JSON read and the test's line, which a failure names.
+// through these: a key or element that is not there fails the test at the line that
+// reads it, naming its path, and reads as null, where operator[] on a const json would
+// abort the binary and lose every later result. A source holds that line.
 struct JsonSource {
     JsonSource(const nlohmann::json& json,
                std::source_location where = std::source_location::current())
