@@ -79,6 +79,3 @@ inline std::optional<std::uint64_t> GetU64(std::span<const std::uint8_t> b, std:
 }
 
 }  // namespace layout
-
-// Old name, until the tests move to Bytes.
-using RequestBuffer = Bytes;

@@ -63,12 +63,10 @@ constexpr std::size_t RequestSize(std::size_t chunkSize) {
 [[nodiscard]] bool WriteActivatePayload(std::span<std::uint8_t> buffer, std::uint8_t slot);
 
 // Whole requests: each clears the buffer, then writes the header and its payload.
-// FillGetInfoRequest and FillActivateRequest are not [[nodiscard]] until the tests that
-// drop their results check them.
-bool FillGetInfoRequest(std::span<std::uint8_t> buffer);
+[[nodiscard]] bool FillGetInfoRequest(std::span<std::uint8_t> buffer);
 [[nodiscard]] bool FillDownloadRequest(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
                                        std::span<const std::uint8_t> chunk);
-bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot);
+[[nodiscard]] bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot);
 
 // The STORAGE_FIRMWARE_INFO of an information reply, found at the DataBufferOffset
 // the reply's own request block names. Nothing when that offset, the fixed part or

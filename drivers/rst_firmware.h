@@ -53,10 +53,10 @@ constexpr std::size_t DownloadRequestSize(std::size_t chunkSize) {
 // Makes `buffer` the download request for `chunk`, taken from `imageOffset` of the
 // image: the buffer is resized to DownloadRequestSize(chunk.size()) and zero-filled
 // first, so one buffer allocated for the full chunk serves every chunk without
-// reallocating, and a shorter last chunk sizes the whole request to itself. Not
-// [[nodiscard]] until the tests that drop its result check it.
-bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber, std::uint64_t imageOffset,
-                         std::span<const std::uint8_t> chunk);
+// reallocating, and a shorter last chunk sizes the whole request to itself.
+[[nodiscard]] bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber,
+                                       std::uint64_t imageOffset,
+                                       std::span<const std::uint8_t> chunk);
 
 // The zero-filled 68-byte activation request.
 Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot = kActivateSlot);

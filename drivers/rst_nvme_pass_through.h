@@ -62,8 +62,4 @@ struct PassThroughRequest {
 
 std::optional<PassThroughRequest> ReadPassThroughRequest(std::span<const std::uint8_t> request);
 
-// Old names, until the tests move to the new ones.
-inline constexpr std::size_t kDataOffsetField = kDataBufferOffsetOffset;
-inline constexpr std::size_t kDataLengthField = kDataBufferLengthOffset;
-
 }  // namespace rst_nvme

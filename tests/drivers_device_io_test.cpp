@@ -97,7 +97,7 @@ TEST_F(DriversDeviceIo, ControlRequestUsesOneBufferBothWays) {
     ASSERT_TRUE(QueryDeviceNumber(disk.Get(), number));
     EXPECT_EQ(number, 7u);
 
-    RequestBuffer request(100, 0);
+    Bytes request(100, 0);
     request[0] = 0xAB;
     ASSERT_TRUE(SendControlRequest(disk.Get(), IOCTL_SCSI_MINIPORT, request));
     EXPECT_EQ(request.back(), 0x5A) << "the reply lands in the request's own bytes";

@@ -18,14 +18,14 @@
 
 namespace {
 
-void Put32(RequestBuffer& buffer, std::size_t offset, std::uint32_t value) {
+void Put32(Bytes& buffer, std::size_t offset, std::uint32_t value) {
     for (std::size_t i = 0; i < 4; ++i) {
         buffer.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
     }
 }
 
 TEST(DriversReplyParsing, DeviceNumberIsTheMiddleDword) {
-    RequestBuffer reply = {7, 0, 0, 0, 12, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    Bytes reply = {7, 0, 0, 0, 12, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     const auto number = storage::ReadDeviceNumber(reply);
     ASSERT_TRUE(number);
     EXPECT_EQ(number->deviceType, 7u);
@@ -64,10 +64,9 @@ TEST(DriversReplyParsing, GranularityRule) {
                      << "VER " << c.major << "." << int{c.minor} << " FWUG " << int{c.fwug});
         EXPECT_EQ(nvme::DownloadGranularity(c.major, c.minor, c.fwug), c.expected);
 
-        RequestBuffer inboxReply = storage::BuildIdentifyQuery();
-        RequestBuffer rstReply = rst_nvme::BuildIdentifyControllerRequest(0);
-        const std::pair<RequestBuffer*, std::size_t> replies[] = {{&inboxReply, 48},
-                                                                  {&rstReply, 164}};
+        Bytes inboxReply = storage::BuildIdentifyQuery();
+        Bytes rstReply = rst_nvme::BuildIdentifyControllerRequest(0);
+        const std::pair<Bytes*, std::size_t> replies[] = {{&inboxReply, 48}, {&rstReply, 164}};
         for (auto [reply, at] : replies) {
             reply->at(at + 81) = c.minor;
             reply->at(at + 82) = static_cast<std::uint8_t>(c.major);
@@ -80,7 +79,7 @@ TEST(DriversReplyParsing, GranularityRule) {
 }
 
 TEST(DriversReplyParsing, IdentifyDataNeedsTheWholeArea) {
-    RequestBuffer reply = storage::BuildIdentifyQuery();
+    Bytes reply = storage::BuildIdentifyQuery();
     reply[48 + 4] = 'K';
     reply[48 + 23] = 'Z';
     const auto data = storage::IdentifyData(reply);
@@ -94,7 +93,7 @@ TEST(DriversReplyParsing, IdentifyDataNeedsTheWholeArea) {
 
     reply.pop_back();
     EXPECT_TRUE(storage::IdentifyData(reply).empty());
-    RequestBuffer rstReply(4259);
+    Bytes rstReply(4259);
     EXPECT_TRUE(rst_nvme::IdentifyData(rstReply).empty());
 
     // Data cut short of FWUG: the text fields are still there, the granularity is not.
@@ -106,8 +105,8 @@ TEST(DriversReplyParsing, IdentifyDataNeedsTheWholeArea) {
 
 // An information reply in a granularity-1 buffer (B = 4172), with the
 // STORAGE_FIRMWARE_INFO at `dataOffset` announcing `slotCount` entries.
-RequestBuffer InfoReply(std::uint32_t dataOffset, std::uint8_t slotCount, std::size_t size = 4172) {
-    RequestBuffer reply(size, 0);
+Bytes InfoReply(std::uint32_t dataOffset, std::uint8_t slotCount, std::size_t size = 4172) {
+    Bytes reply(size, 0);
     if (size >= 76) {
         EXPECT_TRUE(inbox_fw::FillGetInfoRequest(reply));
     }
@@ -134,7 +133,7 @@ RequestBuffer InfoReply(std::uint32_t dataOffset, std::uint8_t slotCount, std::s
 TEST(DriversReplyParsing, FirmwareInformationAtTheRepliesOwnOffset) {
     struct Case {
         const char* name;
-        RequestBuffer reply;
+        Bytes reply;
         std::optional<std::size_t> slots;  // nothing: the reply must be refused
     };
     const Case cases[] = {
@@ -166,7 +165,7 @@ TEST(DriversReplyParsing, FirmwareInformationAtTheRepliesOwnOffset) {
 }
 
 TEST(DriversReplyParsing, FirmwareInformationRoundTripsThroughTheDriversWriter) {
-    RequestBuffer reply(inbox_fw::RequestSize(4096));
+    Bytes reply(inbox_fw::RequestSize(4096));
     ASSERT_TRUE(inbox_fw::FillGetInfoRequest(reply));
     fwreq::FirmwareInfo written;
     written.upgradeSupport = true;
@@ -190,12 +189,12 @@ TEST(DriversReplyParsing, FirmwareInformationRoundTripsThroughTheDriversWriter) 
     fwreq::FirmwareInfo tooMany;
     tooMany.slots.resize(256);
     EXPECT_FALSE(inbox_fw::WriteFirmwareInfoReply(reply, tooMany)) << "SlotCount is one byte";
-    RequestBuffer tooShort(reply.begin(), reply.begin() + 52 + 16 + 16 * 3 - 1);
+    Bytes tooShort(reply.begin(), reply.begin() + 52 + 16 + 16 * 3 - 1);
     EXPECT_FALSE(inbox_fw::WriteFirmwareInfoReply(tooShort, written));
 }
 
 TEST(DriversReplyParsing, CsmiMembersOnlyFromRecordsInsideTheBuffer) {
-    RequestBuffer reply = csmi::BuildRaidConfigRequest(0);
+    Bytes reply = csmi::BuildRaidConfigRequest(0);
     reply[43] = 5;          // bDriveCount announces more members than there is room for
     reply[64 + 90] = 2;     // member 0, bSASAddress[2]
     reply[64 + 89] = 0x44;  // neighbouring address bytes are not the path number
@@ -211,15 +210,15 @@ TEST(DriversReplyParsing, CsmiMembersOnlyFromRecordsInsideTheBuffer) {
     EXPECT_FALSE(csmi::MemberPathNumber(reply, std::numeric_limits<std::size_t>::max() / 136 + 1));
 
     // A record cut short is not read even where its path-number byte would fit.
-    RequestBuffer cut(reply.begin(), reply.begin() + 300);
+    Bytes cut(reply.begin(), reply.begin() + 300);
     EXPECT_EQ(csmi::MemberPathNumber(cut, 0), 2);
     EXPECT_FALSE(csmi::MemberPathNumber(cut, 1));
 
-    EXPECT_FALSE(csmi::DriveCount(RequestBuffer(43)));
-    EXPECT_FALSE(csmi::MemberPathNumber(RequestBuffer(63), 0));
+    EXPECT_FALSE(csmi::DriveCount(Bytes(43)));
+    EXPECT_FALSE(csmi::MemberPathNumber(Bytes(63), 0));
 
     // A larger buffer asked for more members and holds them.
-    RequestBuffer larger = csmi::BuildRaidConfigRequest(0, 4);
+    Bytes larger = csmi::BuildRaidConfigRequest(0, 4);
     ASSERT_TRUE(csmi::WriteMemberPathNumber(larger, 3, 9));
     EXPECT_EQ(larger[64 + 3 * 136 + 90], 9);
     EXPECT_EQ(csmi::MemberPathNumber(larger, 3), 9);
@@ -227,18 +226,18 @@ TEST(DriversReplyParsing, CsmiMembersOnlyFromRecordsInsideTheBuffer) {
 }
 
 TEST(DriversReplyParsing, ReturnCodeNeedsTheHeader) {
-    RequestBuffer reply = rst_fw::BuildActivateRequest(1);
+    Bytes reply = rst_fw::BuildActivateRequest(1);
     ASSERT_TRUE(srb::SetReturnCode(reply, 0x20));
     EXPECT_EQ(srb::ReturnCode(reply), 0x20u);
     EXPECT_EQ(reply[20], 0x20);
-    EXPECT_FALSE(srb::ReturnCode(RequestBuffer(23)));
-    EXPECT_EQ(srb::ReturnCode(RequestBuffer(24)), 0u);
+    EXPECT_FALSE(srb::ReturnCode(Bytes(23)));
+    EXPECT_EQ(srb::ReturnCode(Bytes(24)), 0u);
 }
 
 // The checker side: what a simulated driver reads back from the requests.
 TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
     const std::vector<std::uint8_t> chunk(4096, 0xA5);
-    RequestBuffer inbox(inbox_fw::RequestSize(chunk.size()));
+    Bytes inbox(inbox_fw::RequestSize(chunk.size()));
     ASSERT_TRUE(inbox_fw::FillDownloadRequest(inbox, 8192, chunk));
     const auto header = srb::ReadSrbIoControl(inbox);
     ASSERT_TRUE(header);
@@ -266,12 +265,12 @@ TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
         EXPECT_TRUE(bad->image.empty());
     }
 
-    RequestBuffer activate(inbox_fw::kMinimumRequestSize);
+    Bytes activate(inbox_fw::kMinimumRequestSize);
     ASSERT_TRUE(inbox_fw::FillActivateRequest(activate, 3));
     EXPECT_EQ(inbox_fw::ReadActivate(activate)->slotToActivate, 3);
-    EXPECT_FALSE(inbox_fw::ReadActivate(RequestBuffer(63)));
+    EXPECT_FALSE(inbox_fw::ReadActivate(Bytes(63)));
 
-    const RequestBuffer identify = rst_nvme::BuildIdentifyControllerRequest(0x42);
+    const Bytes identify = rst_nvme::BuildIdentifyControllerRequest(0x42);
     const auto passThrough = rst_nvme::ReadPassThroughRequest(identify);
     ASSERT_TRUE(passThrough);
     EXPECT_EQ(passThrough->address.constant, 1);
@@ -279,9 +278,9 @@ TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
     EXPECT_EQ(passThrough->commandDwords[0], nvme::kIdentifyOpcode);
     EXPECT_EQ(passThrough->commandDwords[10], nvme::kCnsController);
     EXPECT_EQ(passThrough->dataOffset, 164u);
-    EXPECT_FALSE(rst_nvme::ReadPassThroughRequest(RequestBuffer(163)));
+    EXPECT_FALSE(rst_nvme::ReadPassThroughRequest(Bytes(163)));
 
-    RequestBuffer rst;
+    Bytes rst;
     ASSERT_TRUE(rst_fw::FillDownloadRequest(rst, 0x42, 4096, chunk));
     const auto rstDownload = rst_fw::ReadDownload(rst);
     ASSERT_TRUE(rstDownload);

@@ -45,14 +45,14 @@ std::vector<std::uint8_t> Pattern(std::size_t length, std::uint8_t seed) {
 
 struct Golden {
     std::string name;
-    RequestBuffer actual;
+    Bytes actual;
     std::size_t size;
     std::vector<Field> fields;
     std::vector<Blob> blobs;
 };
 
-RequestBuffer Expected(const Golden& golden) {
-    RequestBuffer expected(golden.size, 0);
+Bytes Expected(const Golden& golden) {
+    Bytes expected(golden.size, 0);
     for (const Field& field : golden.fields) {
         for (std::size_t i = 0; i < field.width; ++i) {
             expected.at(field.offset + i) = static_cast<std::uint8_t>(field.value >> (8 * i));
@@ -68,7 +68,7 @@ RequestBuffer Expected(const Golden& golden) {
 
 void ExpectGolden(const Golden& golden) {
     SCOPED_TRACE(golden.name);
-    const RequestBuffer expected = Expected(golden);
+    const Bytes expected = Expected(golden);
     ASSERT_EQ(golden.actual.size(), expected.size());
     int reported = 0;
     for (std::size_t i = 0; i < expected.size() && reported < 8; ++i) {
@@ -101,8 +101,8 @@ std::vector<T> Join(std::vector<T> a, const std::vector<T>& b) {
     return a;
 }
 
-RequestBuffer InboxRequest(std::size_t b, const auto& fill) {
-    RequestBuffer buffer(b, 0xEE);  // stale bytes must not survive a fill
+Bytes InboxRequest(std::size_t b, const auto& fill) {
+    Bytes buffer(b, 0xEE);  // stale bytes must not survive a fill
     EXPECT_TRUE(fill(buffer));
     return buffer;
 }
@@ -113,10 +113,10 @@ TEST(DriversRequestLayout, BuildersMatchTheDriversLayouts) {
     constexpr std::size_t kB1 = 4096 + 76;      // granularity 1
     constexpr std::size_t kB3 = 3 * 4096 + 76;  // granularity 3, shorter last chunk
 
-    RequestBuffer rstDownload;
-    rst_fw::FillDownloadRequest(rstDownload, 0x02, 2093056, page);
-    RequestBuffer rstShortDownload;
-    rst_fw::FillDownloadRequest(rstShortDownload, 0x81, 2088960, shortChunk);
+    Bytes rstDownload;
+    ASSERT_TRUE(rst_fw::FillDownloadRequest(rstDownload, 0x02, 2093056, page));
+    Bytes rstShortDownload;
+    ASSERT_TRUE(rst_fw::FillDownloadRequest(rstShortDownload, 0x81, 2088960, shortChunk));
 
     const std::vector<Golden> cases = {
         {"storage identify query",
@@ -132,23 +132,27 @@ TEST(DriversRequestLayout, BuildersMatchTheDriversLayouts) {
           {28, 4, 4096}},
          {}},
         {"inbox information, granularity 1",
-         InboxRequest(kB1, [](auto& b) { return inbox_fw::FillGetInfoRequest(b); }),
+         InboxRequest(kB1, [](auto& b) {
+        return inbox_fw::FillGetInfoRequest(b); }),
          kB1,
          InboxHeader(kB1, 1),
          {Text(4, "FIRMWARE")}},
         {"inbox download, granularity 1",
-         InboxRequest(kB1, [&](auto& b) { return inbox_fw::FillDownloadRequest(b, 4096, page); }),
+         InboxRequest(kB1, [&](auto& b) {
+        return inbox_fw::FillDownloadRequest(b, 4096, page); }),
          kB1,
          Join(InboxHeader(kB1, 2), {{52, 4, 1}, {56, 4, 24}, {60, 8, 4096}, {68, 8, 4096}}),
          {Text(4, "FIRMWARE"), {76, page}}},
         {"inbox download, shorter last chunk",
          InboxRequest(
-             kB3, [&](auto& b) { return inbox_fw::FillDownloadRequest(b, 2088960, shortChunk); }),
+             kB3, [&](auto& b) {
+        return inbox_fw::FillDownloadRequest(b, 2088960, shortChunk); }),
          kB3,
          Join(InboxHeader(kB3, 2), {{52, 4, 1}, {56, 4, 24}, {60, 8, 2088960}, {68, 8, 8192}}),
          {Text(4, "FIRMWARE"), {76, shortChunk}}},
         {"inbox activation",
-         InboxRequest(kB1, [](auto& b) { return inbox_fw::FillActivateRequest(b, 2); }),
+         InboxRequest(kB1, [](auto& b) {
+        return inbox_fw::FillActivateRequest(b, 2); }),
          kB1,
          Join(InboxHeader(kB1, 3), {{52, 4, 1}, {56, 4, 12}, {60, 1, 2}}),
          {Text(4, "FIRMWARE")}},
@@ -219,13 +223,13 @@ TEST(DriversRequestLayout, BuildersMatchTheDriversLayouts) {
 
 TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
     const std::vector<std::uint8_t> chunk(4096, 0x5A);
-    RequestBuffer small(inbox_fw::RequestSize(4096) - 1, 0x11);
+    Bytes small(inbox_fw::RequestSize(4096) - 1, 0x11);
     EXPECT_FALSE(inbox_fw::FillDownloadRequest(small, 0, chunk));
     EXPECT_FALSE(inbox_fw::WriteDownloadPayload(small, 0, chunk));
     EXPECT_TRUE(std::all_of(small.begin(), small.end(), [](auto b) { return b == 0x11; }))
         << "a refused request leaves the buffer untouched";
 
-    RequestBuffer tiny(inbox_fw::kMinimumRequestSize - 1);
+    Bytes tiny(inbox_fw::kMinimumRequestSize - 1);
     EXPECT_FALSE(inbox_fw::FillGetInfoRequest(tiny));
     EXPECT_FALSE(inbox_fw::FillActivateRequest(tiny, 2));
     EXPECT_FALSE(
@@ -235,7 +239,7 @@ TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
 TEST(DriversRequestLayout, RstDownloadReusesOneBufferForEveryChunk) {
     const std::vector<std::uint8_t> image = Pattern(3 * 4096 + 512, 1);
     const std::size_t chunkSize = 4096;
-    RequestBuffer buffer(rst_fw::DownloadRequestSize(chunkSize));
+    Bytes buffer(rst_fw::DownloadRequestSize(chunkSize));
     const std::uint8_t* storage = buffer.data();
     for (std::size_t offset = 0; offset < image.size(); offset += chunkSize) {
         const std::size_t length = std::min(chunkSize, image.size() - offset);

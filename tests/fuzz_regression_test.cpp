@@ -24,7 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 // Regression inputs of faults whose mends are not merged yet: each must still find the
 // invariant named, until its mend lands; then its row goes and the input must find

@@ -15,7 +15,6 @@
 
 namespace {
 
-using simtest::Buffer;
 using simtest::Reply;
 using simtest::Send;
 
@@ -30,11 +29,11 @@ sim::Machine InboxMachine(const std::string& drive) {
 
 const std::wstring kDisk = L"\\\\.\\PHYSICALDRIVE0";
 
-Buffer Identify(HANDLE disk) {
+Bytes Identify(HANDLE disk) {
     const Reply reply = Send(disk, IOCTL_STORAGE_QUERY_PROPERTY, storage::BuildIdentifyQuery());
     EXPECT_TRUE(reply.ok) << reply.error;
     const auto data = storage::IdentifyData(reply.buffer);
-    return Buffer(data.begin(), data.end());
+    return Bytes(data.begin(), data.end());
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -63,7 +62,7 @@ TEST(SimDriveIdentify, DataCarriesTheDriveRecord) {
         sim::Machine machine = InboxMachine(c.drive);
         sim::MachineInstall install(machine);
         HANDLE disk = simtest::Open(kDisk);
-        const Buffer data = Identify(disk);
+        const Bytes data = Identify(disk);
         win::CloseHandle(disk);
         ASSERT_EQ(data.size(), 4096u);
         EXPECT_EQ(data[0] | data[1] << 8, sim::kMakerVendorId);
@@ -110,8 +109,8 @@ TEST(SimDriveDownload, PiecesFollowTheNvmeRules) {
         {"2.0", 8, 4096, 4096, 3, "a 2.0 drive enforces FWUG: 2.0 is past 1.3"},
         {"2.1", 8, 32768, 32768, 0, "a 2.1 drive takes one granule"},
     };
-    const Buffer image = simtest::MakeImage();
-    const Buffer tail(12288, 0x5A);  // bytes for pieces that reach past the image
+    const Bytes image = simtest::MakeImage();
+    const Bytes tail(12288, 0x5A);  // bytes for pieces that reach past the image
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         sim::Machine machine = InboxMachine(R"({"version": ")" + std::string(c.version) +
@@ -167,9 +166,9 @@ TEST(SimDriveCommit, OutcomesByImageSlotAndActivationMode) {
          "QZT2VKLA",
          "QZT9TEST"},
     };
-    const Buffer a = simtest::MakeImage();
-    const Buffer b = simtest::MakeImage("QZT9TEST", 2);
-    Buffer unsigned_ = a;
+    const Bytes a = simtest::MakeImage();
+    const Bytes b = simtest::MakeImage("QZT9TEST", 2);
+    Bytes unsigned_ = a;
     unsigned_[sim::kImageSignatureOffset] = 'X';
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message()
@@ -177,9 +176,9 @@ TEST(SimDriveCommit, OutcomesByImageSlotAndActivationMode) {
         sim::Machine machine =
             InboxMachine(R"({"fwug": 128, "activation": ")" + std::string(c.activation) + "\"}");
         sim::Drive& drive = machine.drives[0];
-        Buffer expected = a;
+        Bytes expected = a;
         for (const Piece& piece : c.pieces) {
-            const Buffer& image = piece.image == 'A' ? a : piece.image == 'B' ? b : unsigned_;
+            const Bytes& image = piece.image == 'A' ? a : piece.image == 'B' ? b : unsigned_;
             const auto bytes =
                 std::span<const std::uint8_t>(image).subspan(piece.index * kHalfMiB, kHalfMiB);
             std::copy(bytes.begin(), bytes.end(), expected.begin() + piece.index * kHalfMiB);
@@ -235,7 +234,7 @@ TEST(SimDriveFaults, ForcedAnswersWinOverTheDrive) {
         {R"({"activate": {"returnCode": 7}})", 0, {0, 0, 0, 0}, 7, 0},
         {R"({"activate": {"returnCode": 32}})", 0, {0, 0, 0, 0}, 0x20, 0},
     };
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.faults);
         sim::Machine machine =
@@ -277,7 +276,7 @@ TEST(SimDriveState, ReportsAssembledSlotsWithTheirHash) {
     sim::Machine machine = InboxMachine(R"({"id": "A", "fwug": 128})");
     sim::MachineInstall install(machine);
     HANDLE disk = simtest::Open(kDisk);
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     simtest::InboxDownloadAll(disk, image, kHalfMiB);
     Send(disk, IOCTL_SCSI_MINIPORT, simtest::InboxActivate(2, kHalfMiB));
     // After the commit a new download starts at offset 0: a piece elsewhere shows in

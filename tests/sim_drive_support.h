@@ -27,12 +27,10 @@
 
 namespace simtest {
 
-using Buffer = std::vector<std::uint8_t>;
-
 // A whole image with the metadata block in place, carrying `revision`; the other
 // bytes follow a pattern that differs from image to image by `seed`.
-inline Buffer MakeImage(std::string_view revision = "QZT3VKLA", std::uint8_t seed = 1) {
-    Buffer image(sim::kFirmwareImageSize);
+inline Bytes MakeImage(std::string_view revision = "QZT3VKLA", std::uint8_t seed = 1) {
+    Bytes image(sim::kFirmwareImageSize);
     for (std::size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<std::uint8_t>((i * 131 + seed * 7 + (i >> 12)) & 0xFF);
     }
@@ -50,7 +48,7 @@ struct Reply {
     bool ok = false;
     DWORD error = 0;
     DWORD returned = 0;
-    Buffer buffer;
+    Bytes buffer;
 
     std::uint32_t ReturnCode() const { return srb::ReturnCode(buffer).value_or(0xFFFFFFFF); }
 };
@@ -61,7 +59,7 @@ inline HANDLE Open(const std::wstring& path) {
 }
 
 // One request, the buffer as input and as output with the same length.
-inline Reply Send(HANDLE handle, DWORD code, Buffer buffer) {
+inline Reply Send(HANDLE handle, DWORD code, Bytes buffer) {
     Reply reply;
     const DWORD size = static_cast<DWORD>(buffer.size());
     reply.ok = win::DeviceIoControl(handle, code, buffer.data(), size, buffer.data(), size,
@@ -86,22 +84,22 @@ inline std::vector<std::string> AllProtocolErrors(const sim::Machine& machine) {
 
 // ---- inbox "FIRMWARE" requests in a buffer sized for chunks of `chunkSize` bytes
 
-inline Buffer InboxGetInfo(std::size_t chunkSize = 4096) {
-    Buffer buffer(inbox_fw::RequestSize(chunkSize));
-    inbox_fw::FillGetInfoRequest(buffer);
+inline Bytes InboxGetInfo(std::size_t chunkSize = 4096) {
+    Bytes buffer(inbox_fw::RequestSize(chunkSize));
+    EXPECT_TRUE(inbox_fw::FillGetInfoRequest(buffer));
     return buffer;
 }
 
-inline Buffer InboxDownload(std::uint64_t offset, std::span<const std::uint8_t> piece,
-                            std::size_t chunkSize) {
-    Buffer buffer(inbox_fw::RequestSize(chunkSize));
+inline Bytes InboxDownload(std::uint64_t offset, std::span<const std::uint8_t> piece,
+                           std::size_t chunkSize) {
+    Bytes buffer(inbox_fw::RequestSize(chunkSize));
     EXPECT_TRUE(inbox_fw::FillDownloadRequest(buffer, offset, piece));
     return buffer;
 }
 
-inline Buffer InboxActivate(std::uint8_t slot, std::size_t chunkSize = 4096) {
-    Buffer buffer(inbox_fw::RequestSize(chunkSize));
-    inbox_fw::FillActivateRequest(buffer, slot);
+inline Bytes InboxActivate(std::uint8_t slot, std::size_t chunkSize = 4096) {
+    Bytes buffer(inbox_fw::RequestSize(chunkSize));
+    EXPECT_TRUE(inbox_fw::FillActivateRequest(buffer, slot));
     return buffer;
 }
 
@@ -121,9 +119,9 @@ inline std::vector<std::uint32_t> InboxDownloadAll(HANDLE disk, std::span<const 
 
 // ---- Intel RST requests
 
-inline Buffer RstDownload(std::uint8_t path, std::uint64_t offset,
-                          std::span<const std::uint8_t> piece) {
-    Buffer buffer;
+inline Bytes RstDownload(std::uint8_t path, std::uint64_t offset,
+                         std::span<const std::uint8_t> piece) {
+    Bytes buffer;
     EXPECT_TRUE(rst_fw::FillDownloadRequest(buffer, path, offset, piece));
     return buffer;
 }
@@ -187,9 +185,9 @@ inline Steps Seq(std::initializer_list<Steps> parts) {
 }
 
 // The bytes of a piece: the image's where the piece lies inside it, else filler.
-inline std::span<const std::uint8_t> PieceBytes(const Buffer& image, std::uint64_t offset,
+inline std::span<const std::uint8_t> PieceBytes(const Bytes& image, std::uint64_t offset,
                                                 std::size_t size) {
-    static const Buffer filler(sim::kFirmwareImageSize, 0x5A);
+    static const Bytes filler(sim::kFirmwareImageSize, 0x5A);
     if (offset <= image.size() && size <= image.size() - offset) {
         return std::span<const std::uint8_t>(image).subspan(offset, size);
     }
@@ -201,7 +199,7 @@ inline std::span<const std::uint8_t> PieceBytes(const Buffer& image, std::uint64
 // error, on `drive` and containing that text, without reaching the drive; any other
 // step must complete (information and pieces with ReturnCode 0) and add none.
 inline void ExpectSteps(HANDLE handle, const sim::Machine& machine, const sim::Drive& drive,
-                        const Steps& steps, const std::function<Buffer(const Step&)>& build) {
+                        const Steps& steps, const std::function<Bytes(const Step&)>& build) {
     for (std::size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         SCOPED_TRACE(testing::Message() << "step " << i << " (offset " << step.offset << ")");

@@ -12,7 +12,6 @@
 
 namespace {
 
-using simtest::Buffer;
 using simtest::Reply;
 using simtest::Send;
 
@@ -101,25 +100,25 @@ TEST(SimInboxStack, FirmwareInfoReplyListsTheSlots) {
 // A well-formed request of each kind, broken in one field: the call fails, the drive
 // records one protocol error naming the field, and nothing reaches the drive.
 TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
-    using Edit = std::function<void(Buffer&)>;
+    using Edit = std::function<void(Bytes&)>;
     auto put32 = [](std::size_t at, std::uint32_t v) {
-        return Edit([=](Buffer& b) { layout::PutU32(b, at, v); });
+        return Edit([=](Bytes& b) { layout::PutU32(b, at, v); });
     };
     auto put64 = [](std::size_t at, std::uint64_t v) {
-        return Edit([=](Buffer& b) { layout::PutU64(b, at, v); });
+        return Edit([=](Bytes& b) { layout::PutU64(b, at, v); });
     };
-    auto poke = [](std::size_t at) { return Edit([=](Buffer& b) { b.at(at) = 1; }); };
-    const Buffer image = simtest::MakeImage();
-    const Buffer query = storage::BuildIdentifyQuery();
-    const Buffer info = simtest::InboxGetInfo();
-    const Buffer download =
+    auto poke = [](std::size_t at) { return Edit([=](Bytes& b) { b.at(at) = 1; }); };
+    const Bytes image = simtest::MakeImage();
+    const Bytes query = storage::BuildIdentifyQuery();
+    const Bytes info = simtest::InboxGetInfo();
+    const Bytes download =
         simtest::InboxDownload(0, std::span<const std::uint8_t>(image).first(4096), 4096);
-    const Buffer shortLast =
+    const Bytes shortLast =
         simtest::InboxDownload(0, std::span<const std::uint8_t>(image).first(2048), 4096);
-    const Buffer activate = simtest::InboxActivate(2);
+    const Bytes activate = simtest::InboxActivate(2);
     const struct {
         DWORD code;
-        const Buffer& request;
+        const Bytes& request;
         Edit edit;
         DWORD error;
         const char* names;
@@ -130,9 +129,9 @@ TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
         {IOCTL_STORAGE_QUERY_PROPERTY, query, put32(24, 48), 87, "ProtocolDataOffset is 48"},
         {IOCTL_STORAGE_QUERY_PROPERTY, query, put32(28, 512), 87, "ProtocolDataLength is 512"},
         {IOCTL_STORAGE_QUERY_PROPERTY, query, poke(4000), 87, "byte 4000 is 0x1"},
-        {IOCTL_STORAGE_QUERY_PROPERTY, query, [](Buffer& b) { b.resize(4096); }, 87,
+        {IOCTL_STORAGE_QUERY_PROPERTY, query, [](Bytes& b) { b.resize(4096); }, 87,
          "input of 4096 bytes"},
-        {IOCTL_STORAGE_QUERY_PROPERTY, query, [](Buffer& b) { b.resize(4152); }, 87,
+        {IOCTL_STORAGE_QUERY_PROPERTY, query, [](Bytes& b) { b.resize(4152); }, 87,
          "input of 4152 bytes, expected 4144; output of 4152 bytes, expected 4144"},
         {IOCTL_SCSI_MINIPORT, info, put32(0, 24), 87, "HeaderLength is 24, expected 28"},
         {IOCTL_SCSI_MINIPORT, info, poke(11), 1, "Signature is \"FIRMWAR\\x01\""},
@@ -151,20 +150,20 @@ TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
         {IOCTL_SCSI_MINIPORT, shortLast, poke(76 + 2048), 87, "the bytes after the image"},
         {IOCTL_SCSI_MINIPORT, activate, put32(52, 2), 87, "STORAGE_FIRMWARE_ACTIVATE.Version"},
         {IOCTL_SCSI_MINIPORT, activate, poke(61), 87, "the bytes after SlotToActivate"},
-        {IOCTL_SCSI_MINIPORT, activate, [](Buffer& b) { b.resize(20); }, 87,
+        {IOCTL_SCSI_MINIPORT, activate, [](Bytes& b) { b.resize(20); }, 87,
          "20 bytes, too short for SRB_IO_CONTROL"},
-        {IOCTL_SCSI_MINIPORT, activate, [](Buffer& b) { b.resize(60); }, 87,
+        {IOCTL_SCSI_MINIPORT, activate, [](Bytes& b) { b.resize(60); }, 87,
          "too short for STORAGE_FIRMWARE_ACTIVATE"},
-        {0x2D0C14, query, [](Buffer&) {}, 1, "control code 0x2D0C14"},
+        {0x2D0C14, query, [](Bytes&) {}, 1, "control code 0x2D0C14"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names);
         sim::Machine machine = MachineFrom(kMachine);
         sim::MachineInstall install(machine);
         HANDLE disk = simtest::Open(kInbox);
-        Buffer request = c.request;
+        Bytes request = c.request;
         c.edit(request);
-        const Buffer sent = request;
+        const Bytes sent = request;
         const Reply reply = Send(disk, c.code, std::move(request));
         win::CloseHandle(disk);
         EXPECT_FALSE(reply.ok);
@@ -184,9 +183,9 @@ TEST(SimInboxStack, ReplyBufferMustMatchTheRequest) {
     sim::Machine machine = MachineFrom(kMachine);
     sim::MachineInstall install(machine);
     HANDLE disk = simtest::Open(kInbox);
-    Buffer info = simtest::InboxGetInfo();
-    Buffer query = storage::BuildIdentifyQuery();
-    Buffer reply(info.size() + 8);
+    Bytes info = simtest::InboxGetInfo();
+    Bytes query = storage::BuildIdentifyQuery();
+    Bytes reply(info.size() + 8);
     DWORD returned = 0;
     EXPECT_FALSE(win::DeviceIoControl(disk, IOCTL_SCSI_MINIPORT, info.data(), 4172, reply.data(),
                                       4180, &returned, nullptr));
@@ -305,7 +304,7 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
                                  "slot (no writable slot)")}),
          "no writable slot at all"},
     };
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         sim::Machine machine =
@@ -338,7 +337,7 @@ TEST(SimInboxStack, AFreshDriveRecordExpectsANewDownload) {
     const sim::Drive fresh = machine.drives[0];
     sim::MachineInstall install(machine);
     HANDLE disk = simtest::Open(kInbox);
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     auto piece = [&](std::uint64_t offset) {
         return Send(disk, IOCTL_SCSI_MINIPORT,
                     simtest::InboxDownload(offset, simtest::PieceBytes(image, offset, 4096), 4096));
@@ -383,7 +382,7 @@ TEST(SimInboxStack, SlotTablesNvmeCannotExpress) {
         {"255 entries", many, 0x0F, 0, 0x20},
     };
     constexpr std::size_t kChunk = 524288;
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Machine machine = MachineFrom(kMachine);

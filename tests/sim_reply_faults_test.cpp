@@ -13,7 +13,6 @@
 
 namespace {
 
-using simtest::Buffer;
 using simtest::Reply;
 using simtest::Send;
 
@@ -31,11 +30,11 @@ const std::wstring kInboxDisk = L"\\\\.\\PHYSICALDRIVE0";
 
 // One request: the caller's buffer before and after.
 struct Exchange {
-    Buffer sent;
+    Bytes sent;
     Reply reply;
 };
 
-Exchange SendOn(const std::wstring& path, DWORD code, Buffer request) {
+Exchange SendOn(const std::wstring& path, DWORD code, Bytes request) {
     HANDLE handle = simtest::Open(path);
     EXPECT_NE(handle, INVALID_HANDLE_VALUE);
     Exchange exchange{request, Send(handle, code, std::move(request))};
@@ -58,7 +57,7 @@ struct FaultPath {
     const char* name;
     bool onController;  // else on the inbox disk
     DWORD code;
-    Buffer request;  // empty: the device number, which has only a 12-byte output
+    Bytes request;  // empty: the device number, which has only a 12-byte output
     std::function<sim::RequestFault&(sim::Machine&)> fault;
     // How a forced status shows: in ReturnCode, in the inbox query's descriptor, or
     // nowhere (the device number).
@@ -71,7 +70,7 @@ struct FaultPath {
                           request);
         }
         HANDLE handle = simtest::Open(kInboxDisk);
-        Exchange exchange{Buffer(12, 0xC5), {}};
+        Exchange exchange{Bytes(12, 0xC5), {}};
         exchange.reply.buffer = exchange.sent;
         exchange.reply.ok =
             win::DeviceIoControl(handle, code, nullptr, 0, exchange.reply.buffer.data(), 12,
@@ -84,7 +83,7 @@ struct FaultPath {
 
 using Fault = sim::RequestFault&;
 std::vector<FaultPath> Paths() {
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     const auto chunk = std::span<const std::uint8_t>(image).first(4096);
     constexpr DWORD kMiniport = IOCTL_SCSI_MINIPORT;
     return {
@@ -123,7 +122,7 @@ std::size_t StoredPieces(const sim::Machine& machine) {
     return pieces;
 }
 
-Buffer WithU32(Buffer buffer, std::size_t at, std::uint32_t value) {
+Bytes WithU32(Bytes buffer, std::size_t at, std::uint32_t value) {
     layout::PutU32(buffer, at, value);
     return buffer;
 }
@@ -144,7 +143,7 @@ TEST(SimReplyFaults, EveryFaultOnEveryPath) {
         ASSERT_TRUE(sound.reply.ok) << path.name;
         const std::size_t size = sound.sent.size();
         // The status a forced ReturnCode 9 leaves, and the count it returns.
-        Buffer forced = sound.sent;
+        Bytes forced = sound.sent;
         DWORD forcedReturned = static_cast<DWORD>(size);
         if (path.status == FaultPath::kReturnCode) {
             forced = WithU32(forced, 20, 9);
@@ -157,16 +156,16 @@ TEST(SimReplyFaults, EveryFaultOnEveryPath) {
         } else {
             forcedReturned = 0;
         }
-        auto firstOf = [&](const Buffer& reply, std::size_t count) {
-            Buffer expected = sound.sent;
+        auto firstOf = [&](const Bytes& reply, std::size_t count) {
+            Bytes expected = sound.sent;
             std::copy_n(reply.begin(), std::min(count, size), expected.begin());
             return expected;
         };
-        Buffer patched = sound.reply.buffer;
+        Bytes patched = sound.reply.buffer;
         patched[4] = 0xDE;
         patched[5] = 0xAD;
         patched[size - 1] = 0xDE;  // a patch reaching past the buffer is cut
-        Buffer forcedPatched = forced;
+        Bytes forcedPatched = forced;
         if (forcedReturned > 0) {
             forcedPatched[0] = 0xEE;
         }
@@ -175,7 +174,7 @@ TEST(SimReplyFaults, EveryFaultOnEveryPath) {
             const char* name;
             std::function<void(sim::RequestFault&)> set;
             bool ok;
-            Buffer after;
+            Bytes after;
             DWORD returned;
         } kinds[] = {
             {"fail", [](sim::RequestFault& f) { f.answer.kind = Kind::Fail; }, false, sound.sent,
@@ -235,7 +234,7 @@ TEST(SimReplyFaults, ChunkAndQueryPickTheRequests) {
         {"every CSMI query", true, std::nullopt, {0x77, 0x77, 0x77}},
         {"CSMI query 2", true, 2, {0, 0, 0x77}},
     };
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     const sim::ReplyAlteration alteration{{{20, {0x77}}}, std::nullopt};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -438,7 +437,7 @@ TEST(SimReplyFaults, ChecksFollowWhatTheRepliesTold) {
          [&](sim::DriveFaults& f) { f.firmwareInfo.reply = Returned(60); },
          {Info(k1), ClearFaults(), Info(k1), PieceOk(0, k1), ActivateOk(2, 7)}},
     };
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Machine machine = MachineFrom(kMachine);
@@ -455,7 +454,7 @@ TEST(SimReplyFaults, ChecksFollowWhatTheRepliesTold) {
                 continue;
             }
             const std::size_t errors = drive.protocolErrors.size();
-            Buffer request;
+            Bytes request;
             DWORD code = IOCTL_SCSI_MINIPORT;
             const auto piece = simtest::PieceBytes(image, step.offset, step.size);
             switch (step.kind) {

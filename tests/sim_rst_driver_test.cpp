@@ -14,7 +14,6 @@
 
 namespace {
 
-using simtest::Buffer;
 using simtest::Reply;
 using simtest::Send;
 
@@ -53,7 +52,7 @@ class SimRstDriver : public testing::Test {
     }
     void TearDown() override { win::CloseHandle(controller_); }
 
-    Reply Request(Buffer buffer) {
+    Reply Request(Bytes buffer) {
         return Send(controller_, IOCTL_SCSI_MINIPORT, std::move(buffer));
     }
 
@@ -156,7 +155,7 @@ TEST_F(SimRstDriver, PassThroughIsRoutedByPathNumber) {
 }
 
 TEST_F(SimRstDriver, FirmwareUpdateThroughTheController) {
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     EXPECT_EQ(simtest::RstDownloadAll(controller_, 5, image, 524288),
               std::vector<std::uint32_t>(4, 0));
     const Reply activation = Request(rst_fw::BuildActivateRequest(5));
@@ -185,27 +184,27 @@ TEST_F(SimRstDriver, FirmwareUpdateThroughTheController) {
 // ERROR_INVALID_PARAMETER (an unknown signature with ERROR_INVALID_FUNCTION) and the
 // protocol error lands on the addressed drive, or machine-wide when none is.
 TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
-    using Edit = std::function<void(Buffer&)>;
+    using Edit = std::function<void(Bytes&)>;
     auto put8 = [](std::size_t at, std::uint8_t v) {
-        return Edit([=](Buffer& b) { b.at(at) = v; });
+        return Edit([=](Bytes& b) { b.at(at) = v; });
     };
     auto put32 = [](std::size_t at, std::uint32_t v) {
-        return Edit([=](Buffer& b) { layout::PutU32(b, at, v); });
+        return Edit([=](Bytes& b) { layout::PutU32(b, at, v); });
     };
-    auto grow = [](std::size_t by) { return Edit([=](Buffer& b) { b.resize(b.size() + by); }); };
-    const Buffer image = simtest::MakeImage();
-    const Buffer csmiRequest = csmi::BuildRaidConfigRequest(0);
-    const Buffer identify = rst_nvme::BuildIdentifyControllerRequest(5);
-    const Buffer identifyNobody = rst_nvme::BuildIdentifyControllerRequest(0xFF);
+    auto grow = [](std::size_t by) { return Edit([=](Bytes& b) { b.resize(b.size() + by); }); };
+    const Bytes image = simtest::MakeImage();
+    const Bytes csmiRequest = csmi::BuildRaidConfigRequest(0);
+    const Bytes identify = rst_nvme::BuildIdentifyControllerRequest(5);
+    const Bytes identifyNobody = rst_nvme::BuildIdentifyControllerRequest(0xFF);
     // The drive at path 5 has granularity 128: pieces of 512 KiB.
-    const Buffer download =
+    const Bytes download =
         simtest::RstDownload(5, 0, std::span<const std::uint8_t>(image).first(524288));
-    const Buffer activate = rst_fw::BuildActivateRequest(5);
-    const Buffer activateSlot1 = rst_fw::BuildActivateRequest(5, 1);
-    const Buffer csmiOneRecord = csmi::BuildRaidConfigRequest(0, 1);
-    const Buffer csmiNoRecord = csmi::BuildRaidConfigRequest(0, 0);
+    const Bytes activate = rst_fw::BuildActivateRequest(5);
+    const Bytes activateSlot1 = rst_fw::BuildActivateRequest(5, 1);
+    const Bytes csmiOneRecord = csmi::BuildRaidConfigRequest(0, 1);
+    const Bytes csmiNoRecord = csmi::BuildRaidConfigRequest(0, 0);
     const struct {
-        const Buffer& request;
+        const Bytes& request;
         Edit edit;
         DWORD error;
         const char* drive;  // where the error lands; nullptr: machine-wide
@@ -215,17 +214,17 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         {csmiRequest, put32(24, 336), 87, nullptr, "Length is 336, expected 308"},
         {csmiRequest, put8(43, 2), 87, nullptr, "byte 43 is 0x2"},
         {csmiRequest,
-         [](Buffer& b) {
+         [](Bytes& b) {
              b.resize(60);
              layout::PutU32(b, 24, 32);
          },
          87, nullptr, "too short for CSMI_SAS_RAID_CONFIG"},
         {csmiRequest, put8(11, 'Y'), 1, nullptr, "Signature \"CSMIARYY\""},
-        {csmiOneRecord, [](Buffer&) {}, 87, nullptr,
+        {csmiOneRecord, [](Bytes&) {}, 87, nullptr,
          "request of 200 bytes, expected 64 + 136 x n with n >= 2"},
-        {csmiNoRecord, [](Buffer&) {}, 87, nullptr, "request of 64 bytes"},
+        {csmiNoRecord, [](Bytes&) {}, 87, nullptr, "request of 64 bytes"},
         {csmiRequest,
-         [](Buffer& b) {
+         [](Bytes& b) {
              b.resize(344);
              layout::PutU32(b, 24, 316);
          },
@@ -255,14 +254,14 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         {activate, put8(66, 1), 87, "single", "the bytes after SlotToActivate"},
         {activate, grow(4), 87, "single", "request of 72 bytes, expected 68"},
         {activate, put8(64, 3), 87, "single", "SlotToActivate is 3, expected 2"},
-        {activateSlot1, [](Buffer&) {}, 87, "single", "SlotToActivate is 1, expected 2"},
+        {activateSlot1, [](Bytes&) {}, 87, "single", "SlotToActivate is 1, expected 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.names);
         machine_ = MachineFrom(kMachine);
-        Buffer request = c.request;
+        Bytes request = c.request;
         c.edit(request);
-        const Buffer sent = request;
+        const Bytes sent = request;
         const Reply reply = Request(std::move(request));
         EXPECT_FALSE(reply.ok);
         EXPECT_EQ(reply.error, c.error);
@@ -343,7 +342,7 @@ TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
          Seq({InOrder(k128), Activate(1, 0, "SlotToActivate is 1, expected 2")}),
          "slot 1, though writable"},
     };
-    const Buffer image = simtest::MakeImage();
+    const Bytes image = simtest::MakeImage();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
         sim::Machine machine = MachineFrom(

@@ -129,7 +129,7 @@ TEST(SimState, ReportsEveryDriveWithItsRevisionsAndAssembledImages) {
     drive.downloadRequests = 64;
     drive.activations = 1;
     drive.slots[1].revision = drive.revisionAfterPowerCycle;
-    drive.slots[1].image = sim::Bytes{'a', 'b', 'c'};
+    drive.slots[1].image = Bytes{'a', 'b', 'c'};
     drive.protocolErrors.push_back("download piece at offset 3 is not dword aligned");
     sim::MachineInstall install(machine);
 

@@ -37,8 +37,6 @@
 
 namespace {
 
-using Buffer = std::vector<std::uint8_t>;
-
 struct Fact {
     const char* name;
     std::uint64_t published;
@@ -72,7 +70,7 @@ std::uint64_t VersionByte(void (*set)(NVME_VERSION&)) {
 }
 #endif
 
-std::uint64_t U32(const Buffer& request, std::size_t offset) {
+std::uint64_t U32(const Bytes& request, std::size_t offset) {
     return layout::GetU32(request, offset).value_or(0xDEADBEEF);
 }
 
@@ -255,8 +253,8 @@ TEST(WireConformance, IntelRstBuffersMatchOpenseaTransport) {
         {"NVME_IOCTL_PASS_THROUGH.TargetId", 30, rst_address::kReservedOffset},
         {"NVME_IOCTL_PASS_THROUGH.Parameters.Command", 32, rst_nvme::kCommandOffset},
         {"sizeof(GENERIC_COMMAND)", 64, rst_nvme::kCommandLength},
-        {"NVME_PASS_THROUGH_PARAMETERS.DataBufferOffset", 116, rst_nvme::kDataOffsetField},
-        {"NVME_PASS_THROUGH_PARAMETERS.DataBufferLength", 120, rst_nvme::kDataLengthField},
+        {"NVME_PASS_THROUGH_PARAMETERS.DataBufferOffset", 116, rst_nvme::kDataBufferOffsetOffset},
+        {"NVME_PASS_THROUGH_PARAMETERS.DataBufferLength", 120, rst_nvme::kDataBufferLengthOffset},
         {"NVME_IOCTL_PASS_THROUGH.data", 164, rst_nvme::kDataAreaOffset},
         {"IOCTL_SCSI_MINIPORT (IntelFw)", 0x0004D008, rst_fw::kIoControlCode,
          SDK(IOCTL_SCSI_MINIPORT)},
@@ -330,22 +328,22 @@ TEST(WireConformance, GranularityIsReadFromVerAndFwugWhereLibnvmeHasThem) {
 // give, read at the public offsets.
 TEST(WireConformance, BuiltRequestsCarryThePublicValues) {
     const std::vector<std::uint8_t> chunk(4096, 0x5A);
-    Buffer inboxDownload(inbox_fw::RequestSize(chunk.size()));
+    Bytes inboxDownload(inbox_fw::RequestSize(chunk.size()));
     ASSERT_TRUE(inbox_fw::FillDownloadRequest(inboxDownload, 0, chunk));
-    Buffer inboxActivate(inbox_fw::RequestSize(chunk.size()));
+    Bytes inboxActivate(inbox_fw::RequestSize(chunk.size()));
     ASSERT_TRUE(inbox_fw::FillActivateRequest(inboxActivate, 2));
     // Where the request block says its payload is.
     const std::size_t inboxData = U32(inboxDownload, 28 + 16);
-    Buffer rstDownload;
+    Bytes rstDownload;
     ASSERT_TRUE(rst_fw::FillDownloadRequest(rstDownload, 2, 0, chunk));
-    const Buffer rstActivate = rst_fw::BuildActivateRequest(2);
-    const Buffer identify = rst_nvme::BuildIdentifyControllerRequest(2);
-    const Buffer query = storage::BuildIdentifyQuery();
-    const Buffer raidConfig = csmi::BuildRaidConfigRequest(0);
+    const Bytes rstActivate = rst_fw::BuildActivateRequest(2);
+    const Bytes identify = rst_nvme::BuildIdentifyControllerRequest(2);
+    const Bytes query = storage::BuildIdentifyQuery();
+    const Bytes raidConfig = csmi::BuildRaidConfigRequest(0);
 
     struct Wire {
         const char* name;
-        const Buffer& request;
+        const Bytes& request;
         std::size_t offset;
         std::uint64_t published;
     };
@@ -383,7 +381,7 @@ TEST(WireConformance, BuiltRequestsCarryThePublicValues) {
 
     // INTEL_STORAGE_FIRMWARE_INFO_INVALID_SLOT: the download leaves the slot to the driver.
     EXPECT_EQ(rstDownload.at(80), 0xFF);
-    for (const auto& [request, signature] : std::vector<std::pair<Buffer, std::string>>{
+    for (const auto& [request, signature] : std::vector<std::pair<Bytes, std::string>>{
              {inboxDownload, "FIRMWARE"},              // IOCTL_MINIPORT_SIGNATURE_FIRMWARE
              {rstDownload, "IntelFw "},                // INTEL_RAID_FW_SIGNATURE
              {identify, "IntelNvm"},                   // INTELNVM_SIGNATURE
@@ -412,7 +410,7 @@ std::vector<std::string> IntelFwRequests() {
 }
 
 TEST(WireConformance, KnownDifferencesStandAsRecorded) {
-    Buffer inboxInfo(inbox_fw::RequestSize(4096));
+    Bytes inboxInfo(inbox_fw::RequestSize(4096));
     ASSERT_TRUE(inbox_fw::FillGetInfoRequest(inboxInfo));
     const std::size_t infoAt = U32(inboxInfo, 28 + 16);
 

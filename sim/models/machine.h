@@ -40,9 +40,6 @@
 
 namespace sim {
 
-// Old name, until the tests move to Bytes.
-using ::Bytes;
-
 struct IoCall;
 
 // Answers one DeviceIoControl: returns the Win32 error code (0 for success) and
