@@ -144,6 +144,28 @@ std::optional<PropertyName> NameOfKey(const DEVPROPKEY& key) {
     return std::nullopt;
 }
 
+// The set a call on one of the caller's records names, after the checks Windows makes
+// first: the set, then the record and its cbSize. nullptr, with `error` saying which
+// check failed, when one does.
+template <typename Record>
+OpenDeviceSet* CheckedSet(HDEVINFO set, const Record* data, DWORD& error) {
+    OpenDeviceSet* info = FindSet(set);
+    error = info == nullptr                  ? ERROR_INVALID_HANDLE
+            : data == nullptr                ? ERROR_INVALID_PARAMETER
+            : data->cbSize != sizeof(Record) ? ERROR_INVALID_USER_BUFFER
+                                             : ERROR_SUCCESS;
+    return error == ERROR_SUCCESS ? info : nullptr;
+}
+
+// The device of the element a property call names, or nullptr, with `error` saying
+// why, when the set or the element is not one the caller holds.
+const Device* DeviceOfElement(HDEVINFO set, const SP_DEVINFO_DATA* element, DWORD& error) {
+    const OpenDeviceSet* info = FindSet(set);
+    const Device* device = info == nullptr ? nullptr : ElementDevice(set, *info, element);
+    error = info == nullptr ? ERROR_INVALID_HANDLE : State().lastError;
+    return device;
+}
+
 // Whether a read with room for `room` bytes of a value of `needed` bytes succeeds, and
 // the size it reports, as the device's size fault for the property has it.
 struct SizeAnswer {
@@ -267,15 +289,10 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator, 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfoData) {
     TraceRecord record("SetupDiEnumDeviceInfo");
     record.Number("set", sim::HandleNumber(set)).Number("index", memberIndex);
-    OpenDeviceSet* info = sim::FindSet(set);
+    DWORD error = ERROR_SUCCESS;
+    OpenDeviceSet* info = sim::CheckedSet(set, deviceInfoData, error);
     if (info == nullptr) {
-        return record.Fail(ERROR_INVALID_HANDLE);
-    }
-    if (deviceInfoData == nullptr) {
-        return record.Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (deviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return record.Fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(error);
     }
     if (memberIndex >= info->elements.size()) {
         return record.Fail(ERROR_NO_MORE_ITEMS);
@@ -296,13 +313,10 @@ BOOL SetupDiGetDevicePropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfoData,
         record.Text("key", sim::KeyName(*propertyKey));
     }
     record.Number("bufferSize", propertyBufferSize);
-    OpenDeviceSet* info = sim::FindSet(set);
-    if (info == nullptr) {
-        return record.Fail(ERROR_INVALID_HANDLE);
-    }
-    const sim::Device* device = sim::ElementDevice(set, *info, deviceInfoData);
+    DWORD error = ERROR_SUCCESS;
+    const sim::Device* device = sim::DeviceOfElement(set, deviceInfoData, error);
     if (device == nullptr) {
-        return record.Fail(State().lastError);
+        return record.Fail(error);
     }
     if (propertyKey == nullptr) {
         return record.Fail(ERROR_INVALID_PARAMETER);
@@ -339,13 +353,10 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
     TraceRecord record =
         sim::ElementRecord("SetupDiGetDeviceRegistryPropertyW", set, deviceInfoData);
     record.Number("property", property).Number("bufferSize", propertyBufferSize);
-    OpenDeviceSet* info = sim::FindSet(set);
-    if (info == nullptr) {
-        return record.Fail(ERROR_INVALID_HANDLE);
-    }
-    const sim::Device* device = sim::ElementDevice(set, *info, deviceInfoData);
+    DWORD error = ERROR_SUCCESS;
+    const sim::Device* device = sim::DeviceOfElement(set, deviceInfoData, error);
     if (device == nullptr) {
-        return record.Fail(State().lastError);
+        return record.Fail(error);
     }
     if (propertyBuffer == nullptr && propertyBufferSize != 0) {
         return record.Fail(ERROR_INVALID_PARAMETER);
@@ -431,15 +442,10 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* de
     if (detail != nullptr) {
         record.Number("cbSize", detail->cbSize);
     }
-    OpenDeviceSet* info = sim::FindSet(set);
+    DWORD error = ERROR_SUCCESS;
+    OpenDeviceSet* info = sim::CheckedSet(set, deviceInterfaceData, error);
     if (info == nullptr) {
-        return record.Fail(ERROR_INVALID_HANDLE);
-    }
-    if (deviceInterfaceData == nullptr) {
-        return record.Fail(ERROR_INVALID_PARAMETER);
-    }
-    if (deviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-        return record.Fail(ERROR_INVALID_USER_BUFFER);
+        return record.Fail(error);
     }
     if (detail != nullptr && detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
         return record.Fail(ERROR_INVALID_USER_BUFFER);
