@@ -33,6 +33,15 @@ std::string RstSingle(const std::string& drive, const std::string& controllerFau
            drive + R"(}}],"disks":[{"attach":"rst","controller":"c","pathId":2}]})";
 }
 
+// A controller whose set `raidSets` holds `drives`, with a fault on its RAID
+// configuration replies, and the one volume it presents.
+std::string RaidVolume(const std::string& raidSets, const std::string& raidConfigFault,
+                       const std::string& drives) {
+    return R"({"controllers":[{"id":"c","raidSets":[)" + raidSets + R"(],"faults":{"raidConfig":)" +
+           raidConfigFault + R"(},"drives":{)" + drives +
+           R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})";
+}
+
 struct HostileCase {
     const char* name;
     std::string scenario;
@@ -41,6 +50,18 @@ struct HostileCase {
     std::map<std::string, std::pair<int, int>> drives;
     std::vector<std::string> printed;  // each must appear in the output
 };
+
+// Disk A's property read fails with `propertyFault`; A is passed over and the run
+// goes on to update the sound disk B.
+HostileCase PassedOver(const char* name, const std::string& propertyFault) {
+    return HostileCase{
+        name,
+        R"({"disks":[)" + Inbox(Drive("A"), R"(,"faults":{"properties":{)" + propertyFault + "}}") +
+            "," + Inbox(Drive("B")) + "]}",
+        1602,
+        {{"A", {0, 0}}, {"B", {1, 64}}},
+        {kRebootLine}};
+}
 
 class HostileDriver : public testing::TestWithParam<HostileCase> {};
 
@@ -213,57 +234,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // A platform that keeps asking for more room, or for room it will not fill,
         // ends the read; the disk is passed over and the run goes on with the next.
-        HostileCase{
-            "ParentTooSmallForever",
-            R"({"disks":[)" +
-                Inbox(Drive("A"), R"(,"faults":{"properties":{"parent":"too-small-forever"}})") +
-                "," + Inbox(Drive("B")) + "]}",
-            1602,
-            {{"A", {0, 0}}, {"B", {1, 64}}},
-            {kRebootLine}},
-        HostileCase{"HardwareIdsTooSmallForever",
-                    R"({"disks":[)" +
-                        Inbox(Drive("A"),
-                              R"(,"faults":{"properties":{"hardwareIds":"too-small-forever"}})") +
-                        "," + Inbox(Drive("B")) + "]}",
-                    1602,
-                    {{"A", {0, 0}}, {"B", {1, 64}}},
-                    {kRebootLine}},
-        HostileCase{"InstanceIdTooSmallForever",
-                    R"({"disks":[)" +
-                        Inbox(Drive("A"),
-                              R"(,"faults":{"properties":{"instanceId":"too-small-forever"}})") +
-                        "," + Inbox(Drive("B")) + "]}",
-                    1602,
-                    {{"A", {0, 0}}, {"B", {1, 64}}},
-                    {kRebootLine}},
-        HostileCase{
-            "InterfaceDetailTooSmallForever",
-            R"({"disks":[)" +
-                Inbox(Drive("A"),
-                      R"(,"faults":{"properties":{"interfaceDetail":"too-small-forever"}})") +
-                "," + Inbox(Drive("B")) + "]}",
-            1602,
-            {{"A", {0, 0}}, {"B", {1, 64}}},
-            {kRebootLine}},
-        HostileCase{
-            "ParentSizeTooSmallToEverFit",
-            R"({"disks":[)" +
-                Inbox(Drive("A"), R"(,"faults":{"properties":{"parent":{"requiredSize":2}}})") +
-                "," + Inbox(Drive("B")) + "]}",
-            1602,
-            {{"A", {0, 0}}, {"B", {1, 64}}},
-            {kRebootLine}},
-        HostileCase{
-            "InterfaceDetailSizeBeyondBelief",
-            R"({"disks":[)" +
-                Inbox(
-                    Drive("A"),
-                    R"(,"faults":{"properties":{"interfaceDetail":{"requiredSize":4294967295}}})") +
-                "," + Inbox(Drive("B")) + "]}",
-            1602,
-            {{"A", {0, 0}}, {"B", {1, 64}}},
-            {kRebootLine}},
+        PassedOver("ParentTooSmallForever", R"("parent":"too-small-forever")"),
+        PassedOver("HardwareIdsTooSmallForever", R"("hardwareIds":"too-small-forever")"),
+        PassedOver("InstanceIdTooSmallForever", R"("instanceId":"too-small-forever")"),
+        PassedOver("InterfaceDetailTooSmallForever", R"("interfaceDetail":"too-small-forever")"),
+        PassedOver("ParentSizeTooSmallToEverFit", R"("parent":{"requiredSize":2})"),
+        PassedOver("InterfaceDetailSizeBeyondBelief",
+                   R"("interfaceDetail":{"requiredSize":4294967295})"),
         // A size that overstates the value still reads it.
         HostileCase{
             "ParentSizeOverstated",
@@ -295,61 +272,55 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // A first reply announcing more members than it holds is asked again with room
         // for all of them; the honest second reply lists both members.
-        HostileCase{
-            "OverstatedCountIsAskedAgain",
-            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"query":0,"patch":{"43":"03"}}},"drives":{"2":)" +
-                Drive("M2") + R"(,"3":)" + Drive("M3") +
-                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
-            1602,
-            {{"M2", {1, 64}}, {"M3", {1, 64}}},
-            {kRebootLine}},
+        HostileCase{"OverstatedCountIsAskedAgain",
+                    RaidVolume("[2,3]", R"({"query":0,"patch":{"43":"03"}})",
+                               R"("2":)" + Drive("M2") + R"(,"3":)" + Drive("M3")),
+                    1602,
+                    {{"M2", {1, 64}}, {"M3", {1, 64}}},
+                    {kRebootLine}},
         // A controller that never returns every member it announces: the set is not
         // updated in part, and the query says why.
         HostileCase{
             "MembersNeverAllReturned",
-            R"({"controllers":[{"id":"c","raidSets":[[2,3,4]],"faults":{"raidConfig":{"returned":336}},"drives":{"2":)" +
-                Drive("M2") + R"(,"3":)" + Drive("M3") + R"(,"4":)" + Drive("M4") +
-                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            RaidVolume("[2,3,4]", R"({"returned":336})",
+                       R"("2":)" + Drive("M2") + R"(,"3":)" + Drive("M3") + R"(,"4":)" +
+                           Drive("M4")),
             1,
             {{"M2", {0, 0}}, {"M3", {0, 0}}, {"M4", {0, 0}}},
             {"  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n", "[No Disk]"}},
         // bDriveCount 0xF1 (the list did not fit) is no count: the program asks again
         // with room for the most a count can name, and the honest reply lists both.
-        HostileCase{
-            "ListTooBigThenTheRealCount",
-            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"query":0,"patch":{"43":"f1"}}},"drives":{"0":)" +
-                Drive("P0") + R"(,"2":)" + Drive("M2") + R"(,"3":)" + Drive("M3") +
-                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
-            1602,
-            {{"P0", {0, 0}}, {"M2", {1, 64}}, {"M3", {1, 64}}},
-            {kRebootLine}},
+        HostileCase{"ListTooBigThenTheRealCount",
+                    RaidVolume("[2,3]", R"({"query":0,"patch":{"43":"f1"}})",
+                               R"("0":)" + Drive("P0") + R"(,"2":)" + Drive("M2") + R"(,"3":)" +
+                                   Drive("M3")),
+                    1602,
+                    {{"P0", {0, 0}}, {"M2", {1, 64}}, {"M3", {1, 64}}},
+                    {kRebootLine}},
         // A controller that answers every query with a sentinel never names a member:
         // none is identified, the drive at path 0 least of all.
         HostileCase{
             "ListSuppressedOnEveryReply",
-            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"patch":{"43":"f2"}}},"drives":{"0":)" +
-                Drive("P0") + R"(,"2":)" + Drive("M2") + R"(,"3":)" + Drive("M3") +
-                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
+            RaidVolume("[2,3]", R"({"patch":{"43":"f2"}})",
+                       R"("0":)" + Drive("P0") + R"(,"2":)" + Drive("M2") + R"(,"3":)" +
+                           Drive("M3")),
             1,
             {{"P0", {0, 0}}, {"M2", {0, 0}}, {"M3", {0, 0}}},
             {"  [ERROR] CSMI GET RAID CONFIG returned an incomplete member list\n\n", "[No Disk]"}},
-        HostileCase{
-            "ConfigReplyWithoutReturnCode",
-            R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"returned":20}},"drives":{"2":)" +
-                Drive("M2") + R"(,"3":)" + Drive("M3") +
-                R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})",
-            1,
-            {{"M2", {0, 0}}, {"M3", {0, 0}}},
-            {"  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0xffffffff\n\n", "[No Disk]"}}),
+        HostileCase{"ConfigReplyWithoutReturnCode",
+                    RaidVolume("[2,3]", R"({"returned":20})",
+                               R"("2":)" + Drive("M2") + R"(,"3":)" + Drive("M3")),
+                    1,
+                    {{"M2", {0, 0}}, {"M3", {0, 0}}},
+                    {"  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0xffffffff\n\n", "[No Disk]"}}),
     [](const testing::TestParamInfo<HostileCase>& info) { return info.param.name; });
 
 // The sizes of the CSMI requests: a list too big for the first asks again with room for
 // 240 members (64 + 136 x 240 bytes), then has its answer.
 TEST(HostileDriver, ListTooBigIsAskedAgainWithRoomForTheMostACountNames) {
-    const ProgramRun run = RunScenario(
-        R"({"controllers":[{"id":"c","raidSets":[[2,3]],"faults":{"raidConfig":{"query":0,"patch":{"43":"f1"}}},"drives":{"2":)" +
-        Drive("M2") + R"(,"3":)" + Drive("M3") +
-        R"(}}],"disks":[{"attach":"raid-volume","controller":"c"}]})");
+    const ProgramRun run =
+        RunScenario(RaidVolume("[2,3]", R"({"query":0,"patch":{"43":"f1"}})",
+                               R"("2":)" + Drive("M2") + R"(,"3":)" + Drive("M3")));
     std::vector<std::size_t> sizes;
     for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
         const std::string in = As<std::string>(call, "in");
