@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "discovery/discovery.h"
@@ -138,6 +139,15 @@ constexpr char kRebootLine[] =
     "Result Details : Downloaded firmware successfully, but firmware activation requires reboot.";
 constexpr char kFailLine[] = "Result Details : Unable to update firmware.";
 
+// A drive the run updates, and one it refuses to, with the table and the report
+// line each gives.
+RunCase Updated(const char* name, std::string scenario) {
+    return {name, std::move(scenario), 1602, kInboxTable, {kRebootLine}, true};
+}
+RunCase Refused(const char* name, std::string scenario) {
+    return {name, std::move(scenario), 1, kInboxTable, {kFailLine}, false};
+}
+
 TEST_P(InboxRun, PrintsAndExitsAsTheDriveAnswers) {
     const RunCase& c = GetParam();
     const ProgramRun run = RunScenario(c.scenario);
@@ -160,123 +170,60 @@ TEST_P(InboxRun, PrintsAndExitsAsTheDriveAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, InboxRun,
-    testing::Values(RunCase{"Granularity8PowerCycle",
-                            InboxDrive(R"("version":"1.3","fwug":8)"),
-                            1602,
-                            kInboxTable,
-                            {"[Disk #1]", "Current Firmware Version : QZT2VKLA", kRebootLine,
-                             "[Final Result]", kRebootLine},
-                            true},
-                    RunCase{"Granularity1",
-                            InboxDrive(R"("version":"1.3","fwug":1)"),
-                            1602,
-                            kInboxTable,
-                            {kRebootLine},
-                            true},
-                    RunCase{"Granularity3LastChunkShorter",
-                            InboxDrive(R"("version":"1.3","fwug":3)"),
-                            1602,
-                            kInboxTable,
-                            {kRebootLine},
-                            true},
-                    RunCase{"Granularity255",
-                            InboxDrive(R"("version":"1.3","fwug":255)"),
-                            1602,
-                            kInboxTable,
-                            {kRebootLine},
-                            true},
-                    RunCase{"Version12",
-                            InboxDrive(R"("version":"1.2","fwug":8)"),
-                            1602,
-                            kInboxTable,
-                            {kRebootLine},
-                            true},
-                    RunCase{"Version20",
-                            InboxDrive(R"("version":"2.0","fwug":8)"),
-                            1602,
-                            kInboxTable,
-                            {kRebootLine},
-                            true},
-                    RunCase{"ImmediateActivationStillNeedsReboot",
-                            InboxDrive(R"("activation":"immediate")"),
-                            1602,
-                            kInboxTable,
-                            {kRebootLine},
-                            true},
-                    RunCase{"NoUpgradeSupport",
-                            InboxDrive(R"("upgradeSupport":false)"),
-                            1,
-                            kInboxTable,
-                            {kFailLine, "[Final Result]", kFailLine},
-                            false},
-                    RunCase{"OnlyReadOnlySlot",
-                            InboxDrive(R"("slots":[{"number":1,"readOnly":true}])"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"ActivationStatus21",
-                            InboxDrive(R"("faults":{"activate":{"returnCode":33}})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"ActivationInvalidImage",
-                            InboxDrive(R"("faults":{"activate":{"returnCode":7}})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"ActivationRequestFails",
-                            InboxDrive(R"("faults":{"activate":"fail"})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"DownloadRefusedAtChunk9",
-                            InboxDrive(R"("faults":{"download":{"chunk":9,"returnCode":4}})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine, "[Final Result]", kFailLine},
-                            false},
-                    RunCase{"DownloadRequestFails",
-                            InboxDrive(R"("faults":{"download":{"chunk":0,"fail":true}})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"InformationRequestFails",
-                            InboxDrive(R"("faults":{"firmwareInfo":"fail"})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"InformationRefused",
-                            InboxDrive(R"("faults":{"firmwareInfo":{"returnCode":1}})"),
-                            1,
-                            kInboxTable,
-                            {kFailLine},
-                            false},
-                    RunCase{"AlreadyAtTarget",
-                            InboxDrive(R"("fr":"QZT3VKLA")"),
-                            4000,
-                            "",
-                            {"Current Firmware Version : QZT3VKLA",
-                             "Result Details : Already have the latest firmware.", "[Final Result]",
-                             "Already have the latest firmware."},
-                            false},
-                    RunCase{"AnotherRevisionIsLeftOut",
-                            InboxDrive(R"("fr":"QZT1VKLA")"),
-                            1,
-                            "",
-                            {"[No Disk]"},
-                            false},
-                    RunCase{"UnopenableDrive",
-                            InboxDrive(R"("faults":{"open":"deny"})"),
-                            1,
-                            "  [ERROR] Failed to get disk handle: 0x5\n\n",
-                            {"[No Disk]"},
-                            false}),
+    testing::Values(
+        RunCase{"Granularity8PowerCycle",
+                InboxDrive(R"("version":"1.3","fwug":8)"),
+                1602,
+                kInboxTable,
+                {"[Disk #1]", "Current Firmware Version : QZT2VKLA", kRebootLine, "[Final Result]",
+                 kRebootLine},
+                true},
+        Updated("Granularity1", InboxDrive(R"("version":"1.3","fwug":1)")),
+        Updated("Granularity3LastChunkShorter", InboxDrive(R"("version":"1.3","fwug":3)")),
+        Updated("Granularity255", InboxDrive(R"("version":"1.3","fwug":255)")),
+        Updated("Version12", InboxDrive(R"("version":"1.2","fwug":8)")),
+        Updated("Version20", InboxDrive(R"("version":"2.0","fwug":8)")),
+        Updated("ImmediateActivationStillNeedsReboot", InboxDrive(R"("activation":"immediate")")),
+        RunCase{"NoUpgradeSupport",
+                InboxDrive(R"("upgradeSupport":false)"),
+                1,
+                kInboxTable,
+                {kFailLine, "[Final Result]", kFailLine},
+                false},
+        Refused("OnlyReadOnlySlot", InboxDrive(R"("slots":[{"number":1,"readOnly":true}])")),
+        Refused("ActivationStatus21", InboxDrive(R"("faults":{"activate":{"returnCode":33}})")),
+        Refused("ActivationInvalidImage", InboxDrive(R"("faults":{"activate":{"returnCode":7}})")),
+        Refused("ActivationRequestFails", InboxDrive(R"("faults":{"activate":"fail"})")),
+        RunCase{"DownloadRefusedAtChunk9",
+                InboxDrive(R"("faults":{"download":{"chunk":9,"returnCode":4}})"),
+                1,
+                kInboxTable,
+                {kFailLine, "[Final Result]", kFailLine},
+                false},
+        Refused("DownloadRequestFails",
+                InboxDrive(R"("faults":{"download":{"chunk":0,"fail":true}})")),
+        Refused("InformationRequestFails", InboxDrive(R"("faults":{"firmwareInfo":"fail"})")),
+        Refused("InformationRefused", InboxDrive(R"("faults":{"firmwareInfo":{"returnCode":1}})")),
+        RunCase{"AlreadyAtTarget",
+                InboxDrive(R"("fr":"QZT3VKLA")"),
+                4000,
+                "",
+                {"Current Firmware Version : QZT3VKLA",
+                 "Result Details : Already have the latest firmware.", "[Final Result]",
+                 "Already have the latest firmware."},
+                false},
+        RunCase{"AnotherRevisionIsLeftOut",
+                InboxDrive(R"("fr":"QZT1VKLA")"),
+                1,
+                "",
+                {"[No Disk]"},
+                false},
+        RunCase{"UnopenableDrive",
+                InboxDrive(R"("faults":{"open":"deny"})"),
+                1,
+                "  [ERROR] Failed to get disk handle: 0x5\n\n",
+                {"[No Disk]"},
+                false}),
     [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
 TEST(InboxRun, OtherMakersDriveIsNeitherListedNorTouched) {
@@ -369,20 +316,11 @@ INSTANTIATE_TEST_SUITE_P(Granularities, InboxWire,
                                          WireCase{"1.3", 255, 512, 4096, 4096}));
 
 TEST(UpdateInboxDisk, UnopenableDriveGetsItsTableThenTheError) {
-    sim::Machine machine = MachineFrom("{}");
-    sim::MachineInstall install(machine);
-    LoadFirmwarePackage();
-    DiskInfo disk;
-    disk.devicePath = L"\\\\.\\PHYSICALDRIVE4";
-    disk.driverKind = Inbox;
-    disk.modelNumber = L"M";
-    disk.serialNumber = L"S";
-    disk.firmwareRevision = L"QZT2VKLA";
-    ConsoleCapture console;
-    EXPECT_EQ(UpdateInboxDisk(disk, kFirmwareImageSize), 5);
-    EXPECT_EQ(console.Text(),
-              TargetTable("Inbox Driver", "No", "M", "S", "QZT2VKLA", " Update FW : ") +
-                  "  [ERROR] Failed to get disk handle: 0x2\n\n");
+    const auto [result, printed] =
+        UpdateUnopenable(UpdateInboxDisk, L"\\\\.\\PHYSICALDRIVE4", Inbox);
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(printed, TargetTable("Inbox Driver", "No", "M", "S", "QZT2VKLA", " Update FW : ") +
+                           "  [ERROR] Failed to get disk handle: 0x2\n\n");
 }
 
 TEST(UpdateInboxDisk, EmptyImageSendsOnlyInformationAndActivation) {

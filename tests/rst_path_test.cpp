@@ -292,13 +292,28 @@ INSTANTIATE_TEST_SUITE_P(
                  "  [ERROR] CSMI GET RAID CONFIG ReturnCode: 0x1a\n\n"}),
     [](const testing::TestParamInfo<RaidCase>& info) { return info.param.name; });
 
-TEST(RaidMembers, MemberEntriesCarryThePathNumberZeroExtended) {
-    sim::Machine machine = MachineFrom(Scenario(
-        R"(,"raidSets":[[200,7]])", R"("200":)" + Drive("A") + R"(,"7":)" + Drive("B"), kVolume));
-    sim::MachineInstall install(machine);
+// A controller whose one RAID set holds drive A at path `a` and drive B at path `b`,
+// and the volume it presents.
+std::string TwoMemberSet(int a, int b) {
+    const std::string first = std::to_string(a);
+    const std::string second = std::to_string(b);
+    return Scenario(R"(,"raidSets":[[)" + first + "," + second + "]]",
+                    "\"" + first + "\":" + Drive("A") + ",\"" + second + "\":" + Drive("B"),
+                    kVolume);
+}
+
+// The RAID volume the controller at `path` presents.
+DiskInfo Volume(const std::wstring& path) {
     DiskInfo volume;
-    volume.devicePath = ControllerPath(machine);
+    volume.devicePath = path;
     volume.driverKind = RstRaid;
+    return volume;
+}
+
+TEST(RaidMembers, MemberEntriesCarryThePathNumberZeroExtended) {
+    sim::Machine machine = MachineFrom(TwoMemberSet(200, 7));
+    sim::MachineInstall install(machine);
+    const DiskInfo volume = Volume(ControllerPath(machine));
     DiskList identified;
     ConsoleCapture console;
     EXPECT_EQ(QueryRaidMembers(volume, 0, identified), 0);
@@ -318,12 +333,9 @@ TEST(RaidMembers, MemberEntriesCarryThePathNumberZeroExtended) {
 }
 
 TEST(RaidMembers, AMemberAlreadyIdentifiedIsNotAddedAgain) {
-    sim::Machine machine = MachineFrom(Scenario(
-        R"(,"raidSets":[[0,1]])", R"("0":)" + Drive("A") + R"(,"1":)" + Drive("B"), kVolume));
+    sim::Machine machine = MachineFrom(TwoMemberSet(0, 1));
     sim::MachineInstall install(machine);
-    DiskInfo volume;
-    volume.devicePath = ControllerPath(machine);
-    volume.driverKind = RstRaid;
+    const DiskInfo volume = Volume(ControllerPath(machine));
     DiskList identified;
     EXPECT_EQ(QueryRaidMembers(volume, 0, identified), 0);
     EXPECT_EQ(QueryRaidMembers(volume, 0, identified), 0);
@@ -359,14 +371,9 @@ TEST(RstRun, ADriveListedAsSingleDiskAndMemberIsUpdatedOnce) {
     }
 }
 
-TEST(RaidMembers, ASetWithoutMembersYieldsNothingAndIsSilent) {
-    sim::Machine machine = MachineFrom(Scenario(
-        R"(,"raidSets":[[0,1]])", R"("0":)" + Drive("A") + R"(,"1":)" + Drive("B"), kVolume));
-    machine.controllers[0].raidSets[0].clear();
-    sim::MachineInstall install(machine);
-    DiskInfo volume;
-    volume.devicePath = ControllerPath(machine);
-    volume.driverKind = RstRaid;
+// The member query of a volume at `path` finds no member and prints nothing.
+void ExpectNoMembersAndSilence(const std::wstring& path) {
+    const DiskInfo volume = Volume(path);
     DiskList identified;
     ConsoleCapture console;
     EXPECT_EQ(QueryRaidMembers(volume, 0, identified), 0);
@@ -374,17 +381,17 @@ TEST(RaidMembers, ASetWithoutMembersYieldsNothingAndIsSilent) {
     EXPECT_EQ(console.Text(), "");
 }
 
+TEST(RaidMembers, ASetWithoutMembersYieldsNothingAndIsSilent) {
+    sim::Machine machine = MachineFrom(TwoMemberSet(0, 1));
+    machine.controllers[0].raidSets[0].clear();
+    sim::MachineInstall install(machine);
+    ExpectNoMembersAndSilence(ControllerPath(machine));
+}
+
 TEST(RaidMembers, UnopenableControllerIsSilent) {
     sim::Machine machine = MachineFrom("{}");
     sim::MachineInstall install(machine);
-    DiskInfo volume;
-    volume.devicePath = L"\\\\?\\pci#ven_8086&missing";
-    volume.driverKind = RstRaid;
-    DiskList identified;
-    ConsoleCapture console;
-    EXPECT_EQ(QueryRaidMembers(volume, 0, identified), 0);
-    EXPECT_TRUE(identified.empty());
-    EXPECT_EQ(console.Text(), "");
+    ExpectNoMembersAndSilence(L"\\\\?\\pci#ven_8086&missing");
 }
 
 // ---------------------------------------------------------------------------
@@ -441,20 +448,11 @@ TEST(IdentifyRstDisk, FailuresAppendNothingAndPrintNothing) {
 }
 
 TEST(UpdateRstDisk, UnopenableControllerGetsItsTableThenTheError) {
-    sim::Machine machine = MachineFrom("{}");
-    sim::MachineInstall install(machine);
-    LoadFirmwarePackage();
-    DiskInfo disk;
-    disk.devicePath = L"\\\\?\\pci#ven_8086&missing";
-    disk.driverKind = RstRaid;
-    disk.modelNumber = L"M";
-    disk.serialNumber = L"S";
-    disk.firmwareRevision = L"QZT2VKLA";
-    ConsoleCapture console;
-    EXPECT_EQ(UpdateRstDisk(disk, kFirmwareImageSize), 5);
-    EXPECT_EQ(console.Text(),
-              TargetTable("IRST Driver", "Yes", "M", "S", "QZT2VKLA", " Updated FW : ") +
-                  "  [ERROR] Failed to get disk handle: 0x2\n\n");
+    const auto [result, printed] =
+        UpdateUnopenable(UpdateRstDisk, L"\\\\?\\pci#ven_8086&missing", RstRaid);
+    EXPECT_EQ(result, 5);
+    EXPECT_EQ(printed, TargetTable("IRST Driver", "Yes", "M", "S", "QZT2VKLA", " Updated FW : ") +
+                           "  [ERROR] Failed to get disk handle: 0x2\n\n");
 }
 
 }  // namespace

@@ -9,8 +9,10 @@
 #include <source_location>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "app/disk_info.h"
 #include "app/entry.h"
 #include "firmware/firmware_package.h"
 #include "sim/win32/sha256.h"
@@ -94,6 +96,25 @@ inline std::string TargetTable(const std::string& driver, const std::string& rai
            "\n Driver : " + driver + "\n Raid : " + raid + "\n Model Number : " + model +
            "\n Serial Number : " + serial + "\n Current FW : " + current + "\n" + label +
            "QZT3VKLA\n" + rule + "\n";
+}
+
+// Updates a disk at `path`, which nothing opens on an empty machine, with `update`
+// (UpdateInboxDisk or UpdateRstDisk); gives what it returned and what it printed.
+template <typename Update>
+std::pair<std::int32_t, std::string> UpdateUnopenable(Update update, const wchar_t* path,
+                                                      DriverKind kind) {
+    sim::Machine machine = MachineFrom("{}");
+    sim::MachineInstall install(machine);
+    LoadFirmwarePackage();
+    DiskInfo disk;
+    disk.devicePath = path;
+    disk.driverKind = kind;
+    disk.modelNumber = L"M";
+    disk.serialNumber = L"S";
+    disk.firmwareRevision = L"QZT2VKLA";
+    ConsoleCapture console;
+    const std::int32_t result = update(disk, kFirmwareImageSize);
+    return {result, console.Text()};
 }
 
 // What a run printed between the banner and the report: the drives' own lines.
