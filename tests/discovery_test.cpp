@@ -19,10 +19,20 @@ std::vector<std::wstring> PathsOf(const DiskList& disks) {
 
 struct InboxCase {
     const char* name;
-    const char* scenario;
+    std::string scenario;
     std::vector<std::wstring> paths;
     bool ranToEnd;
 };
+
+// Disk 1, with `fault` among its keys, is passed over; disk 2 is listed and the
+// enumeration runs to its end.
+InboxCase FirstDiskPassedOver(const char* name, const std::string& fault) {
+    return {name,
+            R"({"disks":[{"attach":"inbox","deviceNumber":1,)" + fault +
+                R"(},{"attach":"inbox","deviceNumber":2}]})",
+            {L"\\\\.\\PHYSICALDRIVE2"},
+            true};
+}
 
 class InboxEnumeration : public testing::TestWithParam<InboxCase> {};
 
@@ -43,83 +53,71 @@ TEST_P(InboxEnumeration, ListsTheMakersNvmeDisks) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, InboxEnumeration,
-    testing::Values(InboxCase{"Empty", R"({})", {}, true},
-                    InboxCase{"TwoDrivesInSetOrder",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":3},
+    testing::Values(
+        InboxCase{"Empty", R"({})", {}, true},
+        InboxCase{"TwoDrivesInSetOrder",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":3},
                                {"attach":"inbox","deviceNumber":1}]})",
-                              {L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE1"},
-                              true},
-                    InboxCase{"DeviceNumbersInDecimal",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":0},
+                  {L"\\\\.\\PHYSICALDRIVE3", L"\\\\.\\PHYSICALDRIVE1"},
+                  true},
+        InboxCase{"DeviceNumbersInDecimal",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":0},
                                {"attach":"inbox","deviceNumber":12}]})",
-                              {L"\\\\.\\PHYSICALDRIVE0", L"\\\\.\\PHYSICALDRIVE12"},
-                              true},
-                    InboxCase{"VendorTokenInLowerCaseDoesNotMatch",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,
+                  {L"\\\\.\\PHYSICALDRIVE0", L"\\\\.\\PHYSICALDRIVE12"},
+                  true},
+        InboxCase{"VendorTokenInLowerCaseDoesNotMatch",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":1,
                      "parent":"PCI\\ven_7c1e&dev_5216&subsys_52161c7e&rev_01\\4&1&0&0008"}]})",
-                              {},
-                              true},
-                    InboxCase{"OtherVendorIsPassedOver",
-                              R"({"disks":[{"attach":"other","deviceNumber":0},
+                  {},
+                  true},
+        InboxCase{"OtherVendorIsPassedOver",
+                  R"({"disks":[{"attach":"other","deviceNumber":0},
                                {"attach":"inbox","deviceNumber":1}]})",
-                              {L"\\\\.\\PHYSICALDRIVE1"},
-                              true},
-                    InboxCase{"UnreadableParentIsPassedOver",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"parent":null}]})",
-                              {},
-                              true},
-                    InboxCase{"NvmeInOtherCaseDoesNotMatch",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,
+                  {L"\\\\.\\PHYSICALDRIVE1"},
+                  true},
+        InboxCase{"UnreadableParentIsPassedOver",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":1,"parent":null}]})",
+                  {},
+                  true},
+        InboxCase{"NvmeInOtherCaseDoesNotMatch",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":1,
                      "hardwareIds":["SCSI\\DiskNVME____KORVANE","SCSI\\Disknvme","GenDisk"]}]})",
-                              {},
-                              true},
-                    InboxCase{"SeveralNvmeIdsGiveOneRecord",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":4,
+                  {},
+                  true},
+        InboxCase{"SeveralNvmeIdsGiveOneRecord",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":4,
                      "hardwareIds":["SCSI\\DiskNVMe____A","SCSI\\DiskNVMe____","NVMe"]}]})",
-                              {L"\\\\.\\PHYSICALDRIVE4"},
-                              true},
-                    InboxCase{"UnreadableHardwareIdsArePassedOver",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"hardwareIds":null},
-                               {"attach":"inbox","deviceNumber":2}]})",
-                              {L"\\\\.\\PHYSICALDRIVE2"},
-                              true},
-                    InboxCase{"UnreadableInstanceIdIsPassedOver",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"instanceId":null},
-                               {"attach":"inbox","deviceNumber":2}]})",
-                              {L"\\\\.\\PHYSICALDRIVE2"},
-                              true},
-                    InboxCase{
-                        "FailedDeviceNumberIsPassedOver",
-                        R"({"disks":[{"attach":"inbox","deviceNumber":1,"deviceNumberFails":true},
-                               {"attach":"inbox","deviceNumber":2}]})",
-                        {L"\\\\.\\PHYSICALDRIVE2"},
-                        true},
-                    // Each disk's interface is its own: a disk whose interface cannot be
-                    // enumerated is passed over, and the next disk keeps its own path.
-                    InboxCase{"DiskWithoutInterfaceShiftsNothing",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"interfacePath":null},
+                  {L"\\\\.\\PHYSICALDRIVE4"},
+                  true},
+        FirstDiskPassedOver("UnreadableHardwareIdsArePassedOver", R"("hardwareIds":null)"),
+        FirstDiskPassedOver("UnreadableInstanceIdIsPassedOver", R"("instanceId":null)"),
+        FirstDiskPassedOver("FailedDeviceNumberIsPassedOver", R"("deviceNumberFails":true)"),
+        // Each disk's interface is its own: a disk whose interface cannot be
+        // enumerated is passed over, and the next disk keeps its own path.
+        InboxCase{"DiskWithoutInterfaceShiftsNothing",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":1,"interfacePath":null},
                                {"attach":"other","deviceNumber":0},
                                {"attach":"inbox","deviceNumber":2}]})",
-                              {L"\\\\.\\PHYSICALDRIVE2"},
-                              true},
-                    InboxCase{"FirstUnopenableDiskEndsEverything",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1,"openable":false},
+                  {L"\\\\.\\PHYSICALDRIVE2"},
+                  true},
+        InboxCase{"FirstUnopenableDiskEndsEverything",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":1,"openable":false},
                                {"attach":"inbox","deviceNumber":2}]})",
-                              {},
-                              false},
-                    InboxCase{"EarlierRecordsStayWhenALaterDiskCannotBeOpened",
-                              R"({"disks":[{"attach":"inbox","deviceNumber":1},
+                  {},
+                  false},
+        InboxCase{"EarlierRecordsStayWhenALaterDiskCannotBeOpened",
+                  R"({"disks":[{"attach":"inbox","deviceNumber":1},
                                {"attach":"inbox","deviceNumber":2,"openable":false},
                                {"attach":"inbox","deviceNumber":3}]})",
-                              {L"\\\\.\\PHYSICALDRIVE1"},
-                              false},
-                    InboxCase{"RstDisksAreNotInboxDisks",
-                              R"({"controllers":[{"id":"rst0"}],
+                  {L"\\\\.\\PHYSICALDRIVE1"},
+                  false},
+        InboxCase{"RstDisksAreNotInboxDisks",
+                  R"({"controllers":[{"id":"rst0"}],
                       "disks":[{"attach":"rst","controller":"rst0","pathId":0},
                                {"attach":"raid-volume","controller":"rst0"},
                                {"attach":"inbox","deviceNumber":5}]})",
-                              {L"\\\\.\\PHYSICALDRIVE5"},
-                              true}),
+                  {L"\\\\.\\PHYSICALDRIVE5"},
+                  true}),
     [](const testing::TestParamInfo<InboxCase>& info) { return info.param.name; });
 
 TEST(ReadDevicePropertyText, ReturnsAsciiTextsUnchanged) {

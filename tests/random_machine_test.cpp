@@ -65,6 +65,15 @@ DriveDraft RandomDrive(Dice& dice) {
     return drive;
 }
 
+// Now and then a controller or a disk lies about one of its answers.
+template <typename Draft>
+void MaybeLie(Dice& dice, Draft& draft) {
+    if (dice.Percent(3)) {
+        draft.lie = dice.Any<Lie>();
+        draft.lieAbout = dice.Any<LieAbout>();
+    }
+}
+
 ControllerDraft RandomController(Dice& dice) {
     ControllerDraft controller;
     controller.instanceId = dice.Mostly(ControllerId::IntelRst);
@@ -83,10 +92,7 @@ ControllerDraft RandomController(Dice& dice) {
             controller.drives.push_back({path, RandomDrive(dice)});
         }
     }
-    if (dice.Percent(3)) {
-        controller.lie = dice.Any<Lie>();
-        controller.lieAbout = dice.Any<LieAbout>();
-    }
+    MaybeLie(dice, controller);
     return controller;
 }
 
@@ -123,10 +129,7 @@ DiskDraft RandomDisk(Dice& dice) {
             disk.drive.model = Model::OtherMaker;
         }
     }
-    if (dice.Percent(3)) {
-        disk.lie = dice.Any<Lie>();
-        disk.lieAbout = dice.Any<LieAbout>();
-    }
+    MaybeLie(dice, disk);
     return disk;
 }
 

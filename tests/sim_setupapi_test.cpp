@@ -28,6 +28,20 @@ struct SetGuard {
     ~SetGuard() { win::SetupDiDestroyDeviceInfoList(set); }
 };
 
+// The present interfaces of one class, as a set destroyed at the end of the scope.
+class PresentSet {
+  public:
+    explicit PresentSet(const GUID& guid)
+        : set_(win::SetupDiGetClassDevsW(&guid, nullptr, nullptr, 0x12)) {}
+    ~PresentSet() { win::SetupDiDestroyDeviceInfoList(set_); }
+    PresentSet(const PresentSet&) = delete;
+    PresentSet& operator=(const PresentSet&) = delete;
+    operator HDEVINFO() const { return set_; }
+
+  private:
+    HDEVINFO set_;
+};
+
 SP_DEVINFO_DATA Element(HDEVINFO set, DWORD index) {
     SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
@@ -133,8 +147,7 @@ TEST(SimSetupApi, RejectsFlagCombinationsWindowsRejects) {
 TEST(SimSetupApi, EnumerationChecksTheRecordSize) {
     sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
-    HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guard{set};
+    const PresentSet set(win::GUID_DEVINTERFACE_DISK);
     for (DWORD size : {0u, 28u, 31u, 33u, 40u}) {
         SCOPED_TRACE(size);
         SP_DEVINFO_DATA data{};
@@ -152,12 +165,8 @@ TEST(SimSetupApi, EnumerationChecksTheRecordSize) {
 TEST(SimSetupApi, DevicePropertySizeQueryAndRead) {
     sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
-    HDEVINFO disks =
-        win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guardDisks{disks};
-    HDEVINFO ports =
-        win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_STORAGEPORT, nullptr, nullptr, 0x12);
-    SetGuard guardPorts{ports};
+    const PresentSet disks(win::GUID_DEVINTERFACE_DISK);
+    const PresentSet ports(win::GUID_DEVINTERFACE_STORAGEPORT);
 
     const struct {
         HDEVINFO set;
@@ -207,12 +216,8 @@ TEST(SimSetupApi, DevicePropertySizeQueryAndRead) {
 TEST(SimSetupApi, PropertyCallsRefuseRecordsOfAnotherSet) {
     sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
-    HDEVINFO first =
-        win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guardFirst{first};
-    HDEVINFO second =
-        win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guardSecond{second};
+    const PresentSet first(win::GUID_DEVINTERFACE_DISK);
+    const PresentSet second(win::GUID_DEVINTERFACE_DISK);
     SP_DEVINFO_DATA data = Element(first, 1);
     DEVPROPTYPE type = 0;
     DWORD required = 0;
@@ -230,8 +235,7 @@ TEST(SimSetupApi, PropertyCallsRefuseRecordsOfAnotherSet) {
 TEST(SimSetupApi, HardwareIdsAreAMultiStringWithItsSizeQuery) {
     sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
-    HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guard{set};
+    const PresentSet set(win::GUID_DEVINTERFACE_DISK);
 
     SP_DEVINFO_DATA absent = Element(set, 0);
     DWORD type = 0;
@@ -269,8 +273,7 @@ TEST(SimSetupApi, HardwareIdsAreAMultiStringWithItsSizeQuery) {
 TEST(SimSetupApi, InterfaceDetailSizeQueryAndRecordChecks) {
     sim::Machine machine = MachineFrom(kThreeDisks);
     sim::MachineInstall install(machine);
-    HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guard{set};
+    const PresentSet set(win::GUID_DEVINTERFACE_DISK);
     SP_DEVICE_INTERFACE_DATA iface{};
     iface.cbSize = sizeof iface;
     ASSERT_TRUE(
@@ -321,8 +324,7 @@ TEST(SimSetupApi, AnUnreadableInterfaceShiftsTheInterfacesAgainstTheElements) {
     sim::Machine machine = MachineFrom(R"({"disks": [
         {"attach": "inbox", "interfacePath": null}, {"attach": "inbox"}]})");
     sim::MachineInstall install(machine);
-    HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guard{set};
+    const PresentSet set(win::GUID_DEVINTERFACE_DISK);
     Element(set, 1);
     EXPECT_EQ(InterfacePath(set, win::GUID_DEVINTERFACE_DISK, 0),
               *machine.devices[machine.disks[1].device].interfaces[0].path);
@@ -375,8 +377,7 @@ SizedRead ReadSized(HDEVINFO set, SP_DEVINFO_DATA element, sim::PropertyName nam
 TEST(SimSetupApi, PropertiesLieAboutTheirSizeAsTheScenarioSays) {
     sim::Machine machine = MachineFrom(R"({"disks": [{"attach": "inbox"}]})");
     sim::MachineInstall install(machine);
-    HDEVINFO set = win::SetupDiGetClassDevsW(&win::GUID_DEVINTERFACE_DISK, nullptr, nullptr, 0x12);
-    SetGuard guard{set};
+    const PresentSet set(win::GUID_DEVINTERFACE_DISK);
     const SP_DEVINFO_DATA element = Element(set, 0);
     sim::Device& device = machine.devices[machine.disks[0].device];
 

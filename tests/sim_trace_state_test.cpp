@@ -119,6 +119,17 @@ TEST(SimProcess, ClockCommandLineAndModuleHandle) {
     EXPECT_EQ(At(records, 0, "time"), "2000-02-29T23:59:58.000");
 }
 
+// A drive's record in the state: who it is, its revisions and what reached it.
+void ExpectDrive(const Json& drive, const char* id, const char* revision,
+                 const char* afterPowerCycle, int downloadRequests, int activations) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(At(drive, "id"), id);
+    EXPECT_EQ(At(drive, "firmwareRevision"), revision);
+    EXPECT_EQ(At(drive, "revisionAfterPowerCycle"), afterPowerCycle);
+    EXPECT_EQ(At(drive, "downloadRequests"), downloadRequests);
+    EXPECT_EQ(At(drive, "activations"), activations);
+}
+
 TEST(SimState, ReportsEveryDriveWithItsRevisionsAndAssembledImages) {
     sim::Machine machine = MachineFrom(R"({
       "controllers": [{"id": "rst0", "drives": {"3": {"id": "R", "fr": "QZT2VKLA"}}}],
@@ -137,20 +148,12 @@ TEST(SimState, ReportsEveryDriveWithItsRevisionsAndAssembledImages) {
     EXPECT_EQ(At(state, "exitCode"), 1602);
     ASSERT_EQ(At(state, "drives").size(), 2u);
     const Json& rst = At(state, "drives", 0);
-    EXPECT_EQ(At(rst, "id"), "R");
-    EXPECT_EQ(At(rst, "firmwareRevision"), "QZT2VKLA");
-    EXPECT_EQ(At(rst, "revisionAfterPowerCycle"), "QZT2VKLA");
-    EXPECT_EQ(At(rst, "downloadRequests"), 0);
-    EXPECT_EQ(At(rst, "activations"), 0);
+    ExpectDrive(rst, "R", "QZT2VKLA", "QZT2VKLA", 0, 0);
     EXPECT_EQ(At(rst, "slots"), Json::array()) << "the factory image was never assembled here";
     EXPECT_EQ(At(rst, "protocolErrors"), Json::array());
 
     const Json& a = At(state, "drives", 1);
-    EXPECT_EQ(At(a, "id"), "A");
-    EXPECT_EQ(At(a, "firmwareRevision"), "QZT2\u00e9   ");
-    EXPECT_EQ(At(a, "revisionAfterPowerCycle"), "QZT3VKLA");
-    EXPECT_EQ(At(a, "downloadRequests"), 64);
-    EXPECT_EQ(At(a, "activations"), 1);
+    ExpectDrive(a, "A", "QZT2\u00e9   ", "QZT3VKLA", 64, 1);
     EXPECT_EQ(At(a, "slots"), Json::parse(R"([{"number": 2, "revision": "QZT3VKLA",
         "sha256": "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"}])"));
     EXPECT_EQ(At(a, "protocolErrors", 0), "download piece at offset 3 is not dword aligned");
