@@ -180,6 +180,19 @@ Answer NothingReturned(CallKind kind, std::uint16_t occurrence) {
     return answer;
 }
 
+// A machine whose one drive is the maker's, on the inbox path.
+ProgramInput OneInboxDisk() {
+    ProgramInput in;
+    in.disks = {InboxDisk()};
+    return in;
+}
+
+// Moves the machine's one drive behind an RST controller, as its single disk at path 1.
+void OneRstDisk(ProgramInput& in) {
+    in.controllers = {RstController({}, {1})};
+    in.disks = {RstDisk(1)};
+}
+
 ProgramInput DefaultLikeMachine() {
     ProgramInput in;
     in.controllers = {RstController({{2, 3}}, {2, 3, 4})};
@@ -228,8 +241,7 @@ std::vector<GeneratedInput> GeneratedInputs() {
     // Whole-program seeds: machines that update cleanly, and a few that fail honestly.
     inputs.push_back(Program("corpus", "empty-machine", {}));
     {
-        ProgramInput in;
-        in.disks = {InboxDisk()};
+        ProgramInput in = OneInboxDisk();
         inputs.push_back(Program("corpus", "inbox-base-drive", in));
         in.disks = {InboxDisk(Revision::Target)};
         inputs.push_back(Program("corpus", "inbox-up-to-date", in));
@@ -244,13 +256,11 @@ std::vector<GeneratedInput> GeneratedInputs() {
         in.controllers = {RstController({{2, 3, 5}}, {2, 3, 5})};
         in.disks = {RaidVolume()};
         inputs.push_back(Program("corpus", "raid-of-three", in));
-        in.controllers = {RstController({}, {1})};
-        in.disks = {RstDisk(1)};
+        OneRstDisk(in);
         inputs.push_back(Program("corpus", "rst-single-disk", in));
     }
     {
-        ProgramInput in;
-        in.disks = {InboxDisk()};
+        ProgramInput in = OneInboxDisk();
         Answer fail = Altered(CallKind::Download, 3, kFail);
         fail.error = 2;  // ERROR_GEN_FAILURE
         in.answers = {fail};
@@ -264,18 +274,15 @@ std::vector<GeneratedInput> GeneratedInputs() {
     // One reproducer per known fault of the whole program (fuzz/README.md lists them).
     {
         // A miniport request that completes with nothing returned is taken as success.
-        ProgramInput in;
-        in.disks = {InboxDisk()};
+        ProgramInput in = OneInboxDisk();
         in.answers = {NothingReturned(CallKind::Activate, 0)};
         inputs.push_back(Program("regressions", "empty-activation-reply-inbox", in));
-        in.controllers = {RstController({}, {1})};
-        in.disks = {RstDisk(1)};
+        OneRstDisk(in);
         inputs.push_back(Program("regressions", "empty-activation-reply-rst", in));
     }
     {
         // A platform that answers "buffer too small" with the same size for ever.
-        ProgramInput in;
-        in.disks = {InboxDisk()};
+        ProgramInput in = OneInboxDisk();
         in.disks[0].lie = Lie::TooSmallForever;
         in.disks[0].lieAbout = LieAbout::Parent;
         inputs.push_back(Program("regressions", "property-too-small-forever", in));

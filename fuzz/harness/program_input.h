@@ -243,6 +243,15 @@ void VisitDrive(IO& io, DriveDraft& d) {
     io.Bool(d.denyOpen);
 }
 
+// A controller's or a disk's lie, and what it lies about only when it lies at all.
+template <typename IO>
+void VisitLie(IO& io, Lie& lie, LieAbout& about) {
+    io.Choice(lie);
+    if (lie != Lie::None) {
+        io.Choice(about);
+    }
+}
+
 template <typename IO>
 void VisitController(IO& io, ControllerDraft& c) {
     io.Choice(c.instanceId);
@@ -257,10 +266,7 @@ void VisitController(IO& io, ControllerDraft& c) {
         io.template Int<std::uint8_t>(0, 255, drive.path);
         VisitDrive(io, drive.drive);
     });
-    io.Choice(c.lie);
-    if (c.lie != Lie::None) {
-        io.Choice(c.lieAbout);
-    }
+    VisitLie(io, c.lie, c.lieAbout);
 }
 
 template <typename IO>
@@ -281,10 +287,7 @@ void VisitDisk(IO& io, DiskDraft& d) {
     if (d.hasDrive) {
         VisitDrive(io, d.drive);
     }
-    io.Choice(d.lie);
-    if (d.lie != Lie::None) {
-        io.Choice(d.lieAbout);
-    }
+    VisitLie(io, d.lie, d.lieAbout);
 }
 
 template <typename IO>

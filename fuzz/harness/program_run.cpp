@@ -467,6 +467,15 @@ sim::Machine Run::Build() {
     return m;
 }
 
+// The call a firmware request block's function asks for; Any for a function the
+// model does not answer.
+CallKind FirmwareCallKind(std::uint32_t function) {
+    return function == fwreq::kFunctionGetInfo    ? CallKind::FirmwareInfo
+           : function == fwreq::kFunctionDownload ? CallKind::Download
+           : function == fwreq::kFunctionActivate ? CallKind::Activate
+                                                  : CallKind::Any;
+}
+
 std::optional<std::uint32_t> PhysicalDriveNumber(std::wstring_view path) {
     const std::wstring_view prefix = L"\\\\.\\PHYSICALDRIVE";
     if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) {
@@ -503,11 +512,7 @@ Call Run::Classify(const sim::IoCall& call) const {
             c.kind = CallKind::Identify;
         } else if (signature(inbox_fw::kSignature)) {
             const auto block = inbox_fw::ReadRequestBlock(call.in);
-            const std::uint32_t function = block ? block->function : 0;
-            c.kind = function == fwreq::kFunctionGetInfo    ? CallKind::FirmwareInfo
-                     : function == fwreq::kFunctionDownload ? CallKind::Download
-                     : function == fwreq::kFunctionActivate ? CallKind::Activate
-                                                            : CallKind::Any;
+            c.kind = FirmwareCallKind(block ? block->function : 0);
         }
         return c;
     }
@@ -525,10 +530,9 @@ Call Run::Classify(const sim::IoCall& call) const {
         c.kind = CallKind::Identify;
     } else if (signature(rst_fw::kSignature)) {
         const auto block = rst_fw::ReadRequestBlock(call.in);
-        const std::uint32_t function = block ? block->function : 0;
-        c.kind = function == fwreq::kFunctionDownload   ? CallKind::Download
-                 : function == fwreq::kFunctionActivate ? CallKind::Activate
-                                                        : CallKind::Any;
+        // The RST path asks a drive for no firmware information.
+        const CallKind kind = FirmwareCallKind(block ? block->function : 0);
+        c.kind = kind == CallKind::FirmwareInfo ? CallKind::Any : kind;
     } else {
         return c;
     }
