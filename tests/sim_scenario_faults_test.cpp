@@ -301,10 +301,7 @@ TEST(SimScenarioFaults, EachMistakeGivesOneLineWithItsPlace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Machine machine;
-        std::string error;
-        EXPECT_FALSE(sim::LoadScenarioText(c.scenario, "t", machine, error));
-        EXPECT_EQ(error, c.message);
+        EXPECT_EQ(LoadError(c.scenario, "t"), c.message);
     }
 }
 

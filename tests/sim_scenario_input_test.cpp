@@ -8,6 +8,7 @@
 
 #include "sim/models/machine.h"
 #include "sim/sim.h"
+#include "test_support.h"
 
 namespace {
 
@@ -48,9 +49,7 @@ TEST(SimScenarioInput, EachRefusalIsOnePrintableLine) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        sim::Machine machine;
-        std::string error;
-        EXPECT_FALSE(sim::LoadScenarioText(c.text, "s.json", machine, error));
+        const std::string error = LoadError(c.text, "s.json");
         EXPECT_EQ(error, c.message);
         EXPECT_EQ(error.find_first_of("\n\r\t"s + '\0'), std::string::npos);
     }

@@ -48,6 +48,15 @@ inline sim::Machine MachineFrom(std::string_view scenario) {
     return machine;
 }
 
+// The error a scenario text under the name `source` gives, failing the test when the
+// text loads after all.
+inline std::string LoadError(std::string_view scenario, std::string_view source) {
+    sim::Machine machine;
+    std::string error;
+    EXPECT_FALSE(sim::LoadScenarioText(scenario, source, machine, error));
+    return error;
+}
+
 // JSON a test did not build (the runner's state, the trace, a host's record) is read
 // through these: a key or element that is not there fails the test at the line that
 // reads it, naming its path, and reads as null, where operator[] on a const json would
