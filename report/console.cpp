@@ -169,12 +169,7 @@ std::string Decimal(std::int64_t value) {
 }
 
 std::wstring Widen(std::string_view ascii) {
-    std::wstring out;
-    out.reserve(ascii.size());
-    for (char c : ascii) {
-        out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return out;
+    return utf8::FromLatin1(ascii);
 }
 
 }  // namespace console

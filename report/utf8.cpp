@@ -70,6 +70,15 @@ void AppendCodePoint(std::string& out, std::uint32_t codePoint) {
     }
 }
 
+std::wstring FromLatin1(std::string_view bytes) {
+    std::wstring out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
 std::string FromUtf16(std::wstring_view utf16) {
     std::string out;
     out.reserve(utf16.size());

@@ -33,6 +33,9 @@ enum class Replacement {
     PerByte,     // one for each of its bytes
 };
 
+// Bytes taken as the characters U+0000 to U+00FF (ASCII and Latin-1 texts), as UTF-16.
+std::wstring FromLatin1(std::string_view bytes);
+
 // UTF-8 to UTF-16 code units, ill-formed input replaced as `replacement` says.
 std::wstring ToUtf16(std::string_view text, Replacement replacement);
 

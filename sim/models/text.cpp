@@ -85,21 +85,12 @@ std::string Latin1ToUtf8(std::span<const std::uint8_t> bytes) {
 }
 
 std::wstring Latin1ToUtf16(std::span<const std::uint8_t> bytes) {
-    std::wstring out;
-    out.reserve(bytes.size());
-    for (std::uint8_t b : bytes) {
-        out.push_back(static_cast<wchar_t>(b));
-    }
-    return out;
+    return utf8::FromLatin1(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::wstring WidenAscii(std::string_view ascii) {
-    std::wstring out;
-    out.reserve(ascii.size());
-    for (char c : ascii) {
-        out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return out;
+    return utf8::FromLatin1(ascii);
 }
 
 bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
