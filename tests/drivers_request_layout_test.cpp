@@ -132,27 +132,23 @@ TEST(DriversRequestLayout, BuildersMatchTheDriversLayouts) {
           {28, 4, 4096}},
          {}},
         {"inbox information, granularity 1",
-         InboxRequest(kB1, [](auto& b) {
-        return inbox_fw::FillGetInfoRequest(b); }),
+         InboxRequest(kB1, [](auto& b) { return inbox_fw::FillGetInfoRequest(b); }),
          kB1,
          InboxHeader(kB1, 1),
          {Text(4, "FIRMWARE")}},
         {"inbox download, granularity 1",
-         InboxRequest(kB1, [&](auto& b) {
-        return inbox_fw::FillDownloadRequest(b, 4096, page); }),
+         InboxRequest(kB1, [&](auto& b) { return inbox_fw::FillDownloadRequest(b, 4096, page); }),
          kB1,
          Join(InboxHeader(kB1, 2), {{52, 4, 1}, {56, 4, 24}, {60, 8, 4096}, {68, 8, 4096}}),
          {Text(4, "FIRMWARE"), {76, page}}},
         {"inbox download, shorter last chunk",
          InboxRequest(
-             kB3, [&](auto& b) {
-        return inbox_fw::FillDownloadRequest(b, 2088960, shortChunk); }),
+             kB3, [&](auto& b) { return inbox_fw::FillDownloadRequest(b, 2088960, shortChunk); }),
          kB3,
          Join(InboxHeader(kB3, 2), {{52, 4, 1}, {56, 4, 24}, {60, 8, 2088960}, {68, 8, 8192}}),
          {Text(4, "FIRMWARE"), {76, shortChunk}}},
         {"inbox activation",
-         InboxRequest(kB1, [](auto& b) {
-        return inbox_fw::FillActivateRequest(b, 2); }),
+         InboxRequest(kB1, [](auto& b) { return inbox_fw::FillActivateRequest(b, 2); }),
          kB1,
          Join(InboxHeader(kB1, 3), {{52, 4, 1}, {56, 4, 12}, {60, 1, 2}}),
          {Text(4, "FIRMWARE")}},
