@@ -32,14 +32,80 @@ std::optional<Download> ReadDownloadCommon(std::span<const std::uint8_t> buffer,
     return download;
 }
 
-void WriteDownloadCommon(std::span<std::uint8_t> buffer, std::size_t at, std::uint32_t version,
-                         std::uint32_t fixedLength, std::uint64_t offset,
-                         std::span<const std::uint8_t> chunk) {
-    layout::PutU32(buffer, at + kDownloadVersionOffset, version);
-    layout::PutU32(buffer, at + kDownloadSizeOffset, fixedLength);
-    layout::PutU64(buffer, at + kDownloadOffsetOffset, offset);
-    layout::PutU64(buffer, at + kDownloadBufferSizeOffset, chunk.size());
-    std::copy(chunk.begin(), chunk.end(), buffer.begin() + at + fixedLength);
+// The two information layouts differ in their version, the length of the fixed part
+// and of a slot entry; the fields both read and write lie at the same places.
+struct InfoLayout {
+    std::uint32_t version;
+    std::size_t fixedLength;
+    std::size_t entryLength;
+    bool hasPayloadLimits;
+
+    std::size_t Length(std::size_t slotCount) const {
+        return fixedLength + entryLength * slotCount;
+    }
+};
+constexpr InfoLayout kInfoV1{kInfoVersion, kInfoFixedLength, kSlotEntryLength, false};
+constexpr InfoLayout kInfoV2{kInfoVersionV2, kInfoV2FixedLength, kSlotEntryV2Length, true};
+
+bool WriteInfo(std::span<std::uint8_t> buffer, std::size_t at, const FirmwareInfo& info,
+               const InfoLayout& form) {
+    const std::size_t count = info.slots.size();
+    if (count > kMaxSlotCount || !Fits(buffer, at, form.Length(count))) {
+        return false;
+    }
+    layout::PutU32(buffer, at + kInfoVersionOffset, form.version);
+    layout::PutU32(buffer, at + kInfoSizeOffset, static_cast<std::uint32_t>(form.fixedLength));
+    layout::PutU8(buffer, at + kInfoUpgradeSupportOffset, info.upgradeSupport ? 1 : 0);
+    layout::PutU8(buffer, at + kInfoSlotCountOffset, static_cast<std::uint8_t>(count));
+    layout::PutU8(buffer, at + kInfoActiveSlotOffset, info.activeSlot);
+    layout::PutU8(buffer, at + kInfoPendingActivateSlotOffset, info.pendingActivateSlot);
+    if (form.hasPayloadLimits) {
+        layout::PutU32(buffer, at + kInfoV2ImagePayloadAlignmentOffset, info.imagePayloadAlignment);
+        layout::PutU32(buffer, at + kInfoV2ImagePayloadMaxSizeOffset, info.imagePayloadMaxSize);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = at + form.Length(i);
+        const FirmwareSlot& slot = info.slots[i];
+        layout::PutU8(buffer, entry + kSlotNumberOffset, slot.number);
+        layout::PutU8(buffer, entry + kSlotReadOnlyOffset, slot.readOnly ? 1 : 0);
+        std::copy(slot.revision.begin(), slot.revision.end(),
+                  buffer.begin() + static_cast<std::ptrdiff_t>(entry + kSlotRevisionOffset));
+    }
+    return true;
+}
+
+std::optional<FirmwareInfo> ReadInfo(std::span<const std::uint8_t> buffer, std::uint64_t at,
+                                     const InfoLayout& form) {
+    if (!Fits(buffer, at, form.fixedLength)) {
+        return std::nullopt;
+    }
+    const std::uint8_t count = *layout::GetU8(buffer, at + kInfoSlotCountOffset);
+    if (!Fits(buffer, at, form.Length(count))) {
+        return std::nullopt;
+    }
+    FirmwareInfo info;
+    info.version = *layout::GetU32(buffer, at + kInfoVersionOffset);
+    info.size = *layout::GetU32(buffer, at + kInfoSizeOffset);
+    info.upgradeSupport = *layout::GetU8(buffer, at + kInfoUpgradeSupportOffset) != 0;
+    info.activeSlot = *layout::GetU8(buffer, at + kInfoActiveSlotOffset);
+    info.pendingActivateSlot = *layout::GetU8(buffer, at + kInfoPendingActivateSlotOffset);
+    if (form.hasPayloadLimits) {
+        info.imagePayloadAlignment =
+            *layout::GetU32(buffer, at + kInfoV2ImagePayloadAlignmentOffset);
+        info.imagePayloadMaxSize = *layout::GetU32(buffer, at + kInfoV2ImagePayloadMaxSizeOffset);
+    }
+    info.slots.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t entry = at + form.Length(i);
+        FirmwareSlot slot;
+        slot.number = *layout::GetU8(buffer, entry + kSlotNumberOffset);
+        slot.readOnly = *layout::GetU8(buffer, entry + kSlotReadOnlyOffset) != 0;
+        for (std::size_t b = 0; b < slot.revision.size(); ++b) {
+            slot.revision[b] = *layout::GetU8(buffer, entry + kSlotRevisionOffset + b);
+        }
+        info.slots.push_back(slot);
+    }
+    return info;
 }
 
 }  // namespace
@@ -58,59 +124,20 @@ bool WriteRequestBlock(std::span<std::uint8_t> buffer, std::size_t at, std::uint
     return true;
 }
 
-bool WriteDownload(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
-                   std::span<const std::uint8_t> chunk) {
-    if (!Fits(buffer, at, kDownloadFixedLength) ||
-        !Fits(buffer, at + kDownloadFixedLength, chunk.size())) {
-        return false;
-    }
-    WriteDownloadCommon(buffer, at, kDownloadVersion,
-                        static_cast<std::uint32_t>(kDownloadFixedLength), offset, chunk);
-    return true;
-}
-
-bool WriteDownloadV2(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
-                     std::span<const std::uint8_t> chunk, std::uint8_t slot) {
-    if (!Fits(buffer, at, kDownloadV2FixedLength) ||
-        !Fits(buffer, at + kDownloadV2FixedLength, chunk.size())) {
-        return false;
-    }
-    WriteDownloadCommon(buffer, at, kDownloadV2Version,
-                        static_cast<std::uint32_t>(kDownloadV2FixedLength), offset, chunk);
-    layout::PutU8(buffer, at + kDownloadV2SlotOffset, slot);
-    layout::PutU32(buffer, at + kDownloadV2ImageSizeOffset, 0);
-    return true;
-}
-
-bool WriteActivate(std::span<std::uint8_t> buffer, std::size_t at, std::uint8_t slot) {
-    if (!Fits(buffer, at, kActivateLength)) {
-        return false;
-    }
-    layout::PutU32(buffer, at + kActivateVersionOffset, kActivateVersion);
-    layout::PutU32(buffer, at + kActivateSizeOffset, static_cast<std::uint32_t>(kActivateLength));
-    layout::PutU8(buffer, at + kActivateSlotOffset, slot);
-    return true;
-}
-
 bool WriteFirmwareInfo(std::span<std::uint8_t> buffer, std::size_t at, const FirmwareInfo& info) {
-    const std::size_t count = info.slots.size();
-    if (count > std::numeric_limits<std::uint8_t>::max() || !Fits(buffer, at, InfoLength(count))) {
+    return WriteInfo(buffer, at, info, kInfoV1);
+}
+
+bool WriteFirmwareInfoV2(std::span<std::uint8_t> buffer, std::size_t at, const FirmwareInfo& info) {
+    return WriteInfo(buffer, at, info, kInfoV2);
+}
+
+bool WriteInfoV2Request(std::span<std::uint8_t> buffer, std::size_t at) {
+    if (!Fits(buffer, at, kInfoV2FixedLength)) {
         return false;
     }
-    layout::PutU32(buffer, at + kInfoVersionOffset, kInfoVersion);
-    layout::PutU32(buffer, at + kInfoSizeOffset, static_cast<std::uint32_t>(kInfoFixedLength));
-    layout::PutU8(buffer, at + kInfoUpgradeSupportOffset, info.upgradeSupport ? 1 : 0);
-    layout::PutU8(buffer, at + kInfoSlotCountOffset, static_cast<std::uint8_t>(count));
-    layout::PutU8(buffer, at + kInfoActiveSlotOffset, info.activeSlot);
-    layout::PutU8(buffer, at + kInfoPendingActivateSlotOffset, info.pendingActivateSlot);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t entry = at + InfoLength(i);
-        const FirmwareSlot& slot = info.slots[i];
-        layout::PutU8(buffer, entry + kSlotNumberOffset, slot.number);
-        layout::PutU8(buffer, entry + kSlotReadOnlyOffset, slot.readOnly ? 1 : 0);
-        std::copy(slot.revision.begin(), slot.revision.end(),
-                  buffer.begin() + entry + kSlotRevisionOffset);
-    }
+    layout::PutU32(buffer, at + kInfoVersionOffset, kInfoVersionV2);
+    layout::PutU32(buffer, at + kInfoSizeOffset, static_cast<std::uint32_t>(kInfoV2FixedLength));
     return true;
 }
 
@@ -155,29 +182,12 @@ std::optional<Activate> ReadActivate(std::span<const std::uint8_t> buffer, std::
 
 std::optional<FirmwareInfo> ReadFirmwareInfo(std::span<const std::uint8_t> buffer,
                                              std::uint64_t at) {
-    if (!Fits(buffer, at, kInfoFixedLength)) {
-        return std::nullopt;
-    }
-    const std::uint8_t count = *layout::GetU8(buffer, at + kInfoSlotCountOffset);
-    if (!Fits(buffer, at, InfoLength(count))) {
-        return std::nullopt;
-    }
-    FirmwareInfo info;
-    info.upgradeSupport = *layout::GetU8(buffer, at + kInfoUpgradeSupportOffset) != 0;
-    info.activeSlot = *layout::GetU8(buffer, at + kInfoActiveSlotOffset);
-    info.pendingActivateSlot = *layout::GetU8(buffer, at + kInfoPendingActivateSlotOffset);
-    info.slots.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t entry = at + InfoLength(i);
-        FirmwareSlot slot;
-        slot.number = *layout::GetU8(buffer, entry + kSlotNumberOffset);
-        slot.readOnly = *layout::GetU8(buffer, entry + kSlotReadOnlyOffset) != 0;
-        for (std::size_t b = 0; b < slot.revision.size(); ++b) {
-            slot.revision[b] = *layout::GetU8(buffer, entry + kSlotRevisionOffset + b);
-        }
-        info.slots.push_back(slot);
-    }
-    return info;
+    return ReadInfo(buffer, at, kInfoV1);
+}
+
+std::optional<FirmwareInfo> ReadFirmwareInfoV2(std::span<const std::uint8_t> buffer,
+                                               std::uint64_t at) {
+    return ReadInfo(buffer, at, kInfoV2);
 }
 
 }  // namespace fwreq

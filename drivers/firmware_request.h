@@ -109,6 +109,33 @@ constexpr std::size_t InfoLength(std::size_t slotCount) {
     return kInfoFixedLength + kSlotEntryLength * slotCount;
 }
 
+// STORAGE_FIRMWARE_INFO_V2, the form the SDK asks a get-info request to name: a 24-byte
+// fixed part and 24-byte slot entries with a 16-byte revision.
+inline constexpr std::size_t kInfoV2FixedLength = sizeof(sdk::STORAGE_FIRMWARE_INFO_V2);
+inline constexpr std::size_t kSlotEntryV2Length = sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2);
+inline constexpr std::uint32_t kInfoVersionV2 = 2;
+static_assert(offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, UpgradeSupport) ==
+                      kInfoUpgradeSupportOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, SlotCount) == kInfoSlotCountOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, ActiveSlot) == kInfoActiveSlotOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, PendingActivateSlot) ==
+                      kInfoPendingActivateSlotOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, SlotNumber) == kSlotNumberOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, ReadOnly) == kSlotReadOnlyOffset &&
+                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, Revision) == kSlotRevisionOffset,
+              "the two information versions share the leading fields of both parts");
+inline constexpr std::size_t kInfoV2ImagePayloadAlignmentOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, ImagePayloadAlignment);
+inline constexpr std::size_t kInfoV2ImagePayloadMaxSizeOffset =
+    offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, ImagePayloadMaxSize);
+
+constexpr std::size_t InfoV2Length(std::size_t slotCount) {
+    return kInfoV2FixedLength + kSlotEntryV2Length * slotCount;
+}
+
+// The most slot entries a SlotCount can announce.
+inline constexpr std::size_t kMaxSlotCount = 255;
+
 // The bytes of one download request: `granularity` 4096-byte units, as the identify
 // operations derived it from the drive (1 to 255; anything else is held to that range).
 constexpr std::size_t ChunkSizeFor(std::int32_t granularity) {
@@ -165,14 +192,21 @@ struct Activate {
 struct FirmwareSlot {
     std::uint8_t number = 0;
     bool readOnly = false;
+    // The first 8 bytes of the revision; a version 2 entry's other 8 are not kept.
     std::array<std::uint8_t, 8> revision{};
 };
 
 struct FirmwareInfo {
+    // As the reply carries them; a writer puts its own version's values.
+    std::uint32_t version = 0;
+    std::uint32_t size = 0;
     bool upgradeSupport = false;
     std::uint8_t activeSlot = 0;
     std::uint8_t pendingActivateSlot = 0;
     std::vector<FirmwareSlot> slots;  // SlotCount entries, in reply order
+    // Version 2 only.
+    std::uint32_t imagePayloadAlignment = 0;
+    std::uint32_t imagePayloadMaxSize = 0;
 };
 
 // Writers: each writes its structure at `at` (Version 1, Size 24 and Flags
@@ -193,6 +227,11 @@ struct FirmwareInfo {
 // entries are refused.
 [[nodiscard]] bool WriteFirmwareInfo(std::span<std::uint8_t> buffer, std::size_t at,
                                      const FirmwareInfo& info);
+// The same in the version 2 layout (Version 2, Size 24, FirmwareShared 0).
+[[nodiscard]] bool WriteFirmwareInfoV2(std::span<std::uint8_t> buffer, std::size_t at,
+                                       const FirmwareInfo& info);
+// The body of a version 2 get-info request: Version 2 and Size 24, the rest left as it is.
+[[nodiscard]] bool WriteInfoV2Request(std::span<std::uint8_t> buffer, std::size_t at);
 
 // Readers: nothing when the structure (and for the information, every slot entry it
 // announces) does not lie wholly inside the buffer. `at` may come from a reply.
@@ -203,5 +242,7 @@ std::optional<Download> ReadDownloadV2(std::span<const std::uint8_t> buffer, std
 std::optional<Activate> ReadActivate(std::span<const std::uint8_t> buffer, std::uint64_t at);
 std::optional<FirmwareInfo> ReadFirmwareInfo(std::span<const std::uint8_t> buffer,
                                              std::uint64_t at);
+std::optional<FirmwareInfo> ReadFirmwareInfoV2(std::span<const std::uint8_t> buffer,
+                                               std::uint64_t at);
 
 }  // namespace fwreq

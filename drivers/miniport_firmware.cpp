@@ -19,15 +19,6 @@ bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function) 
                                     static_cast<std::uint32_t>(buffer.size() - kDataAreaOffset));
 }
 
-bool WriteDownloadPayload(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
-                          std::span<const std::uint8_t> chunk) {
-    return fwreq::WriteDownload(buffer, kDataAreaOffset, imageOffset, chunk);
-}
-
-bool WriteActivatePayload(std::span<std::uint8_t> buffer, std::uint8_t slot) {
-    return fwreq::WriteActivate(buffer, kDataAreaOffset, slot);
-}
-
 bool FillGetInfoRequest(std::span<std::uint8_t> buffer) {
     if (buffer.size() < kMinimumRequestSize) {
         return false;
@@ -36,23 +27,17 @@ bool FillGetInfoRequest(std::span<std::uint8_t> buffer) {
     return WriteRequestHeader(buffer, fwreq::kFunctionGetInfo);
 }
 
-bool FillDownloadRequest(std::span<std::uint8_t> buffer, std::uint64_t imageOffset,
-                         std::span<const std::uint8_t> chunk) {
-    if (buffer.size() < RequestSize(chunk.size())) {
-        return false;
-    }
-    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    return WriteRequestHeader(buffer, fwreq::kFunctionDownload) &&
-           WriteDownloadPayload(buffer, imageOffset, chunk);
-}
-
-bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot) {
-    if (buffer.size() < kMinimumRequestSize) {
-        return false;
-    }
-    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    return WriteRequestHeader(buffer, fwreq::kFunctionActivate) &&
-           WriteActivatePayload(buffer, slot);
+Bytes BuildPublicGetInfoRequest() {
+    Bytes request(kPublicGetInfoRequestSize, 0);
+    // Sized for the whole request above: neither writer can refuse it.
+    static_cast<void>(srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
+                                             srb::LengthFor(request.size())) &&
+                      fwreq::WriteRequestBlock(
+                          request, kRequestBlockOffset, fwreq::kFunctionGetInfo,
+                          static_cast<std::uint32_t>(kPublicDataAreaOffset),
+                          static_cast<std::uint32_t>(request.size() - kPublicDataAreaOffset)) &&
+                      fwreq::WriteInfoV2Request(request, kPublicDataAreaOffset));
+    return request;
 }
 
 std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply) {
@@ -66,6 +51,19 @@ std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_
 bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
     const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
     return dataOffset && fwreq::WriteFirmwareInfo(reply, *dataOffset, info);
+}
+
+std::optional<fwreq::FirmwareInfo> ParsePublicFirmwareInfo(std::span<const std::uint8_t> reply) {
+    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
+    if (!dataOffset) {
+        return std::nullopt;
+    }
+    return fwreq::ReadFirmwareInfoV2(reply, *dataOffset);
+}
+
+bool WritePublicFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
+    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
+    return dataOffset && fwreq::WriteFirmwareInfoV2(reply, *dataOffset, info);
 }
 
 std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request) {

@@ -45,6 +45,16 @@ static_assert(kFunctionOffset == 36 && kDataBufferOffsetOffset == 44);
 static_assert(kDownloadOffsetOffset == 60 && kDownloadBufferSizeOffset == 68);
 static_assert(kActivateSlotOffset == 60);
 
+// The public form of the information request, as the SDK describes it: the data area
+// at ALIGN_UP(sizeof(SRB_IO_CONTROL) + sizeof(FIRMWARE_REQUEST_BLOCK), PVOID), 56 on x64,
+// naming STORAGE_FIRMWARE_INFO_V2 (Version 2, Size 24), with room for every slot a
+// SlotCount can announce. The updater sends its own form (data area at 52, body zero);
+// the preflight sends this one where a driver refuses that.
+inline constexpr std::size_t kPublicDataAreaOffset = 56;
+inline constexpr std::size_t kPublicGetInfoRequestSize =
+    kPublicDataAreaOffset + fwreq::InfoV2Length(fwreq::kMaxSlotCount);
+static_assert(kPublicGetInfoRequestSize == 6200);
+
 // B for chunks of `chunkSize` bytes.
 constexpr std::size_t RequestSize(std::size_t chunkSize) {
     return chunkSize + kImageOffset;
@@ -68,6 +78,9 @@ constexpr std::size_t RequestSize(std::size_t chunkSize) {
                                        std::span<const std::uint8_t> chunk);
 [[nodiscard]] bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot);
 
+// The public-form information request, zero-filled but for its header and body.
+Bytes BuildPublicGetInfoRequest();
+
 // The STORAGE_FIRMWARE_INFO of an information reply, found at the DataBufferOffset
 // the reply's own request block names. Nothing when that offset, the fixed part or
 // any of the SlotCount entries reaches past the buffer.
@@ -75,6 +88,12 @@ std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_
 // How the driver answers: the information at the DataBufferOffset the request names.
 [[nodiscard]] bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply,
                                           const fwreq::FirmwareInfo& info);
+
+// The same for a reply to the public form: STORAGE_FIRMWARE_INFO_V2 at the reply's
+// DataBufferOffset.
+std::optional<fwreq::FirmwareInfo> ParsePublicFirmwareInfo(std::span<const std::uint8_t> reply);
+[[nodiscard]] bool WritePublicFirmwareInfoReply(std::span<std::uint8_t> reply,
+                                                const fwreq::FirmwareInfo& info);
 
 // The request as a driver reads it.
 std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request);

@@ -1,15 +1,9 @@
 #include "drivers/rst_firmware.h"
 
-#include <limits>
-
 namespace rst_fw {
 
-namespace {
-
-// Header, address bytes and request block, all sized by the buffer; false when the
-// buffer cannot hold them.
-[[nodiscard]] bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint8_t pathNumber,
-                                      std::uint32_t function) {
+bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint8_t pathNumber,
+                        std::uint32_t function) {
     return srb::WriteSrbIoControl(buffer, kSignature, kTimeout, kControlCode,
                                   srb::LengthFor(buffer.size())) &&
            rst_address::WriteAddress(buffer, pathNumber) &&
@@ -18,27 +12,25 @@ namespace {
                                     static_cast<std::uint32_t>(buffer.size() - kPayloadOffset));
 }
 
-}  // namespace
-
-bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber, std::uint64_t imageOffset,
-                         std::span<const std::uint8_t> chunk) {
-    if (chunk.size() > std::numeric_limits<std::uint32_t>::max() - kImageOffset) {
-        return false;
-    }
-    buffer.assign(DownloadRequestSize(chunk.size()), 0);
-    return WriteRequestHeader(buffer, pathNumber, fwreq::kFunctionDownload) &&
-           fwreq::WriteDownloadV2(buffer, kPayloadOffset, imageOffset, chunk,
-                                  fwreq::kSlotUnspecified);
+Bytes BuildGetInfoRequest(std::uint8_t pathNumber) {
+    Bytes request(kGetInfoRequestSize, 0);
+    // Sized for the whole request above: neither writer can refuse it.
+    static_cast<void>(WriteRequestHeader(request, pathNumber, fwreq::kFunctionGetInfo) &&
+                      fwreq::WriteInfoV2Request(request, kPayloadOffset));
+    return request;
 }
 
-Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot) {
-    Bytes request(kActivateRequestSize, 0);
-    // Never refused: the buffer is sized for the whole request.
-    if (!WriteRequestHeader(request, pathNumber, fwreq::kFunctionActivate) ||
-        !fwreq::WriteActivate(request, kPayloadOffset, slot)) {
-        return {};
+std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply) {
+    const auto block = ReadRequestBlock(reply);
+    if (!block) {
+        return std::nullopt;
     }
-    return request;
+    return fwreq::ReadFirmwareInfoV2(reply, block->dataBufferOffset);
+}
+
+bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
+    const auto block = ReadRequestBlock(reply);
+    return block && fwreq::WriteFirmwareInfoV2(reply, block->dataBufferOffset, info);
 }
 
 std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request) {

@@ -1,4 +1,4 @@
-// The Intel RST "IntelFw " firmware requests: download and activation.
+// The Intel RST "IntelFw " firmware requests: information, download and activation.
 //
 // Buffer: SRB_IO_CONTROL (0..27), address bytes (28..31), FIRMWARE_REQUEST_BLOCK
 // (32..55), then STORAGE_FIRMWARE_DOWNLOAD_V2 with the chunk behind it (download) or
@@ -45,6 +45,19 @@ static_assert(kDownloadOffsetOffset == 64 && kDownloadBufferSizeOffset == 72);
 static_assert(kDownloadSlotOffset == 80 && kDownloadImageSizeOffset == 84 && kImageOffset == 88);
 static_assert(kActivateSlotOffset == 64 && kActivateRequestSize == 68);
 
+// The information request, in the form the Intel RST driver takes (version 2 only):
+// STORAGE_FIRMWARE_INFO_V2 (Version 2, Size 24) at 56, with room for every slot a
+// SlotCount can announce. The updater does not send it; the preflight does, to see the
+// slot the updater activates.
+inline constexpr std::size_t kGetInfoRequestSize =
+    kPayloadOffset + fwreq::InfoV2Length(fwreq::kMaxSlotCount);
+static_assert(kGetInfoRequestSize == 6200);
+
+// Header, address bytes and request block, all sized by the buffer; false when the
+// buffer cannot hold them.
+[[nodiscard]] bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint8_t pathNumber,
+                                      std::uint32_t function);
+
 // Size of the download request that carries `chunkSize` image bytes.
 constexpr std::size_t DownloadRequestSize(std::size_t chunkSize) {
     return chunkSize + kImageOffset;
@@ -57,6 +70,15 @@ constexpr std::size_t DownloadRequestSize(std::size_t chunkSize) {
 [[nodiscard]] bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber,
                                        std::uint64_t imageOffset,
                                        std::span<const std::uint8_t> chunk);
+
+// The zero-filled information request for the drive at `pathNumber`.
+Bytes BuildGetInfoRequest(std::uint8_t pathNumber);
+// STORAGE_FIRMWARE_INFO_V2 of an information reply, at the DataBufferOffset the reply's
+// own request block names; nothing when it or an announced slot entry lies outside.
+std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply);
+// How the driver answers it.
+[[nodiscard]] bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply,
+                                          const fwreq::FirmwareInfo& info);
 
 // The zero-filled 68-byte activation request.
 Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot = kActivateSlot);

@@ -64,6 +64,28 @@ struct STORAGE_FIRMWARE_INFO {
     std::uint32_t Reserved;
 };
 
+// The version 2 slot entry: a 16-byte revision.
+struct STORAGE_FIRMWARE_SLOT_INFO_V2 {
+    std::uint8_t SlotNumber;
+    std::uint8_t ReadOnly;
+    std::uint8_t Reserved[6];
+    std::uint8_t Revision[16];
+};
+
+// Fixed part; the version 2 slot entries follow it.
+struct STORAGE_FIRMWARE_INFO_V2 {
+    std::uint32_t Version;
+    std::uint32_t Size;
+    std::uint8_t UpgradeSupport;
+    std::uint8_t SlotCount;
+    std::uint8_t ActiveSlot;
+    std::uint8_t PendingActivateSlot;
+    std::uint8_t FirmwareShared;
+    std::uint8_t Reserved[3];
+    std::uint32_t ImagePayloadAlignment;
+    std::uint32_t ImagePayloadMaxSize;
+};
+
 // Fixed part; the image bytes follow it.
 struct STORAGE_FIRMWARE_DOWNLOAD {
     std::uint32_t Version;
@@ -133,6 +155,22 @@ static_assert(offsetof(STORAGE_FIRMWARE_INFO, UpgradeSupport) == 8);
 static_assert(offsetof(STORAGE_FIRMWARE_INFO, SlotCount) == 9);
 static_assert(offsetof(STORAGE_FIRMWARE_INFO, ActiveSlot) == 10);
 static_assert(offsetof(STORAGE_FIRMWARE_INFO, PendingActivateSlot) == 11);
+
+static_assert(sizeof(STORAGE_FIRMWARE_SLOT_INFO_V2) == 24);
+static_assert(offsetof(STORAGE_FIRMWARE_SLOT_INFO_V2, SlotNumber) == 0);
+static_assert(offsetof(STORAGE_FIRMWARE_SLOT_INFO_V2, ReadOnly) == 1);
+static_assert(offsetof(STORAGE_FIRMWARE_SLOT_INFO_V2, Revision) == 8);
+
+static_assert(sizeof(STORAGE_FIRMWARE_INFO_V2) == 24);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, Version) == 0);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, Size) == 4);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, UpgradeSupport) == 8);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, SlotCount) == 9);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, ActiveSlot) == 10);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, PendingActivateSlot) == 11);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, FirmwareShared) == 12);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, ImagePayloadAlignment) == 16);
+static_assert(offsetof(STORAGE_FIRMWARE_INFO_V2, ImagePayloadMaxSize) == 20);
 
 static_assert(sizeof(STORAGE_FIRMWARE_DOWNLOAD) == 24);
 static_assert(offsetof(STORAGE_FIRMWARE_DOWNLOAD, Version) == 0);

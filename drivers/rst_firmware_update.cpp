@@ -1,0 +1,30 @@
+// The Intel RST requests that change a drive: download pieces and the activation. Kept
+// apart from the information request, which the read-only preflight also links.
+#include <limits>
+
+#include "drivers/rst_firmware.h"
+
+namespace rst_fw {
+
+bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber, std::uint64_t imageOffset,
+                         std::span<const std::uint8_t> chunk) {
+    if (chunk.size() > std::numeric_limits<std::uint32_t>::max() - kImageOffset) {
+        return false;
+    }
+    buffer.assign(DownloadRequestSize(chunk.size()), 0);
+    return WriteRequestHeader(buffer, pathNumber, fwreq::kFunctionDownload) &&
+           fwreq::WriteDownloadV2(buffer, kPayloadOffset, imageOffset, chunk,
+                                  fwreq::kSlotUnspecified);
+}
+
+Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot) {
+    Bytes request(kActivateRequestSize, 0);
+    // Never refused: the buffer is sized for the whole request.
+    if (!WriteRequestHeader(request, pathNumber, fwreq::kFunctionActivate) ||
+        !fwreq::WriteActivate(request, kPayloadOffset, slot)) {
+        return {};
+    }
+    return request;
+}
+
+}  // namespace rst_fw
