@@ -193,6 +193,94 @@ TEST(DriversReplyParsing, FirmwareInformationRoundTripsThroughTheDriversWriter) 
     EXPECT_FALSE(inbox_fw::WriteFirmwareInfoReply(tooShort, written));
 }
 
+// A version 2 information reply of `size` bytes whose request block, at `blockAt` (28
+// inbox, 32 through Intel RST), names `dataOffset`; the STORAGE_FIRMWARE_INFO_V2 there
+// announces `slotCount` entries and holds as many of them as fit.
+Bytes InfoV2Reply(std::size_t blockAt, std::uint32_t dataOffset, std::uint8_t slotCount,
+                  std::size_t size = 6200) {
+    Bytes reply(size, 0);
+    if (blockAt + 20 <= size) {
+        Put32(reply, blockAt + 16, dataOffset);
+    }
+    const std::uint64_t at = dataOffset;
+    const std::uint64_t fields[][2] = {{at, 2}, {at + 8, 1}, {at + 9, slotCount}, {at + 16, 4}};
+    for (const auto& [offset, value] : fields) {
+        if (offset < size) {
+            reply[offset] = static_cast<std::uint8_t>(value);
+        }
+    }
+    for (std::size_t i = 0; i < slotCount; ++i) {
+        const std::uint64_t entry = at + 24 + 24 * i;
+        if (entry + 24 <= size) {
+            reply[entry] = static_cast<std::uint8_t>(i + 1);
+            reply[entry + 1] = i == 0 ? 1 : 0;
+            reply[entry + 8] = 'R';
+            reply[entry + 15] = 'V';
+        }
+    }
+    return reply;
+}
+
+// Both readers of the version 2 layout, each at its own request block's offset.
+TEST(DriversReplyParsing, Version2InformationAtTheRepliesOwnOffset) {
+    struct Case {
+        const char* name;
+        std::uint32_t dataOffset;
+        std::uint8_t slotCount;
+        std::size_t size;
+        std::optional<std::size_t> slots;  // nothing: the reply must be refused
+    };
+    const Case cases[] = {
+        {"offset 56, three slots", 56, 3, 6200, 3},
+        {"255 entries end exactly at the buffer end", 56, 255, 6200, 255},
+        {"255 entries one byte past the end", 57, 255, 6200, std::nullopt},
+        {"three entries, one byte short of the last", 56, 3, 56 + 24 + 24 * 3 - 1, std::nullopt},
+        {"fixed part one byte past the end", 6200 - 23, 0, 6200, std::nullopt},
+        {"offset at the very end", 6200, 0, 6200, std::nullopt},
+        {"offset that wraps", 0xFFFFFFF0u, 0, 6200, std::nullopt},
+        {"reply too short for the request block", 56, 0, 40, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<fwreq::FirmwareInfo> read[] = {
+            inbox_fw::ParsePublicFirmwareInfo(InfoV2Reply(28, c.dataOffset, c.slotCount, c.size)),
+            rst_fw::ParseFirmwareInfo(InfoV2Reply(32, c.dataOffset, c.slotCount, c.size)),
+        };
+        for (const auto& info : read) {
+            ASSERT_EQ(info.has_value(), c.slots.has_value());
+            if (!info) {
+                continue;
+            }
+            EXPECT_EQ(info->version, 2u);
+            EXPECT_TRUE(info->upgradeSupport);
+            EXPECT_EQ(info->imagePayloadAlignment, 4u);
+            ASSERT_EQ(info->slots.size(), *c.slots);
+            EXPECT_EQ(info->slots[0].number, 1);
+            EXPECT_TRUE(info->slots[0].readOnly);
+            EXPECT_EQ(info->slots[0].revision[0], 'R');
+            EXPECT_EQ(info->slots[0].revision[7], 'V');
+            EXPECT_EQ(std::size_t{info->slots.back().number}, *c.slots);
+        }
+    }
+}
+
+// The writers the simulated drivers answer with refuse a table the reply cannot hold.
+TEST(DriversReplyParsing, Version2WritersRefuseWhatDoesNotFit) {
+    fwreq::FirmwareInfo info;
+    info.slots.resize(2);
+    const std::size_t oneShort = 56 + 24 + 24 * 2 - 1;
+    const Bytes inbox = inbox_fw::BuildPublicGetInfoRequest();
+    const Bytes rst = rst_fw::BuildGetInfoRequest(3);
+    Bytes inboxShort(inbox.begin(), inbox.begin() + oneShort);
+    Bytes rstShort(rst.begin(), rst.begin() + oneShort);
+    EXPECT_FALSE(inbox_fw::WritePublicFirmwareInfoReply(inboxShort, info));
+    EXPECT_FALSE(rst_fw::WriteFirmwareInfoReply(rstShort, info));
+    EXPECT_TRUE(inboxShort == Bytes(inbox.begin(), inbox.begin() + oneShort)) << "untouched";
+    Bytes whole = rst;
+    info.slots.resize(256);
+    EXPECT_FALSE(rst_fw::WriteFirmwareInfoReply(whole, info)) << "SlotCount is one byte";
+}
+
 TEST(DriversReplyParsing, CsmiMembersOnlyFromRecordsInsideTheBuffer) {
     Bytes reply = csmi::BuildRaidConfigRequest(0);
     reply[43] = 5;          // bDriveCount announces more members than there is room for

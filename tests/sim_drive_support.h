@@ -117,6 +117,52 @@ inline std::vector<std::uint32_t> InboxDownloadAll(HANDLE disk, std::span<const 
     return codes;
 }
 
+// ---- information replies in the version 2 layout
+
+struct SlotEntry {
+    std::uint8_t number = 0;
+    bool readOnly = false;
+    std::string revision;  // 8 characters, or empty for a slot that holds nothing
+};
+
+struct InfoV2 {
+    bool upgradeSupport = true;
+    std::uint8_t activeSlot = 0;
+    std::uint8_t pendingSlot = 0xFF;
+    std::vector<SlotEntry> slots;
+};
+
+// A STORAGE_FIRMWARE_INFO_V2 at `at` of a reply, read at the offsets ntddscsi.h gives,
+// with the payload limits both simulated drivers report and the 16-byte revisions; the
+// rest of the reply, from the end of the table on, must be zero as the request was.
+inline void ExpectInfoV2(std::span<const std::uint8_t> reply, std::size_t at,
+                         const InfoV2& expected) {
+    const std::size_t count = expected.slots.size();
+    ASSERT_GE(reply.size(), at + 24 + 24 * count);
+    auto u32 = [&](std::size_t offset) { return layout::GetU32(reply, at + offset).value_or(0); };
+    EXPECT_EQ(u32(0), 2u) << "Version";
+    EXPECT_EQ(u32(4), 24u) << "Size";
+    EXPECT_EQ(reply[at + 8], expected.upgradeSupport ? 1 : 0) << "UpgradeSupport";
+    EXPECT_EQ(std::size_t{reply[at + 9]}, count) << "SlotCount";
+    EXPECT_EQ(reply[at + 10], expected.activeSlot) << "ActiveSlot";
+    EXPECT_EQ(reply[at + 11], expected.pendingSlot) << "PendingActivateSlot";
+    EXPECT_EQ(u32(12), 0u) << "FirmwareShared and reserved";
+    EXPECT_EQ(u32(16), 4096u) << "ImagePayloadAlignment";
+    EXPECT_EQ(u32(20), 131072u) << "ImagePayloadMaxSize";
+    for (std::size_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(testing::Message() << "slot entry " << i);
+        const std::span<const std::uint8_t> entry = reply.subspan(at + 24 + 24 * i, 24);
+        const SlotEntry& slot = expected.slots[i];
+        EXPECT_EQ(entry[0], slot.number);
+        EXPECT_EQ(entry[1], slot.readOnly ? 1 : 0);
+        EXPECT_EQ(Text(entry.subspan(2, 6)), std::string(6, '\0'));
+        const std::string revision = slot.revision.empty() ? std::string(8, '\0') : slot.revision;
+        EXPECT_EQ(Text(entry.subspan(8, 16)), revision + std::string(8, '\0'));
+    }
+    const std::span<const std::uint8_t> rest = reply.subspan(at + 24 + 24 * count);
+    EXPECT_TRUE(std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
 // ---- Intel RST requests
 
 inline Bytes RstDownload(std::uint8_t path, std::uint64_t offset,
@@ -141,10 +187,11 @@ inline std::vector<std::uint32_t> RstDownloadAll(HANDLE controller, std::uint8_t
 
 // ---- sequences of firmware requests judged against the drive they go to
 
-// One request of a sequence: an information request (inbox only), a download piece
-// or an activation.
+// One request of a sequence: an information request (the updater's form on the inbox
+// path), the public-form information request (inbox only), a download piece or an
+// activation.
 struct Step {
-    enum Kind { kInfo, kPiece, kActivate };
+    enum Kind { kInfo, kPublicInfo, kPiece, kActivate };
     Kind kind = kInfo;
     std::size_t chunk = 0;     // inbox: the buffer is sized for chunks of this many bytes
     std::uint64_t offset = 0;  // a piece: where it starts
@@ -157,6 +204,9 @@ using Steps = std::vector<Step>;
 
 inline Steps Info(std::size_t chunk, const char* refused = nullptr) {
     return {Step{Step::kInfo, chunk, 0, 0, 0, refused}};
+}
+inline Steps PublicInfo(const char* refused = nullptr) {
+    return {Step{Step::kPublicInfo, 0, 0, 0, 0, refused}};
 }
 inline Steps Piece(std::uint64_t offset, std::size_t size, std::size_t chunk,
                    const char* refused = nullptr) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "run_support.h"
 #include "sim_drive_support.h"
 #include "test_support.h"
 
@@ -56,9 +57,11 @@ TEST(SimInboxStack, IdentifyReplyIsTheDescriptorThenTheData) {
     HANDLE disk = simtest::Open(L"\\\\.\\PHYSICALDRIVE2");
     const Reply identify = Send(disk, IOCTL_STORAGE_QUERY_PROPERTY, storage::BuildIdentifyQuery());
     const Reply info = Send(disk, IOCTL_SCSI_MINIPORT, simtest::InboxGetInfo());
+    const Reply publicInfo = Send(disk, IOCTL_SCSI_MINIPORT, inbox_fw::BuildPublicGetInfoRequest());
     win::CloseHandle(disk);
     EXPECT_EQ(identify.error, ERROR_NOT_SUPPORTED);
     EXPECT_EQ(info.error, ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(publicInfo.error, ERROR_INVALID_FUNCTION);
     EXPECT_TRUE(simtest::AllProtocolErrors(machine).empty());
 }
 
@@ -97,6 +100,150 @@ TEST(SimInboxStack, FirmwareInfoReplyListsTheSlots) {
     EXPECT_EQ(info->slots.size(), 3u);
 }
 
+// The public form asks what the driver reports outside an update: the drive's table in
+// the version 2 layout at 56, whichever forms the driver takes, the request as sent
+// before it.
+TEST(SimInboxStack, PublicFormIsAnsweredInTheVersion2Layout) {
+    std::string many;
+    std::vector<simtest::SlotEntry> manyEntries;
+    for (int i = 0; i < 255; ++i) {
+        many += (i == 0 ? R"({"number": )" : R"(, {"number": )") + std::to_string(i) +
+                (i % 2 == 1 ? R"(, "readOnly": true})" : "}");
+        manyEntries.push_back({static_cast<std::uint8_t>(i), i % 2 == 1, i == 0 ? "QZT2VKLA" : ""});
+    }
+    const std::vector<simtest::SlotEntry> standard = {
+        {1, true, "QZT2VKLA"}, {2, false, ""}, {3, false, ""}};
+    const struct {
+        const char* name;
+        std::string drive;
+        simtest::InfoV2 expected;
+    } cases[] = {
+        {"the default table", R"("fwug": 1)", {true, 1, 0xFF, standard}},
+        {"a driver that takes only the public form",
+         R"("firmwareRequests": "public-form-only")",
+         {true, 1, 0xFF, standard}},
+        {"slots NVMe cannot express, one waiting",
+         R"("upgradeSupport": false, "activeSlot": 9,
+            "slots": [{"number": 0}, {"number": 9, "readOnly": true}, {"number": 9}])",
+         {false, 9, 0, {{0, false, ""}, {9, true, "QZT2VKLA"}, {9, false, ""}}}},
+        {"no slot at all", R"("slots": [])", {true, 0, 0xFF, {}}},
+        {"255 entries fill the data area",
+         R"("slots": [)" + many + "]",
+         {true, 0, 0xFF, manyEntries}},
+    };
+    const Bytes request = inbox_fw::BuildPublicGetInfoRequest();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine machine = MachineFrom(
+            R"({"disks": [{"attach": "inbox", "deviceNumber": 0, "drive": {)" + c.drive + "}}]}");
+        machine.drives[0].pendingSlot = c.expected.pendingSlot;
+        sim::MachineInstall install(machine);
+        HANDLE disk = simtest::Open(kInbox);
+        const Reply reply = Send(disk, IOCTL_SCSI_MINIPORT, request);
+        win::CloseHandle(disk);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.returned, 6200u);
+        EXPECT_EQ(reply.ReturnCode(), 0u);
+        Bytes before(reply.buffer.begin(), reply.buffer.begin() + 56);
+        layout::PutU32(before, 20, 0);
+        EXPECT_TRUE(before == Bytes(request.begin(), request.begin() + 56));
+        simtest::ExpectInfoV2(reply.buffer, 56, c.expected);
+        const auto parsed = inbox_fw::ParsePublicFirmwareInfo(reply.buffer);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(parsed->slots.size(), c.expected.slots.size());
+        EXPECT_TRUE(simtest::AllProtocolErrors(machine).empty());
+    }
+}
+
+// A driver written to the SDK's contract answers each request of the updater's form
+// itself: FIRMWARE_STATUS_INVALID_PARAMETER, the request as sent otherwise. The drive
+// never sees it, so a forced answer of the drive's does not apply, and it is no protocol
+// error. The public form still reaches the drive, faults and all.
+TEST(SimInboxStack, ADriverOfTheSdksContractRefusesTheUpdatersForm) {
+    const std::string strict = R"("fwug": 1, "firmwareRequests": "public-form-only")";
+    const std::string forced = strict + R"(, "faults": {"firmwareInfo": {"returnCode": 1}})";
+    const Bytes image = simtest::MakeImage();
+    const Bytes piece =
+        simtest::InboxDownload(0, std::span<const std::uint8_t>(image).first(4096), 4096);
+    const Bytes info = simtest::InboxGetInfo();
+    const Bytes activate = simtest::InboxActivate(2);
+    const Bytes publicInfo = inbox_fw::BuildPublicGetInfoRequest();
+    const struct {
+        const char* name;
+        std::string drive;
+        const Bytes& request;
+        std::uint32_t returnCode;
+        std::uint32_t downloadRequests;
+    } cases[] = {
+        {"the updater's information request", strict, info, 3, 0},
+        {"a download piece", strict, piece, 3, 0},
+        {"an activation", strict, activate, 3, 0},
+        {"the public form", strict, publicInfo, 0, 0},
+        {"a forced answer does not reach the updater's form", forced, info, 3, 0},
+        {"but answers the public form", forced, publicInfo, 1, 0},
+        {"a driver that takes both: information", R"("fwug": 1)", info, 0, 0},
+        {"a driver that takes both: a piece", R"("fwug": 1)", piece, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Machine machine = MachineFrom(
+            R"({"disks": [{"attach": "inbox", "deviceNumber": 0, "drive": {)" + c.drive + "}}]}");
+        sim::MachineInstall install(machine);
+        HANDLE disk = simtest::Open(kInbox);
+        const Reply reply = Send(disk, IOCTL_SCSI_MINIPORT, c.request);
+        win::CloseHandle(disk);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.returned, c.request.size());
+        EXPECT_EQ(reply.ReturnCode(), c.returnCode);
+        if (c.returnCode != 0) {
+            Bytes expected = c.request;
+            layout::PutU32(expected, 20, c.returnCode);
+            EXPECT_TRUE(reply.buffer == expected) << "the request as sent otherwise";
+        }
+        EXPECT_EQ(machine.drives[0].downloadRequests, c.downloadRequests);
+        EXPECT_EQ(machine.drives[0].activations, 0u);
+        EXPECT_TRUE(simtest::AllProtocolErrors(machine).empty());
+    }
+
+    // The refused reply is what the program was told: no slot to download to.
+    sim::Machine machine = MachineFrom(
+        R"({"disks": [{"attach": "inbox", "deviceNumber": 0, "drive": {)" + strict + "}}]}");
+    sim::MachineInstall install(machine);
+    HANDLE disk = simtest::Open(kInbox);
+    EXPECT_EQ(Send(disk, IOCTL_SCSI_MINIPORT, info).ReturnCode(), 3u);
+    EXPECT_EQ(Send(disk, IOCTL_SCSI_MINIPORT, piece).error, ERROR_INVALID_PARAMETER);
+    win::CloseHandle(disk);
+    ASSERT_EQ(machine.drives[0].protocolErrors.size(), 1u);
+    EXPECT_NE(machine.drives[0].protocolErrors[0].find(
+                  "a download after an information reply that gave no usable slot (ReturnCode "
+                  "0x3)"),
+              std::string::npos)
+        << machine.drives[0].protocolErrors[0];
+}
+
+// The updater on such a driver: its information request is refused, it reports the
+// drive as failed and sends nothing more, and the driver saw nothing malformed.
+TEST(SimInboxStack, TheUpdaterFailsADriveWhoseDriverTakesOnlyThePublicForm) {
+    const ProgramRun run = RunScenario(
+        R"({"disks": [{"attach": "inbox", "drive": {"id": "A", "firmwareRequests": "public-form-only"}}]})");
+    EXPECT_EQ(run.exitCode, 1);
+    const nlohmann::json debug = run.Calls("OutputDebugStringW");
+    ASSERT_EQ(debug.size(), 1u);
+    EXPECT_EQ(At(debug, 0, "debug"), "Get device info failed. ReturnCode: 0x3\n");
+    EXPECT_NE(run.output.find("Result Details : Unable to update firmware."), std::string::npos)
+        << run.output;
+    std::size_t firmwareRequests = 0;
+    for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
+        firmwareRequests += At(call, "code") == IOCTL_SCSI_MINIPORT;
+    }
+    EXPECT_EQ(firmwareRequests, 1u) << "the information request alone";
+    const nlohmann::json& drive = run.Drive("A");
+    EXPECT_EQ(At(drive, "downloadRequests"), 0);
+    EXPECT_EQ(At(drive, "activations"), 0);
+    EXPECT_EQ(At(drive, "protocolErrors"), nlohmann::json::array());
+    EXPECT_EQ(At(run.state, "protocolErrors"), nlohmann::json::array());
+}
+
 // A well-formed request of each kind, broken in one field: the call fails, the drive
 // records one protocol error naming the field, and nothing reaches the drive.
 TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
@@ -116,6 +263,7 @@ TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
     const Bytes shortLast =
         simtest::InboxDownload(0, std::span<const std::uint8_t>(image).first(2048), 4096);
     const Bytes activate = simtest::InboxActivate(2);
+    const Bytes publicInfo = inbox_fw::BuildPublicGetInfoRequest();
     const struct {
         DWORD code;
         const Bytes& request;
@@ -142,7 +290,10 @@ TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
         {IOCTL_SCSI_MINIPORT, info, put32(28, 2), 87, "FIRMWARE_REQUEST_BLOCK.Version is 2"},
         {IOCTL_SCSI_MINIPORT, info, put32(36, 4), 87, "Function is 4, expected 1, 2 or 3"},
         {IOCTL_SCSI_MINIPORT, info, put32(40, 0), 87, "Flags is 0, expected 1"},
-        {IOCTL_SCSI_MINIPORT, info, put32(44, 56), 87, "DataBufferOffset is 56, expected 52"},
+        {IOCTL_SCSI_MINIPORT, info, put32(44, 60), 87, "DataBufferOffset is 60, expected 52"},
+        {IOCTL_SCSI_MINIPORT, info, put32(44, 56), 87,
+         "public-form information request on \\\\.\\PHYSICALDRIVE0: request of 4172 bytes, "
+         "expected 6200"},
         {IOCTL_SCSI_MINIPORT, info, put32(48, 4096), 87, "DataBufferLength is 4096"},
         {IOCTL_SCSI_MINIPORT, info, poke(100), 87, "the data area (bytes 52 to 4171)"},
         {IOCTL_SCSI_MINIPORT, download, put32(52, 2), 87, "STORAGE_FIRMWARE_DOWNLOAD.Version"},
@@ -150,6 +301,26 @@ TEST(SimInboxStack, MalformedRequestsAreRefusedAndRecorded) {
         {IOCTL_SCSI_MINIPORT, shortLast, poke(76 + 2048), 87, "the bytes after the image"},
         {IOCTL_SCSI_MINIPORT, activate, put32(52, 2), 87, "STORAGE_FIRMWARE_ACTIVATE.Version"},
         {IOCTL_SCSI_MINIPORT, activate, poke(61), 87, "the bytes after SlotToActivate"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, [](Bytes& b) { b.resize(6208); }, 87,
+         "request of 6208 bytes, expected 6200"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(12, 10), 87, "Timeout is 10, expected 30"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(20, 1), 87, "ReturnCode is 1, expected 0"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(24, 6200), 87, "Length is 6200, expected 6172"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(32, 16), 87,
+         "FIRMWARE_REQUEST_BLOCK.Size is 16, expected 24"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(36, 2), 87, "Function is 2, expected 1"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(40, 0), 87, "Flags is 0, expected 1"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(48, 6148), 87,
+         "DataBufferLength is 6148, expected 6144"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, poke(53), 87,
+         "the bytes between the request block and the data area (bytes 52 to 55) must be zero"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(56, 1), 87,
+         "STORAGE_FIRMWARE_INFO_V2.Version is 1, expected 2"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, put32(60, 16), 87,
+         "STORAGE_FIRMWARE_INFO_V2.Size is 16, expected 24"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, poke(65), 87,
+         "the bytes after Size (bytes 64 to 6199) must be zero; byte 65 is 0x1"},
+        {IOCTL_SCSI_MINIPORT, publicInfo, poke(6199), 87, "byte 6199 is 0x1"},
         {IOCTL_SCSI_MINIPORT, activate, [](Bytes& b) { b.resize(20); }, 87,
          "20 bytes, too short for SRB_IO_CONTROL"},
         {IOCTL_SCSI_MINIPORT, activate, [](Bytes& b) { b.resize(60); }, 87,
@@ -196,12 +367,18 @@ TEST(SimInboxStack, ReplyBufferMustMatchTheRequest) {
     EXPECT_FALSE(win::DeviceIoControl(disk, IOCTL_STORAGE_QUERY_PROPERTY, query.data(), 4144,
                                       reply.data(), 4152, &returned, nullptr));
     EXPECT_EQ(win::GetLastError(), ERROR_INVALID_PARAMETER) << "room to spare is no shortage";
+    Bytes publicInfo = inbox_fw::BuildPublicGetInfoRequest();
+    Bytes publicReply(6208);
+    EXPECT_FALSE(win::DeviceIoControl(disk, IOCTL_SCSI_MINIPORT, publicInfo.data(), 6200,
+                                      publicReply.data(), 6208, &returned, nullptr));
+    EXPECT_EQ(win::GetLastError(), ERROR_INVALID_PARAMETER);
     win::CloseHandle(disk);
     const auto& errors = machine.drives[0].protocolErrors;
-    ASSERT_EQ(errors.size(), 3u);
+    ASSERT_EQ(errors.size(), 4u);
     EXPECT_NE(errors[0].find("output of 4180; one buffer goes both ways"), std::string::npos);
     EXPECT_NE(errors[1].find("output of 1024 bytes, expected 4144"), std::string::npos);
     EXPECT_NE(errors[2].find("output of 4152 bytes, expected 4144"), std::string::npos);
+    EXPECT_NE(errors[3].find("output of 6208; one buffer goes both ways"), std::string::npos);
 }
 
 // Requests well-formed in themselves but not what the program sends this drive: sized
@@ -212,6 +389,7 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
     using simtest::Info;
     using simtest::InOrder;
     using simtest::Piece;
+    using simtest::PublicInfo;
     using simtest::Seq;
     constexpr std::uint64_t kEnd = sim::kFirmwareImageSize;
     constexpr std::size_t k1 = 4096, k3 = 12288, k8 = 32768, k128 = 524288, k254 = 1040384;
@@ -279,6 +457,10 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
          "starting over without an information request"},
         {R"("fwug": 1)", Seq({Info(k1), InOrder(k1, 0, 2 * k1), Info(k1), Piece(0, k1, k1)}),
          "an information request starts a new download"},
+        {R"("fwug": 1)",
+         Seq({Info(k1), InOrder(k1, 0, 2 * k1), PublicInfo(),
+              Piece(0, k1, k1, "Offset is 0, expected 8192"), Piece(2 * k1, k1, k1)}),
+         "the public form, asked outside an update, starts none"},
         {R"("fwug": 128)",
          Seq({Info(k128), InOrder(k128), Activate(2, k128),
               Piece(k128, k128, k128, "Offset is 524288, expected 0"), InOrder(k128),
@@ -303,6 +485,11 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
                                  "SlotToActivate is 1, but the information reply gave no usable "
                                  "slot (no writable slot)")}),
          "no writable slot at all"},
+        // Byte 65 is reserved in the updater's reply and SlotCount in the public form's: a
+        // public-form reply without slots leaves the slot the updater was told.
+        {R"("fwug": 1, "faults": {"firmwareInfo": {"patch": {"65": "00"}}})",
+         Seq({Info(k1), PublicInfo(), Piece(0, k1, k1), Activate(2, k1)}),
+         "the public form's reply is not what the program was told"},
     };
     const Bytes image = simtest::MakeImage();
     for (const auto& c : cases) {
@@ -317,6 +504,8 @@ TEST(SimInboxStack, RequestsMustFitTheDrive) {
                 switch (step.kind) {
                     case simtest::Step::kInfo:
                         return simtest::InboxGetInfo(step.chunk);
+                    case simtest::Step::kPublicInfo:
+                        return inbox_fw::BuildPublicGetInfoRequest();
                     case simtest::Step::kPiece:
                         return simtest::InboxDownload(
                             step.offset, simtest::PieceBytes(image, step.offset, step.size),

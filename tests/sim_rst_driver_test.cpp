@@ -180,6 +180,96 @@ TEST_F(SimRstDriver, FirmwareUpdateThroughTheController) {
     EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
 }
 
+// The "IntelFw " information request, answered for the drive at its path: the drive's
+// table in the version 2 layout at 56, the request as sent before it. An empty path
+// fails the call and is no protocol error.
+TEST_F(SimRstDriver, InformationRequestIsAnsweredInTheVersion2Layout) {
+    sim::Drive& m1 = DriveById(machine_, "m1");
+    m1.upgradeSupport = false;
+    m1.slots = {{0, false, {}, std::nullopt},
+                {7, true, {'Q', 'Z', 'T', '2', 'V', 'K', 'L', 'B'}, std::nullopt},
+                {7, false, {}, std::nullopt}};
+    m1.activeSlot = 7;
+    m1.pendingSlot = 0;
+    const struct {
+        std::uint8_t path;
+        simtest::InfoV2 expected;
+    } cases[] = {
+        {0, {true, 1, 0xFF, {{1, true, "QZT2VKLA"}, {2, false, ""}, {3, false, ""}}}},
+        {1, {false, 7, 0, {{0, false, ""}, {7, true, "QZT2VKLB"}, {7, false, ""}}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int{c.path});
+        const Bytes request = rst_fw::BuildGetInfoRequest(c.path);
+        const Reply reply = Request(request);
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.returned, 6200u);
+        EXPECT_EQ(reply.ReturnCode(), 0u);
+        Bytes before(reply.buffer.begin(), reply.buffer.begin() + 56);
+        layout::PutU32(before, 20, 0);
+        EXPECT_TRUE(before == Bytes(request.begin(), request.begin() + 56));
+        simtest::ExpectInfoV2(reply.buffer, 56, c.expected);
+        const auto parsed = rst_fw::ParseFirmwareInfo(reply.buffer);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(parsed->slots.size(), c.expected.slots.size());
+    }
+    const Reply nobody = Request(rst_fw::BuildGetInfoRequest(9));
+    EXPECT_FALSE(nobody.ok);
+    EXPECT_EQ(nobody.error, ERROR_IO_DEVICE);
+    EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
+}
+
+// The drive's firmwareInfo fault applies here as on the inbox path: a forced answer
+// replaces the table (the data area stays as sent), an alteration changes the reply.
+TEST_F(SimRstDriver, FirmwareInfoFaultsApplyToTheInformationRequest) {
+    using Kind = sim::ForcedAnswer::Kind;
+    auto forced = [](Kind kind, std::uint32_t returnCode) {
+        sim::RequestFault fault;
+        fault.answer = {kind, returnCode};
+        return fault;
+    };
+    sim::RequestFault altered;
+    altered.reply.patch = {{66, Bytes{9}}};  // ActiveSlot
+    altered.reply.returned = 68;
+    const struct {
+        const char* name;
+        sim::RequestFault fault;
+        DWORD error;
+        std::uint32_t returnCode;
+        DWORD returned;
+    } cases[] = {
+        {"fail", forced(Kind::Fail, 0), ERROR_GEN_FAILURE, 0, 0},
+        {"a forced status", forced(Kind::ReturnCode, 0x10), ERROR_SUCCESS, 0x10, 6200},
+        {"the active slot patched, the reply cut behind it", altered, ERROR_SUCCESS, 0, 68},
+    };
+    const Bytes request = rst_fw::BuildGetInfoRequest(5);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine_ = MachineFrom(kMachine);
+        DriveById(machine_, "single").faults.firmwareInfo = c.fault;
+        const Reply reply = Request(request);
+        EXPECT_TRUE(simtest::AllProtocolErrors(machine_).empty());
+        if (c.error != ERROR_SUCCESS) {
+            EXPECT_FALSE(reply.ok);
+            EXPECT_EQ(reply.error, c.error);
+            EXPECT_TRUE(reply.buffer == request) << "a failed request returns nothing";
+            continue;
+        }
+        ASSERT_TRUE(reply.ok) << reply.error;
+        EXPECT_EQ(reply.returned, c.returned);
+        EXPECT_EQ(reply.ReturnCode(), c.returnCode);
+        if (c.returnCode != 0) {
+            Bytes expected = request;
+            layout::PutU32(expected, 20, c.returnCode);
+            EXPECT_TRUE(reply.buffer == expected) << "the data area as sent";
+            continue;
+        }
+        EXPECT_EQ(reply.buffer[65], 3) << "SlotCount, from the drive";
+        EXPECT_EQ(reply.buffer[66], 9) << "ActiveSlot, patched";
+        EXPECT_EQ(reply.buffer[80], 0) << "the first entry did not reach the caller";
+    }
+}
+
 // A well-formed request of each kind, broken in one field: the call fails with
 // ERROR_INVALID_PARAMETER (an unknown signature with ERROR_INVALID_FUNCTION) and the
 // protocol error lands on the addressed drive, or machine-wide when none is.
@@ -201,6 +291,8 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         simtest::RstDownload(5, 0, std::span<const std::uint8_t>(image).first(524288));
     const Bytes activate = rst_fw::BuildActivateRequest(5);
     const Bytes activateSlot1 = rst_fw::BuildActivateRequest(5, 1);
+    const Bytes getInfo = rst_fw::BuildGetInfoRequest(5);
+    const Bytes getInfoNobody = rst_fw::BuildGetInfoRequest(0xFF);
     const Bytes csmiOneRecord = csmi::BuildRaidConfigRequest(0, 1);
     const Bytes csmiNoRecord = csmi::BuildRaidConfigRequest(0, 0);
     const struct {
@@ -241,7 +333,10 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         {identify, grow(4), 87, "single", "request of 4264 bytes, expected 4260"},
         {identifyNobody, put32(12, 30), 87, nullptr, "for path 255"},
         {download, put8(28, 2), 87, "single", "address byte 28 is 2"},
-        {download, put32(40, 1), 87, "single", "Function is 1, expected 2 or 3"},
+        {download, put32(40, 4), 87, "single", "Function is 4, expected 1, 2 or 3"},
+        {download, put32(40, 1), 87, "single",
+         "IntelFw information request for path 5 on controller rst0: request of 524376 bytes, "
+         "expected 6200"},
         {download, put32(48, 52), 87, "single", "DataBufferOffset is 52, expected 56"},
         {download, put32(52, 4096), 87, "single", "DataBufferLength is 4096, expected 524320"},
         {download, put32(56, 1), 87, "single", "STORAGE_FIRMWARE_DOWNLOAD_V2.Version is 1"},
@@ -250,6 +345,19 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
         {download, put32(84, 2097152), 87, "single", "ImageSize is 2097152, expected 0"},
         {download, put32(72, 2048), 87, "single",
          "BufferSize is 2048, expected 524288 (the drive's granularity 128 x 4096)"},
+        {getInfo, grow(8), 87, "single", "request of 6208 bytes, expected 6200"},
+        {getInfo, put32(12, 10), 87, "single", "Timeout is 10, expected 30"},
+        {getInfo, put8(28, 2), 87, "single", "address byte 28 is 2"},
+        {getInfo, put32(48, 52), 87, "single", "DataBufferOffset is 52, expected 56"},
+        {getInfo, put32(52, 6148), 87, "single", "DataBufferLength is 6148, expected 6144"},
+        {getInfo, put32(56, 1), 87, "single", "STORAGE_FIRMWARE_INFO_V2.Version is 1, expected 2"},
+        {getInfo, put32(60, 16), 87, "single", "STORAGE_FIRMWARE_INFO_V2.Size is 16, expected 24"},
+        {getInfo, put8(65, 1), 87, "single",
+         "the bytes after Size (bytes 64 to 6199) must be zero; byte 65 is 0x1"},
+        {getInfo, put8(6199, 1), 87, "single", "byte 6199 is 0x1"},
+        {getInfo, [](Bytes& b) { b.resize(60); }, 87, "single",
+         "60 bytes, too short for STORAGE_FIRMWARE_INFO_V2"},
+        {getInfoNobody, put32(60, 16), 87, nullptr, "IntelFw information request for path 255"},
         {activate, put32(56, 2), 87, "single", "STORAGE_FIRMWARE_ACTIVATE.Version is 2"},
         {activate, put8(66, 1), 87, "single", "the bytes after SlotToActivate"},
         {activate, grow(4), 87, "single", "request of 72 bytes, expected 68"},
@@ -280,9 +388,11 @@ TEST_F(SimRstDriver, MalformedRequestsAreRefusedAndRecorded) {
 
 // Download and activation requests well-formed in themselves but not what the program
 // sends the addressed drive: sized for another granularity, out of order, another
-// slot. Each is refused and recorded; a sound sequence around them goes through.
+// slot. Each is refused and recorded; a sound sequence around them goes through, an
+// information request amid it included.
 TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
     using simtest::Activate;
+    using simtest::Info;
     using simtest::InOrder;
     using simtest::Piece;
     using simtest::Seq;
@@ -331,6 +441,10 @@ TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
          "a piece sent twice"},
         {R"("fwug": 1)", Seq({InOrder(k1, 0, 2 * k1), InOrder(k1), Activate(2, 0)}),
          "a piece at offset 0 starts a new download"},
+        {R"("fwug": 1)",
+         Seq({InOrder(k1, 0, 2 * k1), Info(0), Piece(k1, k1, 0, "Offset is 4096, expected 8192"),
+              Piece(2 * k1, k1, 0)}),
+         "an information request leaves the download where it was"},
         {R"("fwug": 128)",
          Seq({InOrder(k128), Activate(2, 0), Piece(k128, k128, 0, "Offset is 524288, expected 0")}),
          "after an activation the next download starts at offset 0"},
@@ -353,6 +467,9 @@ TEST(SimRstDriverFirmware, RequestsMustFitTheDrive) {
         HANDLE controller = simtest::Open(simtest::ControllerPath(machine));
         simtest::ExpectSteps(controller, machine, DriveById(machine, "single"), c.steps,
                              [&](const simtest::Step& step) {
+                                 if (step.kind == simtest::Step::kInfo) {
+                                     return rst_fw::BuildGetInfoRequest(5);
+                                 }
                                  if (step.kind == simtest::Step::kPiece) {
                                      return simtest::RstDownload(
                                          5, step.offset,

@@ -109,6 +109,9 @@ TEST(SimScenarioFaults, EachFaultKeyLandsInItsRecord) {
         {"firmware information cut short",
          InboxDrive(R"("faults": {"firmwareInfo": {"returnCode": 0, "returned": 16}})"),
          "firmwareInfo", "returnCode 0 returned 16"},
+        {"firmware information through RST, a patch ending its request",
+         RstDrive(R"("faults": {"firmwareInfo": {"patch": {"6196": "01020304"}}})"), "firmwareInfo",
+         "patch 6196=01020304"},
         {"firmware information fail, the old form",
          InboxDrive(R"("faults": {"firmwareInfo": "fail"})"), "firmwareInfo", "fail"},
         {"download chunk fail, the old form",
@@ -189,10 +192,11 @@ TEST(SimScenarioFaults, EachMistakeGivesOneLineWithItsPlace) {
          RstDrive(R"("faults": {"identify": {"patch": {"4260": "00"}}})"),
          "t: controllers[0].drives.0.faults.identify.patch.4260: 1 byte at offset 4260 reaches "
          "past the largest buffer of an identify request through Intel RST (4260 bytes)"},
-        {"no firmware information through RST",
-         RstDrive(R"("faults": {"firmwareInfo": {"patch": {"0": "00"}}})"),
-         "t: controllers[0].drives.0.faults.firmwareInfo.patch: a drive behind Intel RST is sent "
-         "no firmware-information request, so there is no reply to patch"},
+        {"patch past the RST information request",
+         RstDrive(R"("faults": {"firmwareInfo": {"patch": {"6197": "01020304"}}})"),
+         "t: controllers[0].drives.0.faults.firmwareInfo.patch.6197: 4 bytes at offset 6197 "
+         "reach past the largest buffer of a firmware-information request through Intel RST "
+         "(6200 bytes)"},
         {"patch past the CSMI buffer", Controller(R"("raidConfig": {"patch": {"34744": "00"}})"),
          "t: controllers[0].faults.raidConfig.patch.34744: 1 byte at offset 34744 reaches past "
          "the largest buffer of a CSMI RAID configuration request (34744 bytes)"},

@@ -77,6 +77,16 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
         {R"({"disks": [{"attach": "inbox", "drive": {"activation": "reboot"}}]})",
          "scenario.json: disks[0].drive.activation: \"reboot\" is not one of \"power-cycle\", "
          "\"immediate\""},
+        {R"({"disks": [{"attach": "inbox", "drive": {"firmwareRequests": "strict"}}]})",
+         "scenario.json: disks[0].drive.firmwareRequests: \"strict\" is not one of \"any\", "
+         "\"public-form-only\""},
+        {R"({"controllers": [{"id": "rst0", "drives": {"0": {"firmwareRequests": "public-form-only"}}}]})",
+         "scenario.json: controllers[0].drives.0.firmwareRequests: the Intel RST driver's firmware "
+         "requests come in one form only; \"public-form-only\" is for a drive on the inbox path"},
+        {R"({"controllers": [{"id": "rst0"}], "disks": [{"attach": "rst", "controller": "rst0",
+            "drive": {"firmwareRequests": "public-form-only"}}]})",
+         "scenario.json: disks[0].drive.firmwareRequests: the Intel RST driver's firmware requests "
+         "come in one form only; \"public-form-only\" is for a drive on the inbox path"},
         {R"({"disks": [{"attach": "inbox", "drive": {"faults": {"download": {"chunk": 1}}}}]})",
          "scenario.json: disks[0].drive.faults.download: needs \"fail\": true, \"returnCode\", "
          "\"patch\" or \"returned\""},
@@ -296,6 +306,35 @@ TEST(SimScenario, OverridesAndUnreadableProperties) {
     EXPECT_EQ(machine.localTime->wHour, 21);
     EXPECT_EQ(machine.localTime->wSecond, 9);
     EXPECT_TRUE(machine.moduleHandleFails);
+}
+
+// Which forms of the inbox "FIRMWARE" requests a drive's driver takes: both unless the
+// scenario says otherwise, on every disk of the inbox path; through Intel RST only the
+// default has a meaning.
+TEST(SimScenario, FirmwareRequestsKeyLandsOnTheDrive) {
+    using sim::FirmwareRequests;
+    const struct {
+        const char* name;
+        const char* scenario;
+        FirmwareRequests expected;
+    } cases[] = {
+        {"default", R"({"disks": [{"attach": "inbox"}]})", FirmwareRequests::Any},
+        {"an inbox drive",
+         R"({"disks": [{"attach": "inbox", "drive": {"firmwareRequests": "public-form-only"}}]})",
+         FirmwareRequests::PublicFormOnly},
+        {"another maker's drive",
+         R"({"disks": [{"attach": "other", "drive": {"firmwareRequests": "public-form-only"}}]})",
+         FirmwareRequests::PublicFormOnly},
+        {"a drive behind Intel RST",
+         R"({"controllers": [{"id": "rst0", "drives": {"0": {"firmwareRequests": "any"}}}]})",
+         FirmwareRequests::Any},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::Machine machine = MachineFrom(c.scenario);
+        ASSERT_EQ(machine.drives.size(), 1u);
+        EXPECT_EQ(machine.drives[0].firmwareRequests, c.expected);
+    }
 }
 
 TEST(SimScenario, DefaultNumbersPathsAndParentsAroundGivenOnes) {

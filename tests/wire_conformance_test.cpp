@@ -132,6 +132,14 @@ TEST(WireConformance, MiniportFirmwareStructuresMatchTheSdk) {
         {"STORAGE_FIRMWARE_INFO.PendingActivateSlot", 11, fwreq::kInfoPendingActivateSlotOffset},
         {"STORAGE_FIRMWARE_INFO.Slot (sizeof the fixed part)", 16, fwreq::kInfoFixedLength},
         {"STORAGE_FIRMWARE_INFO_STRUCTURE_VERSION", 1, fwreq::kInfoVersion},
+        // drivers/sdk_structs.h pins the offsets and sizes of the version 2 structures.
+        {"STORAGE_FIRMWARE_INFO_STRUCTURE_VERSION_V2", 2, fwreq::kInfoVersionV2},
+        {"STORAGE_FIRMWARE_SLOT_INFO_V2.Revision width", 16,
+         sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2::Revision)},
+        {"DataBufferOffset = ALIGN_UP(sizeof(SRB_IO_CONTROL) + sizeof(FIRMWARE_REQUEST_BLOCK), "
+         "PVOID), the public form's",
+         56, inbox_fw::kPublicDataAreaOffset,
+         SDK(AlignUp(sizeof(SRB_IO_CONTROL) + 24, sizeof(PVOID)))},
 
         {"STORAGE_FIRMWARE_DOWNLOAD.Version", 0, fwreq::kDownloadVersionOffset},
         {"STORAGE_FIRMWARE_DOWNLOAD.Size", 4, fwreq::kDownloadSizeOffset},

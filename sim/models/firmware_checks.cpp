@@ -1,5 +1,6 @@
 #include "sim/models/firmware_checks.h"
 
+#include "drivers/byte_layout.h"
 #include "drivers/nvme_identify.h"
 
 namespace sim {
@@ -38,6 +39,18 @@ void CheckActivatePayload(RequestCheck& check, std::span<const std::uint8_t> in,
     check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->size, fwreq::kActivateLength);
     check.Zero(in, at + fwreq::kActivateSlotOffset + 1, in.size(),
                "the bytes after SlotToActivate");
+}
+
+void CheckInfoV2Body(RequestCheck& check, std::span<const std::uint8_t> in, std::size_t at) {
+    const auto version = layout::GetU32(in, at + fwreq::kInfoVersionOffset);
+    const auto size = layout::GetU32(in, at + fwreq::kInfoSizeOffset);
+    if (!version || !size) {
+        check.Add(std::to_string(in.size()) + " bytes, too short for STORAGE_FIRMWARE_INFO_V2");
+        return;
+    }
+    check.Equal("STORAGE_FIRMWARE_INFO_V2.Version", *version, fwreq::kInfoVersionV2);
+    check.Equal("STORAGE_FIRMWARE_INFO_V2.Size", *size, fwreq::kInfoV2FixedLength);
+    check.Zero(in, at + fwreq::kInfoSizeOffset + 4, in.size(), "the bytes after Size");
 }
 
 std::string GranularityText(const Drive& drive) {
@@ -92,6 +105,24 @@ Delivery DeliverCommit(Drive& drive, std::uint8_t slot) {
     StartDownload(drive);
     delivery.reply = &drive.faults.activate.reply;
     return delivery;
+}
+
+DWORD AnswerInfoV2(IoCall& call, const Drive& drive, std::size_t at) {
+    fwreq::FirmwareInfo info;
+    const FirmwareAnswer answer = QueryFirmwareInfo(drive, info);
+    if (!answer.Completed()) {
+        return answer.error;
+    }
+    std::uint32_t status = answer.status;
+    if (status == fwreq::kStatusSuccess && !drive.faults.firmwareInfo.answer.IsSet()) {
+        info.imagePayloadAlignment = kImagePayloadAlignment;
+        info.imagePayloadMaxSize = kImagePayloadMaxSize;
+        if (!fwreq::WriteFirmwareInfoV2(call.out, at, info)) {
+            status = fwreq::kStatusOutputBufferTooSmall;
+        }
+    }
+    CompleteMiniport(call, status);
+    return AlterReply(call, ERROR_SUCCESS, &drive.faults.firmwareInfo.reply);
 }
 
 void CompleteMiniport(IoCall& call, std::uint32_t returnCode) {

@@ -34,6 +34,10 @@ void CheckRequestBlock(RequestCheck& check, const fwreq::RequestBlock& block,
 // itself is each driver's rule.
 void CheckActivatePayload(RequestCheck& check, std::span<const std::uint8_t> in, std::size_t at);
 
+// The body of a version 2 information request at `at`: STORAGE_FIRMWARE_INFO_V2 with
+// Version 2 and Size 24, and nothing else to the end of the request.
+void CheckInfoV2Body(RequestCheck& check, std::span<const std::uint8_t> in, std::size_t at);
+
 // A download piece against the drive it goes to: where it starts and how long it is.
 // With `zeroStartsAnew` a piece at offset 0 begins a new download whatever came before.
 void CheckPiece(RequestCheck& check, const Drive& drive, std::uint64_t offset,
@@ -54,6 +58,17 @@ struct Delivery {
 Delivery DeliverPiece(Drive& drive, const fwreq::Download& download);
 // An activation that passed every check, to the drive; a new download starts after it.
 Delivery DeliverCommit(Drive& drive, std::uint8_t slot);
+
+// The payload limits both drivers report in a version 2 information reply.
+inline constexpr std::uint32_t kImagePayloadAlignment = 4096;
+inline constexpr std::uint32_t kImagePayloadMaxSize = 131072;
+
+// Answers a version 2 information request that passed every check: the drive's firmware
+// information in the version 2 layout at `at` with the drive's status, the whole buffer
+// returned, then the drive's firmwareInfo reply alteration. A forced answer leaves the
+// data area as sent. The updater never asks in this form, so what the drivers hold its
+// next requests to stays as it was.
+DWORD AnswerInfoV2(IoCall& call, const Drive& drive, std::size_t at);
 
 // Completes a miniport request: the request as sent with `returnCode` in ReturnCode,
 // the whole buffer returned. Only for a request whose SRB_IO_CONTROL was read: the

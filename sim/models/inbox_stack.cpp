@@ -4,7 +4,8 @@
 //
 // Strict: each request is compared field by field with what the program must send,
 // and with what the replies so far told it to send this drive (chunk size, order,
-// slot). How each kind of deviation is answered, and how the drive and a scenario's
+// slot); the public information request, which the updater never sends, with its own
+// fixed form. How each kind of deviation is answered, and how the drive and a scenario's
 // faults answer the rest, is in sim/README.md ("The storage drivers and the drive").
 #include <algorithm>
 #include <cstddef>
@@ -111,7 +112,17 @@ DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
     return ERROR_SUCCESS;
 }
 
-std::string FunctionName(std::uint32_t function) {
+// The two forms of a "FIRMWARE" request, told apart by where the request block puts
+// the data area: the updater's, right behind the block (52), and the public information
+// request at 56, which asks what the driver reports outside an update.
+bool IsPublicForm(const std::optional<fwreq::RequestBlock>& block) {
+    return block && block->dataBufferOffset == inbox_fw::kPublicDataAreaOffset;
+}
+
+std::string FunctionName(std::uint32_t function, bool publicForm) {
+    if (publicForm) {
+        return "FIRMWARE public-form information request";
+    }
     switch (function) {
         case fwreq::kFunctionGetInfo:
             return "FIRMWARE information request";
@@ -158,6 +169,22 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
         default:
             check.Add("Function is " + std::to_string(function) + ", expected 1, 2 or 3");
     }
+}
+
+// The public information request: exactly its size, data area at 56 with nothing
+// between the request block and it, STORAGE_FIRMWARE_INFO_V2 naming version 2.
+void CheckPublicForm(RequestCheck& check, std::span<const std::uint8_t> in,
+                     const fwreq::RequestBlock& block) {
+    const std::size_t size = in.size();
+    if (size != inbox_fw::kPublicGetInfoRequestSize) {
+        check.Add("request of " + std::to_string(size) + " bytes, expected " +
+                  std::to_string(inbox_fw::kPublicGetInfoRequestSize));
+    }
+    CheckRequestBlock(check, block, size, inbox_fw::kPublicDataAreaOffset);
+    check.Equal("Function", block.function, fwreq::kFunctionGetInfo);
+    check.Zero(in, inbox_fw::kDataAreaOffset, inbox_fw::kPublicDataAreaOffset,
+               "the bytes between the request block and the data area");
+    CheckInfoV2Body(check, in, inbox_fw::kPublicDataAreaOffset);
 }
 
 // What an information reply let the program read, from the bytes that reached it.
@@ -235,21 +262,28 @@ void CheckForDrive(RequestCheck& check, std::span<const std::uint8_t> in, std::u
     }
 }
 
-DWORD InformationRequest(IoCall& call, Drive& drive) {
+// The updater's information request; `refused`: the driver answers it itself with
+// FIRMWARE_STATUS_INVALID_PARAMETER. Either way the program is held from now on to what
+// the reply let it read.
+DWORD InformationRequest(IoCall& call, Drive& drive, bool refused) {
     StartDownload(drive);
-    fwreq::FirmwareInfo info;
-    const FirmwareAnswer answer = QueryFirmwareInfo(drive, info);
-    if (!answer.Completed()) {
-        return answer.error;
+    if (refused) {
+        CompleteMiniport(call, fwreq::kStatusInvalidParameter);
+    } else {
+        fwreq::FirmwareInfo info;
+        const FirmwareAnswer answer = QueryFirmwareInfo(drive, info);
+        if (!answer.Completed()) {
+            return answer.error;
+        }
+        // A forced answer leaves the data area as the request sent it.
+        std::uint32_t status = answer.status;
+        if (status == fwreq::kStatusSuccess && !drive.faults.firmwareInfo.answer.IsSet() &&
+            !inbox_fw::WriteFirmwareInfoReply(call.out, info)) {
+            status = fwreq::kStatusOutputBufferTooSmall;
+        }
+        CompleteMiniport(call, status);
+        AlterReply(call, ERROR_SUCCESS, &drive.faults.firmwareInfo.reply);
     }
-    // A forced answer leaves the data area as the request sent it.
-    std::uint32_t status = answer.status;
-    if (status == fwreq::kStatusSuccess && !drive.faults.firmwareInfo.answer.IsSet() &&
-        !inbox_fw::WriteFirmwareInfoReply(call.out, info)) {
-        status = fwreq::kStatusOutputBufferTooSmall;
-    }
-    CompleteMiniport(call, status);
-    AlterReply(call, ERROR_SUCCESS, &drive.faults.firmwareInfo.reply);
     drive.firmwareInfoTold = ReadToldInfo(ReturnedBytes(call));
     return ERROR_SUCCESS;
 }
@@ -260,7 +294,8 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     const auto header = srb::ReadSrbIoControl(in);
     const auto block = inbox_fw::ReadRequestBlock(in);
     const std::uint32_t function = block ? block->function : 0;
-    RequestCheck check(FunctionName(function) + OnDisk(call));
+    const bool publicForm = IsPublicForm(block);
+    RequestCheck check(FunctionName(function, publicForm) + OnDisk(call));
     if (!header) {
         check.Add(std::to_string(size) + " bytes, too short for SRB_IO_CONTROL");
         call.ProtocolError(drive, check.Text());
@@ -275,6 +310,8 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     CheckSrbHeader(check, call, *header, inbox_fw::kTimeout, inbox_fw::kControlCode);
     if (!block) {
         check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
+    } else if (publicForm) {
+        CheckPublicForm(check, in, *block);
     } else {
         CheckRequestBlock(check, *block, size, inbox_fw::kDataAreaOffset);
         CheckFirmwarePayload(check, in, function);
@@ -289,15 +326,24 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     if (drive == nullptr) {
         return ERROR_INVALID_FUNCTION;  // no NVMe drive: no firmware interface
     }
-    switch (function) {
-        case fwreq::kFunctionGetInfo:
-            return InformationRequest(call, *drive);
-        case fwreq::kFunctionDownload:
-            return AnswerMiniport(call, DeliverPiece(*drive, *inbox_fw::ReadDownload(in)));
-        default:
-            return AnswerMiniport(
-                call, DeliverCommit(*drive, inbox_fw::ReadActivate(in)->slotToActivate));
+    if (publicForm) {
+        return AnswerInfoV2(call, *drive, inbox_fw::kPublicDataAreaOffset);
     }
+    // A driver written to the SDK's contract refuses the updater's form (its data area at
+    // 52, its get-info body below version 2 and size 24) before the drive sees it. The
+    // request is well formed, so this is the driver's answer, not the program's fault.
+    const bool refused = drive->firmwareRequests == FirmwareRequests::PublicFormOnly;
+    if (function == fwreq::kFunctionGetInfo) {
+        return InformationRequest(call, *drive, refused);
+    }
+    if (refused) {
+        CompleteMiniport(call, fwreq::kStatusInvalidParameter);
+        return ERROR_SUCCESS;
+    }
+    if (function == fwreq::kFunctionDownload) {
+        return AnswerMiniport(call, DeliverPiece(*drive, *inbox_fw::ReadDownload(in)));
+    }
+    return AnswerMiniport(call, DeliverCommit(*drive, inbox_fw::ReadActivate(in)->slotToActivate));
 }
 
 }  // namespace

@@ -54,6 +54,16 @@ enum class Activation {
     Immediate,   // commit answers 0; the new image runs at once
 };
 
+// Which forms of the inbox "FIRMWARE" requests the drive's driver takes. The updater
+// puts the data area right behind the request block (52) and sends an all-zero get-info
+// body; the SDK asks for the data area at 56 and a STORAGE_FIRMWARE_INFO_V2 body.
+enum class FirmwareRequests {
+    Any,  // both forms
+    // A miniport written to the SDK's contract: a data area below 56, or a get-info body
+    // below version 2 or size 24, completes with FIRMWARE_STATUS_INVALID_PARAMETER.
+    PublicFormOnly,
+};
+
 // An answer forced on one kind of request by a scenario fault: it replaces the
 // drive's own handling of the request.
 struct ForcedAnswer {
@@ -160,6 +170,8 @@ struct Drive {
     // STORAGE_FIRMWARE_INFO reports it.
     std::uint8_t pendingSlot = 0xFF;
     Activation activation = Activation::PowerCycle;
+    // What the inbox stack's "FIRMWARE" requests to this drive must look like.
+    FirmwareRequests firmwareRequests = FirmwareRequests::Any;
     // What FR will say after the next power cycle; equal to firmwareRevision until a
     // commit that waits for a reset.
     RevisionBytes revisionAfterPowerCycle{};

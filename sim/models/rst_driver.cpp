@@ -6,6 +6,7 @@
 // storage drivers and the drive"); its own are the addressing by path number (a path
 // with no drive behind it is no protocol error: the program asks for whatever path a
 // disk reports), a piece at offset 0 starting a new download, and slot 2 to activate.
+// Its information request, which the updater never sends, has one fixed form.
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -237,6 +238,9 @@ std::string FirmwareRequestName(std::span<const std::uint8_t> in) {
     if (function == fwreq::kFunctionActivate) {
         return "IntelFw activation request";
     }
+    if (function == fwreq::kFunctionGetInfo) {
+        return "IntelFw information request";
+    }
     return "IntelFw request";
 }
 
@@ -244,6 +248,14 @@ std::string FirmwareRequestName(std::span<const std::uint8_t> in) {
 void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
                           std::uint32_t function, const Drive* drive) {
     const std::size_t size = in.size();
+    if (function == fwreq::kFunctionGetInfo) {
+        if (size != rst_fw::kGetInfoRequestSize) {
+            check.Add("request of " + std::to_string(size) + " bytes, expected " +
+                      std::to_string(rst_fw::kGetInfoRequestSize));
+        }
+        CheckInfoV2Body(check, in, rst_fw::kPayloadOffset);
+        return;
+    }
     if (function == fwreq::kFunctionDownload) {
         const auto download = rst_fw::ReadDownload(in);
         if (!download) {
@@ -286,7 +298,7 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
         }
         return;
     }
-    check.Add("Function is " + std::to_string(function) + ", expected 2 or 3");
+    check.Add("Function is " + std::to_string(function) + ", expected 1, 2 or 3");
 }
 
 DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
@@ -309,6 +321,9 @@ DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoContr
     }
     if (drive == nullptr) {
         return ERROR_IO_DEVICE;
+    }
+    if (block->function == fwreq::kFunctionGetInfo) {
+        return AnswerInfoV2(call, *drive, rst_fw::kPayloadOffset);
     }
     if (block->function == fwreq::kFunctionDownload) {
         return AnswerMiniport(call, DeliverPiece(*drive, *rst_fw::ReadDownload(in)));

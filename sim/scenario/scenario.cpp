@@ -206,6 +206,10 @@ constexpr Named<Activation> kActivationNames[] = {
     {"power-cycle", Activation::PowerCycle},
     {"immediate", Activation::Immediate},
 };
+constexpr Named<FirmwareRequests> kFirmwareRequestNames[] = {
+    {"any", FirmwareRequests::Any},
+    {"public-form-only", FirmwareRequests::PublicFormOnly},
+};
 constexpr Named<ForcedAnswer::Kind> kFailNames[] = {{"fail", ForcedAnswer::Kind::Fail}};
 constexpr Named<bool> kOpenNames[] = {{"deny", true}};
 constexpr Named<PropertyName> kPropertyNames[] = {
@@ -231,7 +235,7 @@ std::string_view NameOf(const Named<T> (&names)[N], T value) {
 }
 
 // The largest buffer a kind of request can have where it is sent; a patch must lie
-// inside it. `size` 0: that request is never sent there, as `what` then says.
+// inside it.
 struct BufferLimit {
     std::size_t size = 0;
     std::string_view what;  // "an identify request on the inbox path"
@@ -248,6 +252,8 @@ struct DriveRoute {
     BufferLimit firmwareInfo;
     BufferLimit download;
     BufferLimit activate;
+    // Why a drive on this path cannot be given "public-form-only"; empty where it can.
+    std::string_view publicFormOnly;
 };
 
 constexpr DriveRoute kInboxRoute{
@@ -255,14 +261,15 @@ constexpr DriveRoute kInboxRoute{
     {inbox_fw::RequestSize(kLargestChunk), "a firmware-information request on the inbox path"},
     {inbox_fw::RequestSize(kLargestChunk), "a download request on the inbox path"},
     {inbox_fw::RequestSize(kLargestChunk), "an activation request on the inbox path"},
+    {},
 };
 constexpr DriveRoute kRstRoute{
     {rst_nvme::kRequestSize, "an identify request through Intel RST"},
-    {0,
-     "a drive behind Intel RST is sent no firmware-information request, so there is no "
-     "reply to patch"},
+    {rst_fw::kGetInfoRequestSize, "a firmware-information request through Intel RST"},
     {rst_fw::DownloadRequestSize(kLargestChunk), "a download request through Intel RST"},
     {rst_fw::kActivateRequestSize, "an activation request through Intel RST"},
+    "the Intel RST driver's firmware requests come in one form only; \"public-form-only\" is "
+    "for a drive on the inbox path",
 };
 // bDriveCount is one byte, so the program never makes room for more members.
 constexpr BufferLimit kRaidConfigLimit{csmi::RequestSize(std::numeric_limits<std::uint8_t>::max()),
@@ -270,8 +277,10 @@ constexpr BufferLimit kRaidConfigLimit{csmi::RequestSize(std::numeric_limits<std
 constexpr BufferLimit kDeviceNumberLimit{storage::kDeviceNumberSize, "a device-number request"};
 
 static_assert(kInboxRoute.identify.size == 4144 && kInboxRoute.download.size == 1044556);
-static_assert(kRstRoute.identify.size == 4260 && kRstRoute.download.size == 1044568 &&
-              kRstRoute.activate.size == 68);
+static_assert(kRstRoute.identify.size == 4260 && kRstRoute.firmwareInfo.size == 6200 &&
+              kRstRoute.download.size == 1044568 && kRstRoute.activate.size == 68);
+// The inbox path's public-form information request fits inside its limit too.
+static_assert(kInboxRoute.firmwareInfo.size >= inbox_fw::kPublicGetInfoRequestSize);
 static_assert(kRaidConfigLimit.size == 34744 && kDeviceNumberLimit.size == 12);
 
 // What a fault value may hold where it is written.
@@ -591,9 +600,6 @@ class Reader {
         if (!Expect(value, Json::value_t::object, place, "an object")) {
             return false;
         }
-        if (limit.size == 0) {
-            return Fail(place, std::string(limit.what));
-        }
         if (value.empty()) {
             return Fail(place, "an empty patch; give at least one \"OFFSET\": \"hex\"");
         }
@@ -784,6 +790,11 @@ class Reader {
         auto faults = [&](const Json& v, const std::string& p) {
             return DriveFaultsValue(v, p, route, drive.faults);
         };
+        auto firmwareRequests = [&](const Json& v, const std::string& p) {
+            return Choice(v, p, kFirmwareRequestNames, drive.firmwareRequests) &&
+                   (drive.firmwareRequests == FirmwareRequests::Any ||
+                    route.publicFormOnly.empty() || Fail(p, std::string(route.publicFormOnly)));
+        };
         if (!Fields(value, place,
                     {{"id", id},
                      {"sn", serial},
@@ -795,6 +806,7 @@ class Reader {
                      Key("slots", &Reader::Slots, drive),
                      Key("activeSlot", &Reader::ActiveSlot, drive),
                      Key("activation", &Reader::ChoiceOf<kActivationNames>, drive.activation),
+                     {"firmwareRequests", firmwareRequests},
                      {"faults", faults}})) {
             return false;
         }
