@@ -51,10 +51,29 @@ inline bool SameRevision(const std::wstring& a, const std::wstring& b) {
     return a == b;
 }
 
+// What one RAID volume entry's member query came to, for a caller that reports it.
+struct RaidQueryResult {
+    bool controllerOpened = false;
+    bool listed = false;                // the controller listed every member it announced
+    std::vector<std::uint8_t> members;  // path numbers, in member order
+};
+
+// One RAID volume entry as the identify step asked its controller about it.
+struct RaidVolumeSeen {
+    DiskInfo entry;
+    std::uint32_t raidSetIndex = 0;
+    RaidQueryResult result;
+};
+
 struct UpdateRunner {
     DiskList discoveredDisks;
     DiskList identifiedDisks;
+    std::vector<RaidVolumeSeen> raidVolumes;
 
+    // Finds the drives on both paths and identifies each, in discovery order: the
+    // requests every run sends before it changes anything. False when no drive was
+    // found at all.
+    bool IdentifyDisks();
     void RunUpdates(DiskList& updateList);
 };
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "drivers/watch.h"
 #include "report/text.h"
 
 namespace {
@@ -73,7 +74,9 @@ std::string NarrowIdentifier(const std::wstring& text) {
 }  // namespace
 
 DeviceInfoSet::DeviceInfoSet(const GUID& classGuid, DWORD flags)
-    : set_(win::SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, flags)) {}
+    : set_(win::SetupDiGetClassDevsW(&classGuid, nullptr, nullptr, flags)),
+      classGuid_(classGuid),
+      flags_(flags) {}
 
 DeviceInfoSet::~DeviceInfoSet() {
     if (IsOpen()) {
@@ -84,7 +87,11 @@ DeviceInfoSet::~DeviceInfoSet() {
 bool DeviceInfoSet::Element(DWORD index, SP_DEVINFO_DATA& element) const {
     element = {};
     element.cbSize = sizeof(SP_DEVINFO_DATA);
-    return win::SetupDiEnumDeviceInfo(set_, index, &element) != FALSE;
+    const bool found = win::SetupDiEnumDeviceInfo(set_, index, &element) != FALSE;
+    if (watch::Watcher* watcher = watch::Current()) {
+        watcher->Element(classGuid_, flags_, index, found ? &element : nullptr);
+    }
+    return found;
 }
 
 std::optional<std::wstring> ReadRawDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* element,
@@ -94,10 +101,14 @@ std::optional<std::wstring> ReadRawDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA*
         return win::SetupDiGetDevicePropertyW(set, element, &key, &type, buffer, size, required,
                                               0) != FALSE;
     });
-    if (!units) {
-        return std::nullopt;
+    std::optional<std::wstring> text;
+    if (units) {
+        text = TextFromUnits(*units);
     }
-    return TextFromUnits(*units);
+    if (watch::Watcher* watcher = watch::Current(); watcher != nullptr && element != nullptr) {
+        watcher->PropertyRead(element->DevInst, watch::PropertyOf(key), text);
+    }
+    return text;
 }
 
 std::optional<std::vector<std::wstring>> ReadHardwareIds(HDEVINFO set, SP_DEVINFO_DATA* element) {
@@ -106,15 +117,18 @@ std::optional<std::vector<std::wstring>> ReadHardwareIds(HDEVINFO set, SP_DEVINF
         return win::SetupDiGetDeviceRegistryPropertyW(set, element, SPDRP_HARDWAREID, &type, buffer,
                                                       size, required) != FALSE;
     });
-    if (!units) {
-        return std::nullopt;
+    std::optional<std::vector<std::wstring>> ids;
+    if (units) {
+        ids.emplace();
+        std::size_t position = 0;
+        while (position < units->size() && (*units)[position] != L'\0') {
+            std::wstring id = TextFromUnits(*units, position);
+            position += id.size() + 1;
+            ids->push_back(std::move(id));
+        }
     }
-    std::vector<std::wstring> ids;
-    std::size_t position = 0;
-    while (position < units->size() && (*units)[position] != L'\0') {
-        std::wstring id = TextFromUnits(*units, position);
-        position += id.size() + 1;
-        ids.push_back(std::move(id));
+    if (watch::Watcher* watcher = watch::Current(); watcher != nullptr && element != nullptr) {
+        watcher->HardwareIdsRead(element->DevInst, ids);
     }
     return ids;
 }
@@ -132,10 +146,14 @@ std::optional<std::wstring> ReadElementInterfacePath(HDEVINFO set, SP_DEVINFO_DA
                                                      SP_DEVINFO_DATA* interfaceElement) {
     SP_DEVICE_INTERFACE_DATA interfaceData{};
     interfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
-    if (!win::SetupDiEnumDeviceInterfaces(set, &element, &interfaceClass, 0, &interfaceData)) {
-        return std::nullopt;
+    std::optional<std::wstring> path;
+    if (win::SetupDiEnumDeviceInterfaces(set, &element, &interfaceClass, 0, &interfaceData)) {
+        path = ReadInterfaceDetail(set, interfaceData, interfaceElement);
     }
-    return ReadInterfaceDetail(set, interfaceData, interfaceElement);
+    if (watch::Watcher* watcher = watch::Current()) {
+        watcher->InterfacePathRead(element.DevInst, interfaceClass, path);
+    }
+    return path;
 }
 
 std::optional<std::wstring> ReadInterfaceDetail(HDEVINFO set,

@@ -26,6 +26,8 @@ class DeviceInfoSet {
 
   private:
     HDEVINFO set_;
+    GUID classGuid_;
+    DWORD flags_;
 };
 
 // A property's wide text as the platform stores it, fetched by a size query and a

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "drivers/storage_requests.h"
+#include "drivers/watch.h"
 
 DeviceHandle::~DeviceHandle() {
     Close();
@@ -30,6 +31,9 @@ DeviceHandle DeviceHandle::Open(const std::wstring& path, DWORD shareMode,
     if (device.handle_ == INVALID_HANDLE_VALUE) {
         device.openError_ = win::GetLastError();
     }
+    if (watch::Watcher* watcher = watch::Current()) {
+        watcher->Opened(device.handle_, path, shareMode, flagsAndAttributes, device.openError_);
+    }
     return device;
 }
 
@@ -41,6 +45,26 @@ void DeviceHandle::Close() {
 }
 
 namespace {
+
+// A watcher's copy of a request before the driver answers into the same bytes.
+Bytes RequestForWatcher(std::span<const std::uint8_t> request) {
+    return watch::Current() != nullptr ? Bytes(request.begin(), request.end()) : Bytes();
+}
+
+// Tells the watcher, if any, about a finished call. GetLastError is read only for a
+// watcher and left as the call set it.
+void TellWatcher(HANDLE device, DWORD code, std::span<const std::uint8_t> request, BOOL completed,
+                 DWORD returned, std::span<const std::uint8_t> output) {
+    watch::Watcher* watcher = watch::Current();
+    if (watcher == nullptr) {
+        return;
+    }
+    const DWORD error = completed ? ERROR_SUCCESS : win::GetLastError();
+    watcher->Controlled(device, code, request, completed != FALSE, error, returned, output);
+    if (!completed) {
+        win::SetLastError(error);
+    }
+}
 
 ControlReply Answered(BOOL completed, std::span<const std::uint8_t> buffer, DWORD returned) {
     ControlReply reply;
@@ -57,8 +81,10 @@ ControlReply Answered(BOOL completed, std::span<const std::uint8_t> buffer, DWOR
 ControlReply SendControlRequest(HANDLE device, DWORD controlCode, std::span<std::uint8_t> buffer) {
     const DWORD length = static_cast<DWORD>(buffer.size());
     DWORD returned = 0;
+    const Bytes request = RequestForWatcher(buffer);
     const BOOL completed = win::DeviceIoControl(device, controlCode, buffer.data(), length,
                                                 buffer.data(), length, &returned, nullptr);
+    TellWatcher(device, controlCode, request, completed, returned, buffer);
     return Answered(completed, buffer, returned);
 }
 
@@ -67,6 +93,7 @@ ControlReply ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::u
     const BOOL completed =
         win::DeviceIoControl(device, controlCode, nullptr, 0, reply.data(),
                              static_cast<DWORD>(reply.size()), &returned, nullptr);
+    TellWatcher(device, controlCode, {}, completed, returned, reply);
     return Answered(completed, reply, returned);
 }
 

@@ -7,6 +7,7 @@
 #include "drivers/miniport_firmware.h"
 #include "drivers/srb_io_control.h"
 #include "firmware/firmware_package.h"
+#include "inbox/firmware_info.h"
 #include "inbox/inbox.h"
 #include "inbox/inbox_messages.h"
 #include "report/console.h"
@@ -16,19 +17,6 @@ namespace {
 // Why a request failed goes to the diagnostic channel, never to the console.
 void Diagnose(const std::string& text) {
     win::OutputDebugStringW(console::Widen(text + "\n").c_str());
-}
-
-// The first writable slot the drive reports, or nothing when it takes no update.
-std::optional<std::uint8_t> ChooseSlot(const fwreq::FirmwareInfo& info) {
-    if (!info.upgradeSupport) {
-        return std::nullopt;
-    }
-    for (const fwreq::FirmwareSlot& slot : info.slots) {
-        if (!slot.readOnly) {
-            return slot.number;
-        }
-    }
-    return std::nullopt;
 }
 
 // The driver's status, read only from what it returned: a reply that stops short of
@@ -49,28 +37,27 @@ ControlReply Send(HANDLE drive, Bytes& buffer, std::string_view failure) {
 
 std::int32_t RunFirmwareRequests(HANDLE drive, Bytes& buffer, std::size_t chunkSize,
                                  std::uint32_t imageSize) {
-    if (!inbox_fw::FillGetInfoRequest(buffer)) {
-        return kUpdateDriveUnreachable;
+    const InboxInfoAnswer answer = AskInboxFirmwareInfo(drive, buffer);
+    switch (answer.kind) {
+        case InboxInfoAnswer::Kind::NotSent:
+            return kUpdateDriveUnreachable;
+        case InboxInfoAnswer::Kind::CallFailed:
+            Diagnose("Get device Information Failed: 0x" + console::HexLower(answer.error));
+            return kUpdateDriveUnreachable;
+        case InboxInfoAnswer::Kind::Refused:
+            Diagnose("Get device info failed. ReturnCode: 0x" + console::HexLower(answer.status));
+            return kUpdateDriveUnreachable;
+        // A reply that places the slot table outside what it returned is a failed request.
+        case InboxInfoAnswer::Kind::TableOutside:
+            Diagnose("Get device info failed: slot table outside the reply");
+            return kUpdateDriveUnreachable;
+        case InboxInfoAnswer::Kind::NoUpgrade:
+        case InboxInfoAnswer::Kind::NoWritableSlot:
+            return kUpdateFailed;
+        case InboxInfoAnswer::Kind::Usable:
+            break;
     }
-    const ControlReply infoReply = Send(drive, buffer, "Get device Information Failed: 0x");
-    if (!infoReply) {
-        return kUpdateDriveUnreachable;
-    }
-    const std::uint32_t infoStatus = StatusOf(infoReply);
-    if (infoStatus != fwreq::kStatusSuccess) {
-        Diagnose("Get device info failed. ReturnCode: 0x" + console::HexLower(infoStatus));
-        return kUpdateDriveUnreachable;
-    }
-    // A reply that places the slot table outside what it returned is a failed request.
-    const std::optional<fwreq::FirmwareInfo> info = inbox_fw::ParseFirmwareInfo(infoReply.bytes);
-    if (!info) {
-        Diagnose("Get device info failed: slot table outside the reply");
-        return kUpdateDriveUnreachable;
-    }
-    const std::optional<std::uint8_t> slot = ChooseSlot(*info);
-    if (!slot) {
-        return kUpdateFailed;
-    }
+    const std::uint8_t slot = answer.slot;
 
     const std::span<const std::uint8_t> image =
         FirmwareWorkingBuffer().first(std::min<std::size_t>(imageSize, kFirmwareImageSize));
@@ -93,7 +80,7 @@ std::int32_t RunFirmwareRequests(HANDLE drive, Bytes& buffer, std::size_t chunkS
         return kUpdateDriveUnreachable;
     }
 
-    if (!inbox_fw::FillActivateRequest(buffer, *slot)) {
+    if (!inbox_fw::FillActivateRequest(buffer, slot)) {
         return kUpdateDriveUnreachable;
     }
     const ControlReply reply = Send(drive, buffer, "DeviceIO failed. activate failed: 0x");
@@ -112,7 +99,7 @@ std::int32_t UpdateInboxDisk(const DiskInfo& disk, const std::uint32_t& imageSiz
     PrintTargetTable(disk, L" Update FW : ");
 
     const std::size_t chunkSize = fwreq::ChunkSizeFor(disk.downloadGranularity);
-    Bytes buffer(inbox_fw::RequestSize(chunkSize), 0);
+    Bytes buffer = InboxRequestBuffer(disk);
 
     DeviceHandle drive = DeviceHandle::Open(disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
     if (!drive.IsOpen()) {

@@ -71,16 +71,22 @@ std::optional<std::vector<std::uint8_t>> ListMembers(HANDLE controller,
 }  // namespace
 
 std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
-                              DiskList& identifiedDisks) {
+                              DiskList& identifiedDisks, RaidQueryResult* result) {
+    RaidQueryResult ignored;
+    RaidQueryResult& outcome = result != nullptr ? *result : ignored;
+    outcome = RaidQueryResult{};
     DeviceHandle controller = DeviceHandle::Open(raidEntry.devicePath, 0, 0);
     if (!controller.IsOpen()) {
         return kIdentified;  // a controller that cannot be opened lists no members
     }
+    outcome.controllerOpened = true;
     const std::optional<std::vector<std::uint8_t>> members =
         ListMembers(controller.Get(), raidSetIndex);
     if (!members) {
         return kIdentifyRequestFailed;
     }
+    outcome.listed = true;
+    outcome.members = *members;
     for (const std::uint8_t pathNumber : *members) {
         DiskInfo member;
         member.devicePath = raidEntry.devicePath;

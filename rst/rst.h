@@ -9,9 +9,9 @@
 
 // Expands RAID volume entry number `raidSetIndex` of its controller (counted from 0
 // in discovery order) into its member drives, each identified through the
-// pass-through.
+// pass-through. `result`, when given, receives what the query came to.
 std::int32_t QueryRaidMembers(DiskInfo raidEntry, std::uint32_t raidSetIndex,
-                              DiskList& identifiedDisks);
+                              DiskList& identifiedDisks, RaidQueryResult* result = nullptr);
 std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks);
 // True when identifiedDisks already holds an Intel RST drive of that controller at
 // that path number (the low byte of pathId, as the driver is told).
