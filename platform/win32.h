@@ -106,6 +106,9 @@ struct OVERLAPPED;
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_WRITE 0x00000002u
 #define OPEN_EXISTING 3u
+#define CREATE_ALWAYS 2u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 
@@ -165,6 +168,14 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
                      void* outBuffer, DWORD outBufferSize, DWORD* bytesReturned,
                      OVERLAPPED* overlapped);
 BOOL CloseHandle(HANDLE object);
+
+// A file the program writes (the preflight's capture): written, flushed, renamed into
+// place and, when that fails, removed.
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               OVERLAPPED* overlapped);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL MoveFileExW(const wchar_t* existingFileName, const wchar_t* newFileName, DWORD flags);
+BOOL DeleteFileW(const wchar_t* fileName);
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const wchar_t* enumerator, HWND parent,
                               DWORD flags);

@@ -36,6 +36,23 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode
                          creationDisposition, flagsAndAttributes, templateFile);
 }
 
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               OVERLAPPED* overlapped) {
+    return ::WriteFile(file, buffer, bytesToWrite, bytesWritten, overlapped);
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    return ::FlushFileBuffers(file);
+}
+
+BOOL MoveFileExW(const wchar_t* existingFileName, const wchar_t* newFileName, DWORD flags) {
+    return ::MoveFileExW(existingFileName, newFileName, flags);
+}
+
+BOOL DeleteFileW(const wchar_t* fileName) {
+    return ::DeleteFileW(fileName);
+}
+
 BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD inBufferSize,
                      void* outBuffer, DWORD outBufferSize, DWORD* bytesReturned,
                      OVERLAPPED* overlapped) {

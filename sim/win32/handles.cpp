@@ -124,6 +124,24 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode
         return fail(ERROR_INVALID_PARAMETER);
     }
     sim::Machine& machine = CurrentMachine();
+    if (!sim::DeviceName(fileName)) {
+        // A path that names no device is a file of the host the program writes.
+        const auto host = sim::CreateHostFile(fileName, creationDisposition);
+        if (!host.file) {
+            return fail(host.error);
+        }
+        sim::OpenFile file;
+        file.path = fileName;
+        file.access = desiredAccess;
+        file.disposition = creationDisposition;
+        file.hostFile = *host.file;
+        const std::uintptr_t value = sim::NewHandleValue();
+        State().files.emplace(value, std::move(file));
+        State().lastError = ERROR_SUCCESS;
+        HANDLE handle = reinterpret_cast<HANDLE>(value);
+        record.Number("result", sim::HandleNumber(handle)).Commit(true);
+        return handle;
+    }
     const auto target = sim::ResolvePath(machine, fileName);
     if (!target) {
         return fail(ERROR_FILE_NOT_FOUND);
@@ -160,6 +178,7 @@ BOOL CloseHandle(HANDLE object) {
         return FALSE;
     }
     record.Wide("path", found->second.path);
+    sim::CloseHostFile(found->second);
     State().files.erase(found);
     record.Commit(true);
     return TRUE;
@@ -203,6 +222,9 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
     }
     sim::Machine& machine = CurrentMachine();
     const sim::OpenFile& file = found->second;
+    if (file.hostFile >= 0) {
+        return finish(ERROR_INVALID_FUNCTION, 0);
+    }
     if ((inBuffer == nullptr && inBufferSize != 0) ||
         (outBuffer == nullptr && outBufferSize != 0)) {
         return finish(ERROR_NOACCESS, 0);

@@ -28,6 +28,9 @@ std::uintptr_t NewHandleValue() {
 MachineInstall::MachineInstall(Machine& machine) : previous_(State().machine) {
     Runtime& rt = State();
     rt.machine = &machine;
+    for (auto& [handle, file] : rt.files) {
+        CloseHostFile(file);
+    }
     rt.files.clear();
     rt.sets.clear();
     rt.nextHandle = 0x48;

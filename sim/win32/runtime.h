@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,6 +25,8 @@ struct OpenFile {
     DWORD disposition = 0;
     DWORD flags = 0;
     DeviceTarget target;
+    // A file on the host's file system (a path that names no device), or -1.
+    int hostFile = -1;
 };
 
 // An open device-information set (an HDEVINFO): a snapshot of device elements, and of
@@ -51,6 +54,15 @@ struct Runtime {
 };
 
 Runtime& State();
+
+// Host files behind CreateFileW (host_files.cpp): the descriptor of a new file, or the
+// Win32 error the open gives.
+struct HostOpen {
+    std::optional<int> file;
+    DWORD error = ERROR_SUCCESS;
+};
+HostOpen CreateHostFile(const wchar_t* path, DWORD creationDisposition);
+void CloseHostFile(OpenFile& file);
 // The installed machine, or an empty one when none is.
 Machine& CurrentMachine();
 std::uintptr_t NewHandleValue();

@@ -1,0 +1,161 @@
+// Files of the host the program writes through CreateFileW, WriteFile, FlushFileBuffers,
+// MoveFileExW and DeleteFileW: the preflight's capture lands on the host's file system,
+// where the runner's caller finds it. Every call is traced like the others.
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/win32.h"
+#include "sim/models/text.h"
+#include "sim/win32/runtime.h"
+
+#ifndef ERROR_PATH_NOT_FOUND
+#define ERROR_PATH_NOT_FOUND 3u
+#endif
+#ifndef ERROR_INVALID_FUNCTION
+#define ERROR_INVALID_FUNCTION 1u
+#endif
+
+namespace sim {
+namespace {
+
+// The Win32 error a Windows file system gives for the same refusal.
+DWORD ErrorOf(int posixError) {
+    switch (posixError) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENAMETOOLONG:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+        case EBUSY:
+            return ERROR_ACCESS_DENIED;
+        default:
+            return ERROR_GEN_FAILURE;
+    }
+}
+
+OpenFile* HostFileOf(HANDLE handle) {
+    auto found = State().files.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == State().files.end() || found->second.hostFile < 0) {
+        return nullptr;
+    }
+    return &found->second;
+}
+
+}  // namespace
+
+HostOpen CreateHostFile(const wchar_t* path, DWORD creationDisposition) {
+    HostOpen open;
+    const std::string name = Utf16ToUtf8(path);
+    if (creationDisposition != CREATE_ALWAYS || name.empty()) {
+        open.error = ERROR_FILE_NOT_FOUND;
+        return open;
+    }
+    const int file = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (file < 0) {
+        open.error = ErrorOf(errno);
+        return open;
+    }
+    open.file = file;
+    return open;
+}
+
+void CloseHostFile(OpenFile& file) {
+    if (file.hostFile >= 0) {
+        ::close(file.hostFile);
+        file.hostFile = -1;
+    }
+}
+
+}  // namespace sim
+
+namespace win {
+
+using sim::State;
+using sim::TraceRecord;
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten,
+               OVERLAPPED* overlapped) {
+    (void)overlapped;
+    TraceRecord record("WriteFile");
+    record.Number("handle", sim::HandleNumber(file)).Number("size", bytesToWrite);
+    sim::OpenFile* open = sim::HostFileOf(file);
+    if (open == nullptr || (buffer == nullptr && bytesToWrite != 0)) {
+        return record.Fail(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    }
+    const auto* bytes = static_cast<const char*>(buffer);
+    DWORD done = 0;
+    while (done < bytesToWrite) {
+        const ssize_t n = ::write(open->hostFile, bytes + done, bytesToWrite - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (bytesWritten != nullptr) {
+                *bytesWritten = done;
+            }
+            return record.Fail(sim::ErrorOf(errno));
+        }
+        done += static_cast<DWORD>(n);
+    }
+    if (bytesWritten != nullptr) {
+        *bytesWritten = done;
+    }
+    record.Commit(true);
+    return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE file) {
+    TraceRecord record("FlushFileBuffers");
+    record.Number("handle", sim::HandleNumber(file));
+    sim::OpenFile* open = sim::HostFileOf(file);
+    if (open == nullptr) {
+        return record.Fail(ERROR_INVALID_HANDLE);
+    }
+    if (::fsync(open->hostFile) != 0) {
+        return record.Fail(sim::ErrorOf(errno));
+    }
+    record.Commit(true);
+    return TRUE;
+}
+
+BOOL MoveFileExW(const wchar_t* existingFileName, const wchar_t* newFileName, DWORD flags) {
+    TraceRecord record("MoveFileExW");
+    record.WideOrNull("path", existingFileName)
+        .WideOrNull("newPath", newFileName)
+        .Number("flags", flags);
+    if (existingFileName == nullptr || newFileName == nullptr ||
+        (flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+        // Without MOVEFILE_REPLACE_EXISTING Windows refuses an existing target, which a
+        // rename here would replace: the program always passes it.
+        return record.Fail(ERROR_INVALID_PARAMETER);
+    }
+    const std::string from = sim::Utf16ToUtf8(existingFileName);
+    const std::string to = sim::Utf16ToUtf8(newFileName);
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        return record.Fail(sim::ErrorOf(errno));
+    }
+    record.Commit(true);
+    return TRUE;
+}
+
+BOOL DeleteFileW(const wchar_t* fileName) {
+    TraceRecord record("DeleteFileW");
+    record.WideOrNull("path", fileName);
+    if (fileName == nullptr) {
+        return record.Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (::unlink(sim::Utf16ToUtf8(fileName).c_str()) != 0) {
+        return record.Fail(sim::ErrorOf(errno));
+    }
+    record.Commit(true);
+    return TRUE;
+}
+
+}  // namespace win
