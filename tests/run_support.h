@@ -54,8 +54,12 @@ struct ProgramRun {
     mutable nlohmann::json trace_;
 };
 
-inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> args = {}) {
-    args.insert(args.begin(), L"fwupdate.exe");
+using ProgramEntry = std::int32_t (*)(int argc, wchar_t* argv[]);
+
+// Runs `entry` (the updater's ToolMain unless told otherwise) as program `name`.
+inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> args = {},
+                             ProgramEntry entry = ToolMain, const wchar_t* name = L"fwupdate.exe") {
+    args.insert(args.begin(), name);
     std::vector<wchar_t*> argv;
     for (std::wstring& arg : args) {
         argv.push_back(arg.data());
@@ -66,7 +70,7 @@ inline ProgramRun RunProgram(sim::Machine& machine, std::vector<std::wstring> ar
     sim::MachineInstall install(machine);
     {
         ConsoleCapture console;
-        run.exitCode = ToolMain(static_cast<int>(args.size()), argv.data());
+        run.exitCode = entry(static_cast<int>(args.size()), argv.data());
         run.output = console.Text();
     }
     EXPECT_EQ(sim::OpenHandleCount(), 0u) << "handles or sets left open";

@@ -134,7 +134,7 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode
         file.path = fileName;
         file.access = desiredAccess;
         file.disposition = creationDisposition;
-        file.hostFile = *host.file;
+        file.hostFile = host.file;
         const std::uintptr_t value = sim::NewHandleValue();
         State().files.emplace(value, std::move(file));
         State().lastError = ERROR_SUCCESS;
@@ -222,7 +222,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void* inBuffer, DWORD i
     }
     sim::Machine& machine = CurrentMachine();
     const sim::OpenFile& file = found->second;
-    if (file.hostFile >= 0) {
+    if (file.hostFile != nullptr) {
         return finish(ERROR_INVALID_FUNCTION, 0);
     }
     if ((inBuffer == nullptr && inBufferSize != 0) ||

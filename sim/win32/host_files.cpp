@@ -1,12 +1,10 @@
 // Files of the host the program writes through CreateFileW, WriteFile, FlushFileBuffers,
 // MoveFileExW and DeleteFileW: the preflight's capture lands on the host's file system,
-// where the runner's caller finds it. Every call is traced like the others.
+// where the runner's caller finds it. Every call is traced like the others. The C
+// runtime's files serve both hosts of the tests (Linux, and Wine for the Windows build).
 #include <cerrno>
 #include <cstdio>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/win32.h"
 #include "sim/models/text.h"
@@ -42,7 +40,7 @@ DWORD ErrorOf(int posixError) {
 
 OpenFile* HostFileOf(HANDLE handle) {
     auto found = State().files.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (found == State().files.end() || found->second.hostFile < 0) {
+    if (found == State().files.end() || found->second.hostFile == nullptr) {
         return nullptr;
     }
     return &found->second;
@@ -57,19 +55,18 @@ HostOpen CreateHostFile(const wchar_t* path, DWORD creationDisposition) {
         open.error = ERROR_FILE_NOT_FOUND;
         return open;
     }
-    const int file = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (file < 0) {
+    errno = 0;
+    open.file = std::fopen(name.c_str(), "wb");
+    if (open.file == nullptr) {
         open.error = ErrorOf(errno);
-        return open;
     }
-    open.file = file;
     return open;
 }
 
 void CloseHostFile(OpenFile& file) {
-    if (file.hostFile >= 0) {
-        ::close(file.hostFile);
-        file.hostFile = -1;
+    if (file.hostFile != nullptr) {
+        std::fclose(file.hostFile);
+        file.hostFile = nullptr;
     }
 }
 
@@ -89,23 +86,14 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
     if (open == nullptr || (buffer == nullptr && bytesToWrite != 0)) {
         return record.Fail(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
     }
-    const auto* bytes = static_cast<const char*>(buffer);
-    DWORD done = 0;
-    while (done < bytesToWrite) {
-        const ssize_t n = ::write(open->hostFile, bytes + done, bytesToWrite - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (bytesWritten != nullptr) {
-                *bytesWritten = done;
-            }
-            return record.Fail(sim::ErrorOf(errno));
-        }
-        done += static_cast<DWORD>(n);
-    }
+    errno = 0;
+    const std::size_t done =
+        bytesToWrite == 0 ? 0 : std::fwrite(buffer, 1, bytesToWrite, open->hostFile);
     if (bytesWritten != nullptr) {
-        *bytesWritten = done;
+        *bytesWritten = static_cast<DWORD>(done);
+    }
+    if (done != bytesToWrite) {
+        return record.Fail(sim::ErrorOf(errno));
     }
     record.Commit(true);
     return TRUE;
@@ -118,7 +106,8 @@ BOOL FlushFileBuffers(HANDLE file) {
     if (open == nullptr) {
         return record.Fail(ERROR_INVALID_HANDLE);
     }
-    if (::fsync(open->hostFile) != 0) {
+    errno = 0;
+    if (std::fflush(open->hostFile) != 0) {
         return record.Fail(sim::ErrorOf(errno));
     }
     record.Commit(true);
@@ -138,6 +127,11 @@ BOOL MoveFileExW(const wchar_t* existingFileName, const wchar_t* newFileName, DW
     }
     const std::string from = sim::Utf16ToUtf8(existingFileName);
     const std::string to = sim::Utf16ToUtf8(newFileName);
+    errno = 0;
+#ifdef _WIN32
+    // The C runtime's rename refuses an existing target on Windows.
+    std::remove(to.c_str());
+#endif
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         return record.Fail(sim::ErrorOf(errno));
     }
@@ -151,7 +145,8 @@ BOOL DeleteFileW(const wchar_t* fileName) {
     if (fileName == nullptr) {
         return record.Fail(ERROR_INVALID_PARAMETER);
     }
-    if (::unlink(sim::Utf16ToUtf8(fileName).c_str()) != 0) {
+    errno = 0;
+    if (std::remove(sim::Utf16ToUtf8(fileName).c_str()) != 0) {
         return record.Fail(sim::ErrorOf(errno));
     }
     record.Commit(true);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <span>
@@ -25,8 +26,8 @@ struct OpenFile {
     DWORD disposition = 0;
     DWORD flags = 0;
     DeviceTarget target;
-    // A file on the host's file system (a path that names no device), or -1.
-    int hostFile = -1;
+    // A file on the host's file system (a path that names no device), or nullptr.
+    std::FILE* hostFile = nullptr;
 };
 
 // An open device-information set (an HDEVINFO): a snapshot of device elements, and of
@@ -58,7 +59,7 @@ Runtime& State();
 // Host files behind CreateFileW (host_files.cpp): the descriptor of a new file, or the
 // Win32 error the open gives.
 struct HostOpen {
-    std::optional<int> file;
+    std::FILE* file = nullptr;
     DWORD error = ERROR_SUCCESS;
 };
 HostOpen CreateHostFile(const wchar_t* path, DWORD creationDisposition);

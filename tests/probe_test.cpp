@@ -1,0 +1,409 @@
+// The read-only preflight against the simulated machine: it sends only queries on every
+// machine, its capture replays as the machine it came from, its verdict predicts the
+// updater's, and a bad command line or capture path touches nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "probe/probe.h"
+#include "run_support.h"
+#include "sim/models/text.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+ProgramRun RunProbe(sim::Machine& machine, std::vector<std::wstring> args = {}) {
+    return RunProgram(machine, std::move(args), ProbeMain, L"fwprobe.exe");
+}
+
+// The six requests the preflight may send, by the bytes that make each what it is;
+// empty for any other request. Written from the public definitions, not from drivers/.
+std::string QueryName(const nlohmann::json& call) {
+    const std::int64_t code = As<std::int64_t>(call, "code");
+    const std::string in = As<std::string>(call, "in");
+    if (code == 0x2D1080) {
+        return "device number";
+    }
+    if (code == 0x2D1400 && HexField(in, 0, 4) == 49 && HexField(in, 12, 4) == 1 &&
+        HexField(in, 16, 4) == 1) {
+        return "Identify query";
+    }
+    if (code != 0x4D008 || in.size() < 2 * 28) {
+        return "";
+    }
+    const std::string signature = in.substr(8, 16);
+    if (signature == "4649524d57415245" && HexField(in, 16, 4) == 0x1B0780 &&
+        HexField(in, 36, 4) == 1) {
+        return "FIRMWARE get-info";
+    }
+    if (signature == "43534d4941525900" && HexField(in, 16, 4) == 11) {
+        return "CSMI RAID configuration";
+    }
+    if (signature == "496e74656c4e766d" && HexField(in, 16, 4) == 0xF0002808 &&
+        HexField(in, 32, 4) == 0x06 && HexField(in, 72, 4) == 0x01) {
+        for (std::size_t dword = 1; dword < 16; ++dword) {
+            if (dword != 10 && HexField(in, 32 + 4 * dword, 4) != 0) {
+                return "";
+            }
+        }
+        return "IntelNvm Identify Controller";
+    }
+    if (signature == "496e74656c467720" && HexField(in, 16, 4) == 0xF0000040 &&
+        HexField(in, 40, 4) == 1) {
+        return "IntelFw get-info";
+    }
+    return "";
+}
+
+// Everything in a run that is not a query: a request outside the six, a device opened
+// for anything but an existing one, a drive that received a piece or a commit.
+std::vector<std::string> NotReadOnly(const ProgramRun& run) {
+    std::vector<std::string> found;
+    for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
+        if (QueryName(call).empty()) {
+            found.push_back("request " + std::to_string(As<std::int64_t>(call, "code")) + " " +
+                            As<std::string>(call, "in").substr(0, 96));
+        }
+    }
+    for (const nlohmann::json& open : run.Calls("CreateFileW")) {
+        const std::string path = As<std::string>(open, "path");
+        if (path.rfind("\\\\", 0) == 0 && As<std::int64_t>(open, "disposition") != 3) {
+            found.push_back("open of " + path + " that may create or truncate");
+        }
+    }
+    for (const nlohmann::json& drive : At(run.state, "drives")) {
+        if (As<std::int64_t>(drive, "downloadRequests") != 0 ||
+            As<std::int64_t>(drive, "activations") != 0) {
+            found.push_back("drive " + As<std::string>(drive, "id") + " was written to");
+        }
+    }
+    return found;
+}
+
+bool IsDownload(const nlohmann::json& call) {
+    const std::string in = As<std::string>(call, "in");
+    if (As<std::int64_t>(call, "code") != 0x4D008 || in.size() < 2 * 44) {
+        return false;
+    }
+    const std::string signature = in.substr(8, 16);
+    return (signature == "4649524d57415245" && HexField(in, 36, 4) == 2) ||
+           (signature == "496e74656c467720" && HexField(in, 40, 4) == 2);
+}
+
+// What reached the drivers: every open and control request with its answer, up to the
+// first download request when `beforeDownload`.
+std::vector<std::string> DriverRequests(const ProgramRun& run, bool beforeDownload) {
+    std::vector<std::string> requests;
+    for (const nlohmann::json& record : run.Trace()) {
+        const std::string op = As<std::string>(record, "op");
+        if (op == "DeviceIoControl" && beforeDownload && IsDownload(record)) {
+            break;
+        }
+        if (op == "CreateFileW" || op == "DeviceIoControl") {
+            nlohmann::json kept = record;
+            kept.erase("handle");
+            kept.erase("result");
+            requests.push_back(kept.dump());
+        }
+    }
+    return requests;
+}
+
+// Where two request lists part, in a line a failure can show: the first record that
+// differs on each side, cut short (a request's hex runs to megabytes).
+std::string FirstDifference(const std::vector<std::string>& actual,
+                            const std::vector<std::string>& expected) {
+    const std::size_t common = std::min(actual.size(), expected.size());
+    std::size_t i = 0;
+    while (i < common && actual[i] == expected[i]) {
+        ++i;
+    }
+    if (i == common && actual.size() == expected.size()) {
+        return "";
+    }
+    auto shown = [&](const std::vector<std::string>& list) {
+        return i < list.size() ? list[i].substr(0, 600) : std::string("(nothing)");
+    };
+    return "request " + std::to_string(i) + " of " + std::to_string(actual.size()) + " and " +
+           std::to_string(expected.size()) + ":\n  got      " + shown(actual) + "\n  expected " +
+           shown(expected);
+}
+
+struct Named {
+    std::string name;
+    std::string scenario;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Machines the preflight must be right about: the default machine, every scenario of
+// the tests and of the Wine parity suite, and the drivers' answers it reports.
+std::vector<Named> Corpus() {
+    std::vector<Named> corpus{{"default", std::string(sim::DefaultScenarioText())}};
+    for (const char* dir : {FWUPDATE_TEST_DATA_DIR, FWUPDATE_PARITY_DIR}) {
+        std::set<fs::path> files;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+            if (entry.path().extension() == ".json") {
+                files.insert(entry.path());
+            }
+        }
+        for (const fs::path& file : files) {
+            corpus.push_back({file.filename().string(), ReadFile(file)});
+        }
+    }
+    corpus.push_back({"public form only", R"({"disks": [
+        {"attach": "inbox", "drive": {"id": "A", "firmwareRequests": "public-form-only"}}]})"});
+    corpus.push_back({"slot 2 read-only", R"({"controllers": [{"id": "rst0", "drives": {
+        "4": {"id": "S", "slots": [{"number": 1, "readOnly": true},
+                                   {"number": 2, "readOnly": true}, {"number": 3}]}}}],
+        "disks": [{"attach": "rst", "controller": "rst0", "pathId": 4}]})"});
+    corpus.push_back({"no slot 2", R"({"controllers": [{"id": "rst0", "drives": {
+        "4": {"id": "S", "slots": [{"number": 1, "readOnly": true}, {"number": 3}]}}}],
+        "disks": [{"attach": "rst", "controller": "rst0", "pathId": 4},
+                  {"attach": "inbox", "drive": {"id": "A"}}]})"});
+    corpus.push_back({"CSMI fails", R"({"controllers": [{"id": "rst0", "raidSets": [[2, 3]],
+        "faults": {"raidConfig": "fail"}}],
+        "disks": [{"attach": "raid-volume", "controller": "rst0"},
+                  {"attach": "inbox", "drive": {"id": "A"}}]})"});
+    return corpus;
+}
+
+// A machine whose drives answer downloads and activations by their own rules and
+// activate after a power cycle: there no query misses anything the updater meets.
+bool QueriesForeseeEverything(const sim::Machine& machine) {
+    for (const sim::Drive& drive : machine.drives) {
+        if (drive.faults.download || drive.faults.activate.IsSet() ||
+            drive.activation != sim::Activation::PowerCycle) {
+            return false;
+        }
+    }
+    return true;
+}
+
+sim::Machine Load(const Named& named) {
+    sim::Machine machine = MachineFrom(named.scenario);
+    machine.localTime = FixedTime(9, 12, 2026, 17, 50, 6);
+    return machine;
+}
+
+TEST(Probe, SendsOnlyQueriesOnEveryMachineOfTheCorpus) {
+    for (const Named& named : Corpus()) {
+        sim::Machine machine = Load(named);
+        const ProgramRun run = RunProbe(machine);
+        EXPECT_EQ(NotReadOnly(run), std::vector<std::string>{}) << named.name;
+        EXPECT_FALSE(run.Calls("DeviceIoControl").empty()) << named.name << ": asked nothing";
+    }
+}
+
+TEST(Probe, AsksWhatTheUpdaterAsksBeforeItsFirstDownload) {
+    for (const Named& named : Corpus()) {
+        sim::Machine forProbe = Load(named);
+        sim::Machine forUpdater = Load(named);
+        const std::vector<std::string> probe = DriverRequests(RunProbe(forProbe), false);
+        const std::vector<std::string> updater = DriverRequests(RunProgram(forUpdater), true);
+        // The probe asks more after that (the public forms); before it, the same.
+        ASSERT_GE(probe.size(), updater.size()) << named.name;
+        EXPECT_EQ(
+            FirstDifference(std::vector<std::string>(probe.begin(), probe.begin() + updater.size()),
+                            updater),
+            "")
+            << named.name;
+    }
+}
+
+// The exit code the preflight gives for the updater's.
+std::int32_t Predicted(std::int32_t updater) {
+    return updater == 1602 ? 0 : updater;
+}
+
+TEST(Probe, ExitCodePredictsTheUpdatersWhereQueriesSeeEverything) {
+    std::size_t compared = 0;
+    for (const Named& named : Corpus()) {
+        sim::Machine forProbe = Load(named);
+        if (!QueriesForeseeEverything(forProbe)) {
+            continue;
+        }
+        sim::Machine forUpdater = Load(named);
+        const ProgramRun probe = RunProbe(forProbe);
+        const ProgramRun updater = RunProgram(forUpdater);
+        EXPECT_EQ(probe.exitCode, Predicted(updater.exitCode)) << named.name;
+        ++compared;
+    }
+    EXPECT_GE(compared, 8u);
+}
+
+TEST(Probe, NamesWhatWouldMakeTheUpdateFail) {
+    struct Row {
+        const char* scenario;  // a name in Corpus()
+        std::vector<std::string> lines;
+        std::int32_t exitCode;
+    };
+    const Row rows[] = {
+        {"public form only",
+         {"Firmware Information : refused, status 3\n",
+          "Firmware Information (public form) : accepted, Version 2, Size 24\n",
+          "Slots : 1 (read-only, active, QZT2VKLA), 2, 3\n",
+          "Verdict : the update would fail: the driver refuses the firmware information "
+          "request (status 3)\n"},
+         1},
+        {"slot 2 read-only",
+         {"Firmware Information (public form) : accepted, Version 2, Size 24\n",
+          "Slots : 1 (read-only, active, QZT2VKLA), 2 (read-only), 3\n",
+          "Verdict : the update would fail: slot 2 is read-only\n"},
+         1},
+        {"no slot 2", {"Verdict : the update would fail: the drive has no slot 2\n"}, 1},
+        {"CSMI fails",
+         {"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x1F\n",
+          "Members : none: the RAID configuration query failed; the updater updates no drive "
+          "of this volume\n",
+          "Verdict : will be updated\n",
+          "Preflight Result : Ready: the updater will download the firmware (expect exit code "
+          "1602, a restart).\n"},
+         0},
+        {"default", {"Slot To Activate : 2\n", "Verdict : already has the latest firmware\n"}, 0},
+    };
+    const std::vector<Named> corpus = Corpus();
+    for (const Row& row : rows) {
+        const auto named = std::find_if(corpus.begin(), corpus.end(),
+                                        [&](const Named& n) { return n.name == row.scenario; });
+        ASSERT_NE(named, corpus.end()) << row.scenario;
+        sim::Machine machine = Load(*named);
+        const ProgramRun run = RunProbe(machine);
+        for (const std::string& line : row.lines) {
+            EXPECT_NE(run.output.find(line), std::string::npos)
+                << row.scenario << ": no line " << line << "in\n"
+                << run.output;
+        }
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.scenario;
+    }
+}
+
+// A fresh, empty folder for capture files.
+fs::path CaptureFolder(const std::string& name) {
+    const fs::path folder = fs::temp_directory_path() / ("fwprobe-test-" + name);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+std::wstring Wide(const fs::path& path) {
+    return sim::Utf8ToUtf16(path.string());
+}
+
+TEST(ProbeCapture, ReplaysAsTheMachineItCameFrom) {
+    const fs::path folder = CaptureFolder("round-trip");
+    std::size_t whole = 0;
+    for (const Named& named : Corpus()) {
+        const fs::path file = folder / "pc.json";
+        sim::Machine original = Load(named);
+        const ProgramRun probe = RunProbe(original, {L"--capture", Wide(file)});
+        ASSERT_NE(probe.exitCode, 2) << named.name << "\n" << probe.output;
+        const std::string capture = ReadFile(file);
+        sim::Machine replayed;
+        std::string error;
+        ASSERT_TRUE(sim::LoadScenarioText(capture, "capture", replayed, error))
+            << named.name << ": " << error << "\n"
+            << capture.substr(0, 2000);
+        replayed.localTime = original.localTime;
+
+        sim::Machine fresh = Load(named);
+        const bool everything = QueriesForeseeEverything(fresh);
+        const ProgramRun expected = RunProgram(fresh);
+        const ProgramRun actual = RunProgram(replayed);
+        EXPECT_EQ(FirstDifference(DriverRequests(actual, true), DriverRequests(expected, true)), "")
+            << named.name;
+        if (everything) {
+            EXPECT_EQ(
+                FirstDifference(DriverRequests(actual, false), DriverRequests(expected, false)), "")
+                << named.name;
+            EXPECT_EQ(actual.output, expected.output) << named.name;
+            EXPECT_EQ(actual.exitCode, expected.exitCode) << named.name;
+            ++whole;
+        }
+    }
+    EXPECT_GE(whole, 8u);
+    fs::remove_all(folder);
+}
+
+TEST(ProbeCapture, IsWrittenWholeOrNotAtAll) {
+    const fs::path folder = CaptureFolder("unwritable");
+    struct Row {
+        const char* name;
+        fs::path path;
+        std::string error;
+    };
+    const Row rows[] = {
+        {"folder missing", folder / "no-such-folder" / "pc.json", "(error 0x3)"},
+        {"a folder in the way", folder, "(error 0x5)"},
+    };
+    for (const Row& row : rows) {
+        sim::Machine machine = MachineFrom(sim::DefaultScenarioText());
+        const ProgramRun run = RunProbe(machine, {L"--capture", Wide(row.path)});
+        EXPECT_EQ(run.exitCode, 2) << row.name;
+        EXPECT_NE(run.output.find("[Final Result]"), std::string::npos) << row.name;
+        EXPECT_NE(run.output.find("[ERROR] The capture file cannot be written: " +
+                                  row.path.string() + " " + row.error),
+                  std::string::npos)
+            << row.name << "\n"
+            << run.output;
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 0)
+            << row.name << ": something was left behind";
+    }
+    fs::remove_all(folder);
+}
+
+TEST(ProbeCommandLine, RefusesAnythingElseBeforeTouchingADrive) {
+    struct Row {
+        const char* name;
+        std::vector<std::wstring> args;
+        std::int32_t exitCode;
+        const char* line;
+    };
+    const Row rows[] = {
+        {"unknown option", {L"--force"}, 2, "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"the updater's /s", {L"/s"}, 2, "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"capture without a file", {L"--capture"}, 2, "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"capture to an empty name",
+         {L"--capture", L""},
+         2,
+         "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"two captures",
+         {L"--capture", L"a.json", L"--capture", L"b.json"},
+         2,
+         "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"help with more", {L"--help", L"--capture"}, 2, "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"over the updater",
+         {L"--capture", L"C:\\deploy\\FWUPDATE.EXE"},
+         2,
+         "[ERROR] The capture file would replace a file of the updater: "
+         "C:\\deploy\\FWUPDATE.EXE\n"},
+        {"over the checksums",
+         {L"--capture", L"SHA256SUMS"},
+         2,
+         "[ERROR] The capture file would replace a file of the updater: SHA256SUMS\n"},
+        {"help", {L"--help"}, 0, "Usage: fwprobe.exe [--capture FILE]\n"},
+        {"help, Windows style", {L"/?"}, 0, "Usage: fwprobe.exe [--capture FILE]\n"},
+    };
+    for (const Row& row : rows) {
+        sim::Machine machine = MachineFrom(sim::DefaultScenarioText());
+        const ProgramRun run = RunProbe(machine, row.args);
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.name;
+        EXPECT_NE(run.output.find(row.line), std::string::npos) << row.name << "\n" << run.output;
+        for (const char* op : {"CreateFileW", "DeviceIoControl", "SetupDiGetClassDevsW"}) {
+            EXPECT_TRUE(run.Calls(op).empty()) << row.name << ": " << op;
+        }
+    }
+}
+
+}  // namespace
