@@ -395,6 +395,7 @@ class ScenarioBuilder {
             }
             if (const auto number = PhysicalDriveNumber(open.path)) {
                 physicalOpenErrors_[*number] = open.error;
+                inboxDrives_[*number];
             } else {
                 refusedPaths_.insert(open.path);
             }
@@ -421,9 +422,7 @@ class ScenarioBuilder {
             json_.Key("openable").Bool(false);
         }
         json_.Key("raidSets").BeginArray();
-        for (const RaidVolumeSeen& volume : raidVolumes_) {
-            std::vector<std::int64_t> members(volume.result.members.begin(),
-                                              volume.result.members.end());
+        for (const std::vector<std::int64_t>& members : RaidSets()) {
             json_.Numbers(members);
         }
         json_.EndArray();
@@ -454,6 +453,40 @@ class ScenarioBuilder {
             json_.EndArray().EndObject();
         }
         json_.EndObject();
+    }
+
+    // One set per RAID volume, in volume order, so that volume k asks for set k. The
+    // controller's replies are replayed as they came, so a set only has to name drives
+    // for the members the run identified: a member listed twice is named once, and a
+    // set the controller did not list gets a path nothing else uses.
+    std::vector<std::vector<std::int64_t>> RaidSets() const {
+        std::set<std::uint8_t> used;
+        for (const RaidVolumeSeen& volume : raidVolumes_) {
+            used.insert(volume.result.members.begin(), volume.result.members.end());
+        }
+        for (const auto& [path, drive] : rstDrives_) {
+            used.insert(path);
+        }
+        std::set<std::uint8_t> named;
+        std::vector<std::vector<std::int64_t>> sets;
+        for (const RaidVolumeSeen& volume : raidVolumes_) {
+            std::vector<std::int64_t>& members = sets.emplace_back();
+            for (const std::uint8_t member : volume.result.members) {
+                if (named.insert(member).second) {
+                    members.push_back(member);
+                }
+            }
+            if (members.empty()) {
+                std::uint8_t free = 0;
+                while (used.count(free) != 0 && free < 255) {
+                    ++free;
+                }
+                used.insert(free);
+                named.insert(free);
+                members.push_back(free);
+            }
+        }
+        return sets;
     }
 
     void OptionalText(std::string_view key, const std::optional<std::wstring>& value) {

@@ -103,7 +103,9 @@ std::vector<FaultPath> Paths() {
         {"IntelFw activation", true, kMiniport, rst_fw::BuildActivateRequest(kSinglePath),
          [](sim::Machine& m) -> Fault { return Single(m).faults.activate; }},
         {"CSMI RAID configuration", true, kMiniport, csmi::BuildRaidConfigRequest(0),
-         [](sim::Machine& m) -> Fault { return m.controllers.at(0).raidConfigFault.fault; }},
+         [](sim::Machine& m) -> Fault {
+             return m.controllers.at(0).raidConfigFaults.emplace_back().fault;
+         }},
         {"device number",
          false,
          IOCTL_STORAGE_GET_DEVICE_NUMBER,
@@ -240,7 +242,7 @@ TEST(SimReplyFaults, ChunkAndQueryPickTheRequests) {
         SCOPED_TRACE(c.name);
         sim::Machine machine = MachineFrom(kMachine);
         if (c.csmi) {
-            machine.controllers[0].raidConfigFault = {c.number, {{}, alteration}};
+            machine.controllers[0].raidConfigFaults = {{c.number, {{}, alteration}}};
         } else {
             Inbox(machine).faults.download = sim::DownloadFault{c.number, {{}, alteration}};
         }
@@ -267,7 +269,7 @@ TEST(SimReplyFaults, MalformedRequestsAreRefusedFirst) {
     sim::Machine machine = MachineFrom(kMachine);
     for (sim::RequestFault* fault :
          {&Inbox(machine).faults.firmwareInfo, &Single(machine).faults.identify,
-          &machine.controllers[0].raidConfigFault.fault}) {
+          &machine.controllers[0].raidConfigFaults.emplace_back().fault}) {
         fault->answer.kind = Kind::Fail;
         fault->reply.returned = 0;
     }

@@ -108,14 +108,15 @@ TEST_F(SimRstDriver, RaidConfigOutOfRangeAndFaults) {
     ASSERT_TRUE(outOfRange.ok);
     EXPECT_EQ(outOfRange.ReturnCode(), 1000u) << "CSMI_SAS_RAID_SET_OUT_OF_RANGE";
 
-    machine_.controllers[0].raidConfigFault.fault.answer = {sim::ForcedAnswer::Kind::ReturnCode,
-                                                            26};
+    sim::RequestFault& fault = machine_.controllers[0].raidConfigFaults.emplace_back().fault;
+    fault.answer = {sim::ForcedAnswer::Kind::ReturnCode, 26};
     const Reply code = Request(csmi::BuildRaidConfigRequest(0));
     ASSERT_TRUE(code.ok);
     EXPECT_EQ(code.ReturnCode(), 26u);
     EXPECT_EQ(csmi::DriveCount(code.buffer), 0) << "a refused query lists nobody";
 
-    machine_.controllers[0].raidConfigFault.fault.answer = {sim::ForcedAnswer::Kind::Fail, 0};
+    machine_.controllers[0].raidConfigFaults.front().fault.answer = {sim::ForcedAnswer::Kind::Fail,
+                                                                     0};
     const Reply failed = Request(csmi::BuildRaidConfigRequest(0));
     EXPECT_FALSE(failed.ok);
     EXPECT_EQ(failed.error, ERROR_GEN_FAILURE);

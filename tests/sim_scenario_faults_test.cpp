@@ -69,8 +69,12 @@ std::string Which(const std::optional<std::uint32_t>& request) {
 // controller's or the first disk's.
 std::string FaultOf(const sim::Machine& machine, std::string_view which) {
     if (which == "raidConfig") {
-        const sim::RaidConfigFault& fault = machine.controllers.at(0).raidConfigFault;
-        return Which(fault.query) + Describe(fault.fault);
+        std::string described;
+        for (const sim::RaidConfigFault& fault : machine.controllers.at(0).raidConfigFaults) {
+            described +=
+                (described.empty() ? "" : "; ") + Which(fault.query) + Describe(fault.fault);
+        }
+        return described;
     }
     if (which == "deviceNumber") {
         return Describe(machine.disks.at(0).deviceNumberFault);

@@ -265,8 +265,9 @@ TEST(SimScenario, OverridesAndUnreadableProperties) {
     })");
     const sim::Controller& controller = machine.controllers[0];
     EXPECT_FALSE(controller.openable);
-    EXPECT_EQ(controller.raidConfigFault.fault.answer.kind, sim::ForcedAnswer::Kind::ReturnCode);
-    EXPECT_EQ(controller.raidConfigFault.fault.answer.returnCode, 4u);
+    EXPECT_EQ(controller.raidConfigFaults.at(0).fault.answer.kind,
+              sim::ForcedAnswer::Kind::ReturnCode);
+    EXPECT_EQ(controller.raidConfigFaults.at(0).fault.answer.returnCode, 4u);
     const std::size_t c = controller.device;
     EXPECT_EQ(Property(machine, c, win::DEVPKEY_Device_DriverDesc), L"<absent>");
     EXPECT_EQ(*machine.devices[c].interfaces[0].path,

@@ -216,7 +216,8 @@ struct Controller {
     std::vector<std::vector<std::uint8_t>> raidSets;
     // The drives behind it by path number (index into Machine::drives).
     std::map<std::uint8_t, std::size_t> drives;
-    RaidConfigFault raidConfigFault;
+    // The faults on its CSMI requests; the first that hits a request applies to it.
+    std::vector<RaidConfigFault> raidConfigFaults;
     // CSMI RAID configuration requests that reached this controller in the run, counted
     // from 0; RaidConfigFault::query refers to it.
     std::uint32_t raidConfigRequests = 0;

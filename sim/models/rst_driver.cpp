@@ -139,14 +139,17 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
         call.ProtocolError(nullptr, check.Text());
         return ERROR_INVALID_PARAMETER;
     }
-    const RaidConfigFault& fault = controller.raidConfigFault;
-    const bool hit = fault.Hits(controller.raidConfigRequests++);
-    const ReplyAlteration* reply = hit ? &fault.fault.reply : nullptr;
-    if (hit && fault.fault.answer.IsSet()) {
-        if (fault.fault.answer.kind == ForcedAnswer::Kind::Fail) {
+    const std::uint32_t number = controller.raidConfigRequests++;
+    const auto fault =
+        std::find_if(controller.raidConfigFaults.begin(), controller.raidConfigFaults.end(),
+                     [&](const RaidConfigFault& f) { return f.Hits(number); });
+    const bool hit = fault != controller.raidConfigFaults.end();
+    const ReplyAlteration* reply = hit ? &fault->fault.reply : nullptr;
+    if (hit && fault->fault.answer.IsSet()) {
+        if (fault->fault.answer.kind == ForcedAnswer::Kind::Fail) {
             return kForcedFailureError;
         }
-        CompleteMiniport(call, fault.fault.answer.returnCode);
+        CompleteMiniport(call, fault->fault.answer.returnCode);
         return AlterReply(call, ERROR_SUCCESS, reply);
     }
     const std::uint32_t index = *csmi::RaidSetIndex(in);

@@ -359,7 +359,7 @@ class Assembler {
             controller.id = given.id;
             controller.openable = given.openable;
             controller.raidSets = *given.raidSets;
-            controller.raidConfigFault = given.raidConfigFault;
+            controller.raidConfigFaults = given.raidConfigFaults;
             for (auto& [path, drive] : given.drives) {
                 if (!AddDrive(drive, given.id + ":" + std::to_string(path), m)) {
                     return false;

@@ -864,10 +864,23 @@ class Reader {
     }
 
     bool ControllerFaults(const Json& value, const std::string& place, ControllerDraft& out) {
+        // One fault, or a list of them each naming its query (as a capture writes every
+        // answer the controller gave), the first that hits a request applying to it.
+        auto one = [&](const Json& v, const std::string& p, const FaultShape& shape,
+                       RaidConfigFault& fault) {
+            return FaultValue(v, p, shape, fault.fault,
+                              {Key("query", &Reader::OptionalDword, fault.query)});
+        };
         auto raidConfig = [&](const Json& v, const std::string& p) {
-            return FaultValue(v, p, FaultShape{.limit = kRaidConfigLimit},
-                              out.raidConfigFault.fault,
-                              {Key("query", &Reader::OptionalDword, out.raidConfigFault.query)});
+            if (!v.is_array()) {
+                return one(v, p, FaultShape{.limit = kRaidConfigLimit},
+                           out.raidConfigFaults.emplace_back());
+            }
+            const FaultShape shape{.failText = false, .failFlag = true, .limit = kRaidConfigLimit};
+            return List(v, p, out.raidConfigFaults,
+                        [&](const Json& item, const std::string& at, RaidConfigFault& fault) {
+                            return one(item, at, shape, fault);
+                        });
         };
         return Fields(value, place,
                       {{"raidConfig", raidConfig},

@@ -36,7 +36,7 @@ struct ControllerDraft {
     bool openable = true;
     std::optional<std::vector<std::vector<std::uint8_t>>> raidSets;
     std::map<std::uint8_t, DriveDraft> drives;
-    RaidConfigFault raidConfigFault;
+    std::vector<RaidConfigFault> raidConfigFaults;
     std::map<PropertyName, PropertyFault> propertyFaults;
 };
 
