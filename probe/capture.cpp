@@ -122,6 +122,13 @@ constexpr wchar_t kPhysicalDrivePrefix[] = L"\\\\.\\PHYSICALDRIVE";
 constexpr std::size_t kPatchJoin = 8;
 // Own device numbers for disks whose reply names a number they cannot hold.
 constexpr DWORD kFreeDeviceNumbers = 1000;
+// The largest device number a scenario gives a disk.
+constexpr DWORD kMaxDeviceNumber = 999999999;
+// How the simulated drivers fail a request a scenario says fails, unless it names the
+// error: the device-number request with ERROR_INVALID_FUNCTION, the others with
+// ERROR_GEN_FAILURE.
+constexpr DWORD kForcedFailure = ERROR_GEN_FAILURE;
+constexpr DWORD kForcedDeviceNumberFailure = 1;
 
 bool Has(const std::optional<std::optional<std::wstring>>& text, const wchar_t* token) {
     return text && *text && (*text)->find(token) != std::wstring::npos;
@@ -180,6 +187,16 @@ void WritePatch(JsonWriter& json, std::span<const std::uint8_t> returned,
     json.EndObject();
 }
 
+// A failed request: "fail" where the simulated driver's own failure has the error the
+// driver gave (`usual`), the error itself otherwise.
+void WriteFailure(JsonWriter& json, const ControlSeen& seen, DWORD usual) {
+    if (seen.error == usual) {
+        json.Latin1("fail");
+    } else {
+        json.BeginObject().Key("error").Number(seen.error).EndObject();
+    }
+}
+
 // A request fault that replays the reply `seen` got: a failed call fails; a completed
 // one is forced to its status, patched to its bytes and cut to its count.
 // `forcedCount` is what the forced answer itself returns; `always` bytes are patched
@@ -187,7 +204,7 @@ void WritePatch(JsonWriter& json, std::span<const std::uint8_t> returned,
 void WriteReplay(JsonWriter& json, const ControlSeen& seen, bool hasStatus, std::size_t forcedCount,
                  std::size_t always) {
     if (!seen.completed) {
-        json.Latin1("fail");
+        WriteFailure(json, seen, kForcedFailure);
         return;
     }
     const std::span<const std::uint8_t> returned = Returned(seen);
@@ -438,7 +455,7 @@ class ScenarioBuilder {
                 const ControlSeen& query = *csmiQueries_[q];
                 json_.BeginObject().Key("query").Number(static_cast<std::int64_t>(q));
                 if (!query.completed) {
-                    json_.Key("fail").Bool(true);
+                    json_.Key("error").Number(query.error);
                 } else {
                     const std::span<const std::uint8_t> returned = Returned(query);
                     const std::uint32_t status = srb::ReturnCode(returned).value_or(0);
@@ -523,8 +540,9 @@ class ScenarioBuilder {
             const auto number = storage::ReadDeviceNumber(Returned(*reply->second));
             const auto error =
                 number ? physicalOpenErrors_.find(number->deviceNumber) : physicalOpenErrors_.end();
-            const bool exists = number && (error == physicalOpenErrors_.end() ||
-                                           error->second != ERROR_FILE_NOT_FOUND);
+            const bool exists =
+                number && number->deviceNumber <= kMaxDeviceNumber &&
+                (error == physicalOpenErrors_.end() || error->second != ERROR_FILE_NOT_FOUND);
             if (exists && held.insert(number->deviceNumber).second) {
                 ownNumber_[devInst] = number->deviceNumber;
                 continue;
@@ -610,7 +628,7 @@ class ScenarioBuilder {
         const ControlSeen& seen = *reply->second;
         json_.Key("faults").BeginObject().Key("deviceNumber");
         if (!seen.completed) {
-            json_.Latin1("fail");
+            WriteFailure(json_, seen, kForcedDeviceNumberFailure);
         } else {
             // The whole reply as returned: the model's own record would name its own number.
             json_.BeginObject();

@@ -19,6 +19,7 @@
 #include "fuzz/harness/program_input.h"
 #include "fuzz/harness/program_run.h"
 #include "fuzz/harness/watchdog.h"
+#include "probe_support.h"
 
 namespace {
 
@@ -234,6 +235,71 @@ TEST(RandomMachine, ReachesEveryVerdict) {
         EXPECT_GT(verdicts[exitCode], 0) << "no random machine ends with " << exitCode;
     }
     EXPECT_GE(updates, kSeeds / 10) << "few random machines complete an update";
+}
+
+// What the preflight did on one harness machine, and what its capture replays.
+struct PreflightTrip {
+    std::vector<std::string> notReadOnly;
+    std::string replayDifference;  // up to the updater's first download
+};
+
+PreflightTrip TripOn(const ProgramInput& input, const probetest::fs::path& file) {
+    PreflightTrip trip;
+    WithProgramMachine(input, [&](sim::Machine& machine) {
+        machine.recordTrace = true;
+        const ProgramRun probe =
+            probetest::RunProbe(machine, {L"--capture", probetest::Wide(file)});
+        trip.notReadOnly = probetest::NotReadOnly(probe);
+    });
+    ProgramRun expected;
+    SYSTEMTIME localTime{};
+    WithProgramMachine(input, [&](sim::Machine& machine) {
+        machine.recordTrace = true;
+        localTime = *machine.localTime;
+        expected = RunProgram(machine);
+    });
+    sim::Machine replayed = probetest::Replayed(probetest::ReadFile(file), "capture");
+    replayed.localTime = localTime;
+    const ProgramRun actual = RunProgram(replayed);
+    trip.replayDifference =
+        probetest::FirstDifference(DriverRequests(actual, probetest::Requests::BeforeDownload),
+                                   DriverRequests(expected, probetest::Requests::BeforeDownload));
+    return trip;
+}
+
+// The preflight on the random machines and on every input of the whole-program fuzz
+// target's corpus and regressions: machines whose drivers lie about sizes, counts,
+// statuses and properties. It sends only queries, and the updater on its capture sends
+// and receives what the updater on the machine does, up to its first download.
+TEST(RandomMachine, PreflightOnlyAsksAndItsCaptureReplays) {
+    const probetest::fs::path folder = probetest::CaptureFolder("random-machines");
+    const probetest::fs::path file = folder / "pc.json";
+    std::vector<std::pair<std::string, ProgramInput>> inputs;
+    for (std::uint64_t seed = 0; seed < kSeeds; seed += 2) {
+        inputs.emplace_back("seed " + std::to_string(seed), DecodeProgramInput(RandomInput(seed)));
+    }
+    for (const char* kind : {"corpus", "regressions"}) {
+        const probetest::fs::path dir = probetest::fs::path(FWUPDATE_FUZZ_DIR) / kind / "program";
+        std::set<probetest::fs::path> files;
+        for (const auto& entry : probetest::fs::directory_iterator(dir)) {
+            files.insert(entry.path());
+        }
+        for (const probetest::fs::path& path : files) {
+            const std::string bytes = probetest::ReadFile(path);
+            inputs.emplace_back(
+                path.filename().string(),
+                DecodeProgramInput(std::span<const std::uint8_t>(
+                    reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())));
+        }
+    }
+    fuzzharness::Watchdog watchdog;
+    for (const auto& [name, input] : inputs) {
+        watchdog.Starting("preflight on " + name);
+        const PreflightTrip trip = TripOn(input, file);
+        EXPECT_EQ(trip.notReadOnly, std::vector<std::string>{}) << name;
+        EXPECT_EQ(trip.replayDifference, "") << name;
+    }
+    probetest::fs::remove_all(folder);
 }
 
 }  // namespace

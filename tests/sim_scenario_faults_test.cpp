@@ -244,10 +244,11 @@ TEST(SimScenarioFaults, EachMistakeGivesOneLineWithItsPlace) {
          "t: disks[0].drive.faults.identify.patch: an empty patch; give at least one \"OFFSET\": "
          "\"hex\""},
         {"an empty fault", InboxDrive(R"("faults": {"identify": {}})"),
-         "t: disks[0].drive.faults.identify: needs \"returnCode\", \"patch\" or \"returned\""},
+         "t: disks[0].drive.faults.identify: needs \"error\", \"returnCode\", \"patch\" or "
+         "\"returned\""},
         {"an unknown fault key", InboxDrive(R"("faults": {"identify": {"chunk": 1}})"),
-         "t: disks[0].drive.faults.identify.chunk: unknown key (known here: returnCode, patch, "
-         "returned)"},
+         "t: disks[0].drive.faults.identify.chunk: unknown key (known here: error, returnCode, "
+         "patch, returned)"},
         {"identify as a number", InboxDrive(R"("faults": {"identify": 31})"),
          "t: disks[0].drive.faults.identify: expected \"fail\" or an object, found a number"},
         {"return code negative", InboxDrive(R"("faults": {"firmwareInfo": {"returnCode": -1}})"),
@@ -258,23 +259,26 @@ TEST(SimScenarioFaults, EachMistakeGivesOneLineWithItsPlace) {
         {"download as text", InboxDrive(R"("faults": {"download": "fail"})"),
          "t: disks[0].drive.faults.download: expected an object, found a string"},
         {"download chunk alone", InboxDrive(R"("faults": {"download": {"chunk": 2}})"),
-         "t: disks[0].drive.faults.download: needs \"fail\": true, \"returnCode\", \"patch\" or "
+         "t: disks[0].drive.faults.download: needs \"fail\": true, \"error\", \"returnCode\", "
+         "\"patch\" or "
          "\"returned\""},
         {"download fail and return code",
          InboxDrive(R"("faults": {"download": {"fail": true, "returnCode": 4}})"),
-         "t: disks[0].drive.faults.download: \"fail\": true and \"returnCode\" together; give one "
-         "of them"},
+         "t: disks[0].drive.faults.download: a failure (\"fail\": true or \"error\") and "
+         "\"returnCode\" together; give one of them"},
         {"a failure has no reply to patch",
          InboxDrive(R"("faults": {"download": {"chunk": 1, "fail": true, "patch": {"0": "00"}}})"),
-         "t: disks[0].drive.faults.download: \"fail\": true with \"patch\" or \"returned\"; a "
-         "failed request returns no reply to alter"},
+         "t: disks[0].drive.faults.download: a failure (\"fail\": true or \"error\") with "
+         "\"patch\" or \"returned\"; a failed request returns no reply to alter"},
         {"raidConfig query alone", Controller(R"("raidConfig": {"query": 2})"),
-         "t: controllers[0].faults.raidConfig: needs \"returnCode\", \"patch\" or \"returned\""},
+         "t: controllers[0].faults.raidConfig: needs \"error\", \"returnCode\", \"patch\" or "
+         "\"returned\""},
         {"raidConfig query negative", Controller(R"("raidConfig": {"query": -2, "returned": 0})"),
          "t: controllers[0].faults.raidConfig.query: -2 is out of range 0 to 4294967295"},
         {"deviceNumber has no return code",
          Disk(R"("faults": {"deviceNumber": {"returnCode": 1}})"),
-         "t: disks[0].faults.deviceNumber.returnCode: unknown key (known here: patch, returned)"},
+         "t: disks[0].faults.deviceNumber.returnCode: unknown key (known here: error, patch, "
+         "returned)"},
         {"deviceNumber as a flag", Disk(R"("faults": {"deviceNumber": true})"),
          "t: disks[0].faults.deviceNumber: expected \"fail\" or an object, found true or false"},
         {"deviceNumberFails and its fault together",

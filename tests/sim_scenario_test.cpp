@@ -88,7 +88,8 @@ TEST(SimScenario, EachMistakeGivesOneLineWithItsPlace) {
          "scenario.json: disks[0].drive.firmwareRequests: the Intel RST driver's firmware requests "
          "come in one form only; \"public-form-only\" is for a drive on the inbox path"},
         {R"({"disks": [{"attach": "inbox", "drive": {"faults": {"download": {"chunk": 1}}}}]})",
-         "scenario.json: disks[0].drive.faults.download: needs \"fail\": true, \"returnCode\", "
+         "scenario.json: disks[0].drive.faults.download: needs \"fail\": true, \"error\", "
+         "\"returnCode\", "
          "\"patch\" or \"returned\""},
         {R"({"disks": [{"attach": "inbox", "drive": {"faults": {"activate": "boom"}}}]})",
          "scenario.json: disks[0].drive.faults.activate: \"boom\" is not one of \"fail\""},

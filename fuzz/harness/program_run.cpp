@@ -1068,6 +1068,14 @@ Outcome RunProgramInput(const ProgramInput& input) {
     return outcome;
 }
 
+void WithProgramMachine(const ProgramInput& input, const std::function<void(sim::Machine&)>& use) {
+    Findings findings;
+    LoadFirmwarePackage();
+    Run run(input, findings);
+    sim::Machine machine = run.Build();
+    use(machine);
+}
+
 Findings CheckProgramBytes(std::span<const std::uint8_t> data) {
     return RunProgramInput(DecodeProgramInput(data)).findings;
 }

@@ -35,11 +35,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
 #include "fuzz/harness/findings.h"
 #include "fuzz/harness/program_input.h"
+#include "sim/models/machine.h"
 
 namespace fuzzprogram {
 
@@ -54,6 +56,11 @@ struct Outcome {
 };
 
 Outcome RunProgramInput(const ProgramInput& input);
+
+// The machine `input` describes, its answers altered as the input says, handed to `use`
+// while the harness that answers for it lives; for running another program on it (the
+// read-only preflight). Nothing is checked.
+void WithProgramMachine(const ProgramInput& input, const std::function<void(sim::Machine&)>& use);
 fuzzharness::Findings CheckProgramBytes(std::span<const std::uint8_t> data);
 
 }  // namespace fuzzprogram

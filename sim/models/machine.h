@@ -70,6 +70,11 @@ struct ForcedAnswer {
     enum class Kind { Unset, Fail, ReturnCode };
     Kind kind = Kind::Unset;
     std::uint32_t returnCode = 0;  // for Kind::ReturnCode
+    // For Kind::Fail: the Win32 error the request fails with; unset, the one the request's
+    // driver gives a failed device (what a capture of a real PC cannot always match).
+    std::optional<DWORD> error = std::nullopt;
+
+    DWORD FailureError(DWORD usual) const { return error.value_or(usual); }
 
     bool IsSet() const { return kind != Kind::Unset; }
 };

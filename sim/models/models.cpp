@@ -18,7 +18,10 @@ DWORD DeviceNumberIo(IoCall& call, const Disk& disk) {
         return ERROR_INSUFFICIENT_BUFFER;
     }
     const RequestFault& fault = disk.deviceNumberFault;
-    if (!disk.deviceNumber || fault.answer.kind == ForcedAnswer::Kind::Fail) {
+    if (fault.answer.kind == ForcedAnswer::Kind::Fail) {
+        return fault.answer.FailureError(ERROR_INVALID_FUNCTION);
+    }
+    if (!disk.deviceNumber) {
         return ERROR_INVALID_FUNCTION;
     }
     // The reply has no status field to carry a forced code: such a fault completes the

@@ -72,8 +72,9 @@ std::string Number(std::uint64_t value) {
 }
 
 FirmwareAnswer Forced(const ForcedAnswer& forced) {
-    return forced.kind == ForcedAnswer::Kind::Fail ? FirmwareAnswer::Failed(kForcedFailureError)
-                                                   : FirmwareAnswer::Status(forced.returnCode);
+    return forced.kind == ForcedAnswer::Kind::Fail
+               ? FirmwareAnswer::Failed(forced.FailureError(kForcedFailureError))
+               : FirmwareAnswer::Status(forced.returnCode);
 }
 
 const FirmwareSlot* FindSlot(const Drive& drive, std::uint8_t number) {
@@ -167,8 +168,9 @@ IdentifyData IdentifyControllerData(const Drive& drive, std::uint16_t vendorId) 
 }
 
 DWORD IdentifyError(const Drive& drive) {
-    return drive.faults.identify.answer.kind == ForcedAnswer::Kind::Fail ? kForcedFailureError
-                                                                         : ERROR_SUCCESS;
+    const ForcedAnswer& forced = drive.faults.identify.answer;
+    return forced.kind == ForcedAnswer::Kind::Fail ? forced.FailureError(kForcedFailureError)
+                                                   : ERROR_SUCCESS;
 }
 
 std::uint32_t EnforcedGranularity(const Drive& drive) {

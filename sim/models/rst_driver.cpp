@@ -147,7 +147,7 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
     const ReplyAlteration* reply = hit ? &fault->fault.reply : nullptr;
     if (hit && fault->fault.answer.IsSet()) {
         if (fault->fault.answer.kind == ForcedAnswer::Kind::Fail) {
-            return kForcedFailureError;
+            return fault->fault.answer.FailureError(kForcedFailureError);
         }
         CompleteMiniport(call, fault->fault.answer.returnCode);
         return AlterReply(call, ERROR_SUCCESS, reply);

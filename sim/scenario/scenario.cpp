@@ -644,6 +644,16 @@ class Reader {
             fields.push_back(Key("fail", &Reader::Flag, fail));
             wanted = "\"fail\": true, ";
         }
+        if (shape.failFlag || shape.failText) {
+            // A failure with the Win32 error a real driver gave, as a capture records it.
+            fields.push_back({"error", [&](const Json& v, const std::string& p) {
+                                  fail = true;
+                                  return Dword(v, p, out.answer.error.emplace()) &&
+                                         (*out.answer.error != 0 ||
+                                          Fail(p, "0 is no error; a failed request has one"));
+                              }});
+            wanted += "\"error\", ";
+        }
         if (shape.returnCode) {
             fields.push_back({"returnCode", [&](const Json& v, const std::string& p) {
                                   out.answer.kind = ForcedAnswer::Kind::ReturnCode;
@@ -662,14 +672,15 @@ class Reader {
         }
         if (fail) {
             if (out.answer.kind == ForcedAnswer::Kind::ReturnCode) {
-                return Fail(place, "\"fail\": true and \"returnCode\" together; give one of them");
+                return Fail(place, "a failure (\"fail\": true or \"error\") and \"returnCode\" "
+                                   "together; give one of them");
             }
             out.answer.kind = ForcedAnswer::Kind::Fail;
         }
         if (out.answer.kind == ForcedAnswer::Kind::Fail && out.reply.IsSet()) {
             return Fail(place,
-                        "\"fail\": true with \"patch\" or \"returned\"; a failed request returns "
-                        "no reply to alter");
+                        "a failure (\"fail\": true or \"error\") with \"patch\" or \"returned\"; "
+                        "a failed request returns no reply to alter");
         }
         if (!out.IsSet()) {
             return Fail(place, "needs " + wanted + "\"patch\" or \"returned\"");
