@@ -5,8 +5,22 @@
 # Signing, the throwaway certificates of the signing check, and the bundle.
 FW_RELEASE_PACKAGES=(osslsigncode openssl zip unzip)
 
-# The files of the bundle, in the order the zip holds them.
-FW_BUNDLE_FILES=(fwupdate.exe fwupdate.debug SHA256SUMS DEPLOYING.md)
+# The programs of the bundle: the updater and its read-only preflight. Each is signed
+# with the name its version information gives it (FileDescription), which the elevation
+# prompt shows, and carries the internal name an inventory tool lists.
+FW_PROGRAMS=(fwupdate fwprobe)
+declare -A FW_PROGRAM_DESCRIPTIONS=(
+    [fwupdate]="NVMe SSD firmware updater"
+    [fwprobe]="NVMe SSD firmware updater preflight (read-only)"
+)
+declare -A FW_PROGRAM_INTERNAL_NAMES=(
+    [fwupdate]=KORVANEFWUpdateQZRX4C7
+    [fwprobe]=KORVANEFWUpdateQZRX4C7Preflight
+)
+
+# The files SHA256SUMS lists, and the files of the bundle in the order the zip holds them.
+FW_SUMMED_FILES=(fwupdate.exe fwupdate.debug fwprobe.exe fwprobe.debug)
+FW_BUNDLE_FILES=("${FW_SUMMED_FILES[@]}" SHA256SUMS DEPLOYING.md)
 
 # 2.6 MiB: the stripped .exe with its 2 MiB image and some room to grow.
 FW_MAX_EXE_BYTES=2726297
@@ -28,12 +42,12 @@ fw_source_epoch() {
     echo "$epoch"
 }
 
-# fw_make_bundle STAGE ZIP EPOCH: STAGE holds fwupdate.exe, fwupdate.debug and
+# fw_make_bundle STAGE ZIP EPOCH: STAGE holds both programs, their debug files and
 # DEPLOYING.md; adds SHA256SUMS and writes ZIP. The same files give the same zip: fixed
 # times, modes and order, and no extra fields (owners, extended times).
 fw_make_bundle() {
     local stage=$1 zip=$2 epoch=$3 file
-    (cd "$stage" && sha256sum fwupdate.exe fwupdate.debug >SHA256SUMS) || return 1
+    (cd "$stage" && sha256sum "${FW_SUMMED_FILES[@]}" >SHA256SUMS) || return 1
     for file in "${FW_BUNDLE_FILES[@]}"; do
         [ -f "$stage/$file" ] || { echo "bundle: $file missing" >&2; return 1; }
         chmod 0644 "$stage/$file" && touch -d "@$epoch" "$stage/$file" || return 1
@@ -50,7 +64,7 @@ fw_make_bundle() {
 fw_check_stripped() {
     local exe=$1 debug=$2 size ok=0 sections tmp
     size=$(stat -c %s "$exe") || return 1
-    echo "fwupdate.exe: $size bytes (at most $FW_MAX_EXE_BYTES)"
+    echo "$(basename "$exe"): $size bytes (at most $FW_MAX_EXE_BYTES)"
     [ "$size" -le "$FW_MAX_EXE_BYTES" ] || { echo "  too large"; ok=1; }
     sections=$(x86_64-w64-mingw32-objdump -h "$exe") || return 1
     if grep -q ' \.debug_' <<<"$sections"; then
@@ -148,6 +162,33 @@ fw_verify_signature() {
     return 1
 }
 
+# fw_check_signed SIGNED UNSIGNED PROGRAM CA: SIGNED carries a signature that verifies
+# against CA and names the program as FW_PROGRAM_DESCRIPTIONS does (the elevation prompt
+# shows that name), and is UNSIGNED byte for byte once the signature is removed.
+fw_check_signed() {
+    local signed=$1 unsigned=$2 program=$3 ca=$4 description work ok=0
+    if ! fw_verify_signature "$signed" "$ca"; then
+        echo "$program.exe: the signature does not verify"
+        return 1
+    fi
+    description=$(osslsigncode verify -CAfile "$ca" -in "$signed" 2>/dev/null |
+        sed -n 's/^[[:space:]]*Text description: \(.*[^[:space:]]\)[[:space:]]*$/\1/p' | head -n 1)
+    if [ "$description" != "${FW_PROGRAM_DESCRIPTIONS[$program]}" ]; then
+        echo "$program.exe is signed as \"$description\", not \"${FW_PROGRAM_DESCRIPTIONS[$program]}\""
+        ok=1
+    fi
+    work=$(mktemp -d) || return 1
+    if ! osslsigncode remove-signature -in "$signed" -out "$work/unsigned.exe" >/dev/null 2>&1 ||
+        ! cmp -s "$work/unsigned.exe" "$unsigned"; then
+        echo "$program.exe without its signature is not $unsigned"
+        ok=1
+    fi
+    rm -rf "$work"
+    [ $ok -eq 0 ] &&
+        echo "$program.exe: signed as \"$description\", and without the signature the build's byte for byte"
+    return $ok
+}
+
 # fw_report_lines FILE: the lines of a run's report that the guide explains (the
 # headers and verdicts; the times and the drives' own texts vary).
 fw_report_lines() {
@@ -205,12 +246,143 @@ fw_check_verdict_rule() {
     return $ok
 }
 
-# fw_check_bundle ZIP GUIDE RUNNER WORK: the zip holds exactly the files the guide's
-# table names, SHA256SUMS matches them, the guide is the tree's, and every exit code and
-# report line the runner gives (for FW_GUIDE_RUNS, the default machine and an argument)
-# is explained in the guide. WORK is a scratch directory.
+# fw_run RUNNER BASE ARG...: one run of RUNNER (fwupdate-sim or fwprobe-sim) with its
+# output in BASE.txt. Prints the program's whole exit code as the state file gives it
+# (the runner's own status is that code modulo 256), or nothing when the run left none.
+fw_run() {
+    local runner=$1 base=$2
+    shift 2
+    rm -f "$base.state.json"
+    "$runner" --state "$base.state.json" "$@" </dev/null >"$base.txt" 2>&1
+    [ -f "$base.state.json" ] &&
+        sed -n 's/.*"exitCode": *\([0-9]*\).*/\1/p' "$base.state.json" | head -n 1
+}
+
+# The PC each row of the guide's table of the preflight's verdicts stands for, by the
+# row's words. The guide must keep a row for each: together they hold a PC of every
+# prediction, a driver and a drive the updater fails at, and a PC where the preflight
+# says 0 and the update still fails, which is what a 0 cannot promise.
+declare -A FW_PREFLIGHT_MACHINES=(
+    ['a drive at `QZT2VKLA` whose driver answers the firmware information request']='{"disks": [{"attach": "inbox"}]}'
+    ['a drive that needs the update and one already up to date']='{"disks": [{"attach": "inbox"}, {"attach": "inbox", "drive": {"fr": "QZT3VKLA"}}]}'
+    ['every drive already at `QZT3VKLA`']='{"disks": [{"attach": "inbox", "drive": {"fr": "QZT3VKLA"}}]}'
+    ["a drive on Windows' own NVMe driver whose driver refuses the updater's firmware information request"]='{"disks": [{"attach": "inbox", "drive": {"firmwareRequests": "public-form-only"}}]}'
+    ['a drive behind Intel RST whose slot 2 is read-only']='{"controllers": [{"id": "rst0", "drives": {"4": {"slots": [{"number": 1, "readOnly": true}, {"number": 2, "readOnly": true}, {"number": 3}]}}}], "disks": [{"attach": "rst", "controller": "rst0", "pathId": 4}]}'
+    ['an Intel RST RAID volume whose members the controller does not list, and no other drive']='{"controllers": [{"id": "rst0", "raidSets": [[0, 1]], "faults": {"raidConfig": "fail"}}], "disks": [{"attach": "raid-volume", "controller": "rst0"}]}'
+    ['no drive of this model']='{}'
+    ['a drive whose driver answers the firmware information request but refuses the download']='{"disks": [{"attach": "inbox", "drive": {"faults": {"download": {"chunk": 0, "returnCode": 4}}}}]}'
+)
+
+# Preflight runs for the verdicts the table does not reach: "name|exit code|scenario".
+FW_PREFLIGHT_RUNS=(
+    'info-failed|1|{"disks": [{"attach": "inbox", "drive": {"faults": {"firmwareInfo": "fail"}}}]}'
+    'info-short|1|{"disks": [{"attach": "inbox", "drive": {"faults": {"firmwareInfo": {"returned": 16}}}}]}'
+    'no-upgrade|1|{"disks": [{"attach": "inbox", "drive": {"upgradeSupport": false}}]}'
+    'no-writable-slot|1|{"disks": [{"attach": "inbox", "drive": {"slots": [{"number": 1, "readOnly": true}]}}]}'
+    'rst-no-slot-2|1|{"controllers": [{"id": "rst0", "drives": {"4": {"slots": [{"number": 1, "readOnly": true}, {"number": 3}]}}}], "disks": [{"attach": "rst", "controller": "rst0", "pathId": 4}]}'
+)
+
+# fw_guide_section GUIDE TITLE: the lines of one "## TITLE" section of the guide.
+fw_guide_section() {
+    awk -v title="## $2" '/^## / { on = ($0 == title) } on' "$1"
+}
+
+# fw_preflight_rows GUIDE: the rows of the table of the preflight's verdicts (the one
+# under the header "| the PC | ..."), as "situation|preflight code|updater code".
+fw_preflight_rows() {
+    fw_guide_section "$1" "Before you deploy" |
+        awk '/^\| the PC \|/ { table = 1; next } table && !/^\|/ { table = 0 } table' |
+        sed -n 's/^| \(.*\) | \([0-9]*\) | \([0-9]*\) |$/\1|\2|\3/p'
+}
+
+# fw_probe_report_lines FILE: the lines of a preflight report the guide explains, with
+# a driver's status as N and a Windows error as 0x..., as the guide writes them.
+fw_probe_report_lines() {
+    tr -d '\r' <"$1" |
+        grep -E '^(\[Final Result\]|\[Disk #1\]|\[RAID Volume #1\]|Preflight Result : .*|Verdict : .*|Members : none.*)$' |
+        sed -E 's/\(status [0-9]+\)$/(status N)/; s/\(error 0x[0-9a-f]+\)$/(error 0x...)/'
+}
+
+# fw_check_preflight GUIDE PROBE RUNNER WORK: every row of the guide's table of the
+# preflight's verdicts, run as the machine FW_PREFLIGHT_MACHINES gives its words through
+# the preflight and the updater, ends with the two exit codes the guide gives it; and
+# "Before you deploy" explains every exit code, verdict and result line the preflight
+# gives in those runs, in FW_PREFLIGHT_RUNS and with an argument it does not take.
+fw_check_preflight() {
+    local guide=$1 probe=$2 runner=$3 work=$4 ok=0 rows=0
+    local situation want_probe want_update got_probe got_update base missing=()
+    local -A seen=()
+    fw_guide_section "$guide" "Before you deploy" >"$work/before.md"
+    while IFS='|' read -r situation want_probe want_update; do
+        rows=$((rows + 1))
+        if [ -z "${FW_PREFLIGHT_MACHINES[$situation]+set}" ]; then
+            echo "the guide's preflight table names a PC no machine stands for: $situation"
+            ok=1
+            continue
+        fi
+        seen[$situation]=1
+        base=$work/preflight-$rows
+        printf '%s\n' "${FW_PREFLIGHT_MACHINES[$situation]}" >"$base.json"
+        got_probe=$(fw_run "$probe" "$base.probe" "$base.json")
+        got_update=$(fw_run "$runner" "$base.update" "$base.json")
+        if [ "$got_probe" != "$want_probe" ] || [ "$got_update" != "$want_update" ]; then
+            echo "preflight table: $situation: fwprobe.exe ${got_probe:-none}, fwupdate.exe ${got_update:-none}; the guide says $want_probe and $want_update"
+            ok=1
+        fi
+    done < <(fw_preflight_rows "$guide")
+    if [ $rows -eq 0 ]; then
+        echo "\"Before you deploy\" has no table of the preflight's verdicts (header \"| the PC |\")"
+        ok=1
+    else
+        while IFS= read -r situation; do
+            [ -n "${seen[$situation]+set}" ] ||
+                { echo "the guide's preflight table has no row: $situation"; ok=1; }
+        done < <(printf '%s\n' "${!FW_PREFLIGHT_MACHINES[@]}" | sort)
+    fi
+
+    local run name code scenario actual line output
+    for run in "${FW_PREFLIGHT_RUNS[@]}" 'argument|2|{}'; do
+        IFS='|' read -r name code scenario <<<"$run"
+        base=$work/preflight-$name
+        printf '%s\n' "$scenario" >"$base.json"
+        if [ "$name" = argument ]; then
+            actual=$(fw_run "$probe" "$base.probe" "$base.json" -- --bogus)
+        else
+            actual=$(fw_run "$probe" "$base.probe" "$base.json")
+        fi
+        if [ "$actual" != "$code" ]; then
+            echo "preflight run $name: exit code ${actual:-none}, expected $code"
+            ok=1
+        fi
+    done
+
+    # Every preflight run above: its exit code in the section's table of them, its report
+    # lines (and, refused, everything it printed) quoted in the section.
+    for output in "$work"/preflight-*.probe.txt; do
+        name=$(basename "$output" .probe.txt)
+        actual=$(sed -n 's/.*"exitCode": *\([0-9]*\).*/\1/p' "${output%.txt}.state.json" | head -n 1)
+        grep -q "^| $actual |" "$work/before.md" || missing+=("exit code $actual ($name)")
+        while IFS= read -r line; do
+            grep -qF -- "\`$line\`" "$work/before.md" || missing+=("$line ($name)")
+        done < <(fw_probe_report_lines "$output"
+            [ "$name" != preflight-argument ] || tr -d '\r' <"$output")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "\"Before you deploy\" does not explain:"
+        printf '  %s\n' "${missing[@]}" | sort -u
+        ok=1
+    fi
+    [ $ok -eq 0 ] && echo "the guide's preflight table holds for its $rows PCs through both programs, and it explains every code and line of the preflight"
+    return $ok
+}
+
+# fw_check_bundle ZIP GUIDE RUNNER PROBE WORK: the zip holds exactly the files the
+# guide's table names, SHA256SUMS matches them, the guide is the tree's, every exit code
+# and report line the runner gives (for FW_GUIDE_RUNS, the default machine and an
+# argument) is explained in the guide, and the guide's verdict tables of the updater
+# and of the preflight (PROBE, the preflight's runner) hold. WORK is a scratch directory.
 fw_check_bundle() {
-    local zip=$1 guide=$2 runner=$3 work=$4 ok=0 listed expected named
+    local zip=$1 guide=$2 runner=$3 probe=$4 work=$5 ok=0 listed expected named
     rm -rf "$work" && mkdir -p "$work/unpacked" || return 1
     [ -f "$zip" ] || { echo "no $zip"; return 1; }
     expected=$(printf '%s\n' "${FW_BUNDLE_FILES[@]}" | sort)
@@ -225,7 +397,7 @@ fw_check_bundle() {
         echo "SHA256SUMS does not match the files"
         ok=1
     fi
-    [ "$(awk '{printf "%s ", $2}' "$work/unpacked/SHA256SUMS")" = "fwupdate.exe fwupdate.debug " ] ||
+    [ "$(awk '{printf "%s ", $2}' "$work/unpacked/SHA256SUMS")" = "$(printf '%s ' "${FW_SUMMED_FILES[@]}")" ] ||
         { echo "SHA256SUMS lists: $(awk '{printf "%s ", $2}' "$work/unpacked/SHA256SUMS")"; ok=1; }
     cmp -s "$work/unpacked/DEPLOYING.md" "$guide" || { echo "DEPLOYING.md is not $guide"; ok=1; }
 
@@ -250,6 +422,7 @@ fw_check_bundle() {
         done < <(fw_report_lines "$work/$name.txt"; [ "$name" != argument ] || tr -d '\r' <"$work/$name.txt")
     done
     fw_check_verdict_rule "$guide" "$runner" "$work" || ok=1
+    fw_check_preflight "$guide" "$probe" "$runner" "$work" || ok=1
     if [ ${#missing[@]} -gt 0 ]; then
         echo "the guide does not explain:"
         printf '  %s\n' "${missing[@]}" | sort -u
