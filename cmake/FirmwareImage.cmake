@@ -37,5 +37,9 @@ endif()
 
 set(FWUPDATE_IMAGE_OBJECT_SOURCE "${CMAKE_BINARY_DIR}/firmware/image_blob.S")
 configure_file("${CMAKE_SOURCE_DIR}/firmware/image_blob.S.in" "${FWUPDATE_IMAGE_OBJECT_SOURCE}" @ONLY)
-set_source_files_properties("${FWUPDATE_IMAGE_OBJECT_SOURCE}" PROPERTIES
-  OBJECT_DEPENDS "${FWUPDATE_IMAGE_FILE}")
+# The revision alone, for a program that names the image without carrying it.
+set(FWUPDATE_REVISION_OBJECT_SOURCE "${CMAKE_BINARY_DIR}/firmware/image_revision.S")
+configure_file("${CMAKE_SOURCE_DIR}/firmware/image_revision.S.in"
+  "${FWUPDATE_REVISION_OBJECT_SOURCE}" @ONLY)
+set_source_files_properties("${FWUPDATE_IMAGE_OBJECT_SOURCE}" "${FWUPDATE_REVISION_OBJECT_SOURCE}"
+  PROPERTIES OBJECT_DEPENDS "${FWUPDATE_IMAGE_FILE}")

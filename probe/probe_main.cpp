@@ -104,7 +104,7 @@ std::int32_t ProbeMain(int argc, wchar_t* argv[]) {
         return probe::kBadUsage;
     }
 
-    LoadFirmwarePackage();
+    LoadFirmwareTexts();
     PrintBanner();
     probe::Recorder recorder;
     if (options.capturePath) {

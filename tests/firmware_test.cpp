@@ -65,3 +65,17 @@ TEST(RevisionOfImage, WidensEachMetadataByteByValue) {
 }
 
 }  // namespace
+
+// The preflight names the image by its revision bytes alone; the updater by its working
+// copy of the whole image. Both must name the same revision and title.
+TEST(FirmwareTexts, TheRevisionBytesAloneGiveTheUpdatersTexts) {
+    LoadFirmwarePackage();
+    const std::wstring target = targetRevision;
+    const std::wstring title = toolTitle;
+    targetRevision.clear();
+    toolTitle.clear();
+    LoadFirmwareTexts();
+    EXPECT_EQ(targetRevision, target);
+    EXPECT_EQ(toolTitle, title);
+    EXPECT_EQ(targetRevision, L"QZT3VKLA");
+}
