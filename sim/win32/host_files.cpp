@@ -32,6 +32,8 @@ DWORD ErrorOf(int posixError) {
         case EROFS:
         case EISDIR:
         case EBUSY:
+        case EEXIST:     // a rename over a folder, on the C runtime of Windows
+        case ENOTEMPTY:
             return ERROR_ACCESS_DENIED;
         default:
             return ERROR_GEN_FAILURE;
