@@ -13,6 +13,7 @@
 
 #include "probe_support.h"
 #include "sim/models/text.h"
+#include "sim/win32/wine_platform.h"
 
 namespace {
 
@@ -96,18 +97,25 @@ std::int32_t Predicted(std::int32_t updater) {
 
 TEST(Probe, ExitCodePredictsTheUpdatersWhereQueriesSeeEverything) {
     std::size_t compared = 0;
-    for (const Named& named : Corpus()) {
-        sim::Machine forProbe = Load(named);
-        if (!QueriesForeseeEverything(forProbe)) {
-            continue;
+    for (const sim::Platform platform : {sim::Platform::Windows, sim::Platform::Wine}) {
+        for (const Named& named : Corpus()) {
+            sim::Machine forProbe = Load(named);
+            if (!QueriesForeseeEverything(forProbe)) {
+                continue;
+            }
+            sim::Machine forUpdater = Load(named);
+            if (platform == sim::Platform::Wine) {
+                sim::UseWinePlatform(forProbe);
+                sim::UseWinePlatform(forUpdater);
+            }
+            const ProgramRun probe = RunProbe(forProbe);
+            const ProgramRun updater = RunProgram(forUpdater);
+            EXPECT_EQ(probe.exitCode, Predicted(updater.exitCode))
+                << named.name << (platform == sim::Platform::Wine ? " under Wine" : "");
+            ++compared;
         }
-        sim::Machine forUpdater = Load(named);
-        const ProgramRun probe = RunProbe(forProbe);
-        const ProgramRun updater = RunProgram(forUpdater);
-        EXPECT_EQ(probe.exitCode, Predicted(updater.exitCode)) << named.name;
-        ++compared;
     }
-    EXPECT_GE(compared, 7u);
+    EXPECT_GE(compared, 14u);
 }
 
 TEST(Probe, NamesWhatWouldMakeTheUpdateFail) {

@@ -237,6 +237,44 @@ TEST(RandomMachine, ReachesEveryVerdict) {
     EXPECT_GE(updates, kSeeds / 10) << "few random machines complete an update";
 }
 
+// Whether every answer of the machine is its drivers' own: no altered reply and no
+// property read that misreports its size. There the preflight's verdict foresees the
+// updater's, whatever the drives are.
+bool AnswersUnaltered(const ProgramInput& input) {
+    if (!input.answers.empty()) {
+        return false;
+    }
+    for (const ControllerDraft& controller : input.controllers) {
+        if (controller.lie != Lie::None) {
+            return false;
+        }
+    }
+    for (const DiskDraft& disk : input.disks) {
+        if (disk.lie != Lie::None) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST(RandomMachine, PreflightForeseesTheUpdatersExitCodeWhereNothingIsAltered) {
+    std::size_t compared = 0;
+    for (std::uint64_t seed = 0; seed < kSeeds; ++seed) {
+        const ProgramInput input = DecodeProgramInput(RandomInput(seed));
+        if (!AnswersUnaltered(input)) {
+            continue;
+        }
+        std::int32_t probeExit = -1;
+        WithProgramMachine(input, [&](sim::Machine& machine) {
+            probeExit = probetest::RunProbe(machine).exitCode;
+        });
+        const std::int32_t updaterExit = Outcomes()[seed].exitCode;
+        EXPECT_EQ(probeExit, updaterExit == 1602 ? 0 : updaterExit) << "seed " << seed;
+        ++compared;
+    }
+    EXPECT_GE(compared, kSeeds / 4);
+}
+
 // What the preflight did on one harness machine, and what its capture replays.
 struct PreflightTrip {
     std::vector<std::string> notReadOnly;
