@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,48 +89,92 @@ inline std::vector<std::string> NotReadOnly(const ProgramRun& run) {
     return found;
 }
 
-inline bool IsDownload(const nlohmann::json& call) {
-    const std::string in = As<std::string>(call, "in");
-    if (As<std::int64_t>(call, "code") != 0x4D008 || in.size() < 2 * 44) {
+// A control request's input as its trace line carries it: the hex after "in", read
+// straight from the line (a download's line runs to megabytes, too long to parse for
+// a few bytes). Empty for a line of another call.
+inline std::string_view RequestHex(std::string_view line) {
+    if (line.rfind(R"({"op":"DeviceIoControl",)", 0) != 0) {
+        return {};
+    }
+    const std::size_t start = line.find(R"("in":")");
+    if (start == std::string_view::npos) {
+        return {};
+    }
+    const std::string_view rest = line.substr(start + 6);
+    return rest.substr(0, rest.find('"'));
+}
+
+// A miniport request's signature and the little-endian dword at `offset`, from its hex.
+inline bool MiniportHas(std::string_view hex, std::string_view signature, std::size_t offset,
+                        std::uint32_t value) {
+    if (hex.size() < 2 * (offset + 4) || hex.substr(8, 16) != signature) {
         return false;
     }
-    const std::string signature = in.substr(8, 16);
-    return (signature == "4649524d57415245" && HexField(in, 36, 4) == 2) ||
-           (signature == "496e74656c467720" && HexField(in, 40, 4) == 2);
+    std::uint32_t field = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string byte(hex.substr(2 * (offset + i), 2));
+        field |= static_cast<std::uint32_t>(std::stoul(byte, nullptr, 16)) << (8 * i);
+    }
+    return field == value;
+}
+
+constexpr std::string_view kFirmwareSignature = "4649524d57415245";  // "FIRMWARE"
+constexpr std::string_view kIntelFwSignature = "496e74656c467720";   // "IntelFw "
+
+// Function 2 of either firmware interface (offset 36 inbox, 40 Intel RST).
+inline bool IsDownload(std::string_view line) {
+    const std::string_view in = RequestHex(line);
+    return MiniportHas(in, kFirmwareSignature, 36, 2) || MiniportHas(in, kIntelFwSignature, 40, 2);
 }
 
 // The preflight's own questions, which the updater never asks: the information
 // request in the public form, to either driver.
-inline bool IsPublicForm(const nlohmann::json& call) {
-    const std::string in = As<std::string>(call, "in");
-    if (As<std::int64_t>(call, "code") != 0x4D008 || in.size() < 2 * 52) {
-        return false;
+inline bool IsPublicForm(std::string_view line) {
+    const std::string_view in = RequestHex(line);
+    return MiniportHas(in, kFirmwareSignature, 44, 56) || MiniportHas(in, kIntelFwSignature, 40, 1);
+}
+
+// A trace line without `"key":<number>` (the handle numbers, which are the run's own).
+inline std::string WithoutNumber(std::string line, std::string_view key) {
+    const std::string field = "\"" + std::string(key) + "\":";
+    const std::size_t at = line.find(field);
+    if (at == std::string::npos) {
+        return line;
     }
-    const std::string signature = in.substr(8, 16);
-    return (signature == "4649524d57415245" && HexField(in, 44, 4) == 56) ||
-           signature == "496e74656c467720";
+    std::size_t end = at + field.size();
+    while (end < line.size() &&
+           (std::isdigit(static_cast<unsigned char>(line[end])) != 0 || line[end] == '-')) {
+        ++end;
+    }
+    if (end < line.size() && line[end] == ',') {
+        ++end;
+    }
+    return line.erase(at, end - at);
 }
 
 enum class Requests { All, BeforeDownload, UpdatersOnly };
 
 // What reached the drivers: every open and control request with its answer; up to the
-// first download request, or without the preflight's own questions.
+// first download request, or without the preflight's own questions. Read from the trace
+// lines as they are: the records keep the runner's key order.
 inline std::vector<std::string> DriverRequests(const ProgramRun& run,
                                                Requests which = Requests::All) {
     std::vector<std::string> requests;
-    for (const nlohmann::json& record : run.Trace()) {
-        const std::string op = As<std::string>(record, "op");
-        if (op == "DeviceIoControl" && which == Requests::BeforeDownload && IsDownload(record)) {
+    std::string_view text = run.traceLines;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        const bool open = line.rfind(R"({"op":"CreateFileW",)", 0) == 0;
+        const bool control = line.rfind(R"({"op":"DeviceIoControl",)", 0) == 0;
+        if (control && which == Requests::BeforeDownload && IsDownload(line)) {
             break;
         }
-        if (op == "DeviceIoControl" && which == Requests::UpdatersOnly && IsPublicForm(record)) {
+        if (control && which == Requests::UpdatersOnly && IsPublicForm(line)) {
             continue;
         }
-        if (op == "CreateFileW" || op == "DeviceIoControl") {
-            nlohmann::json kept = record;
-            kept.erase("handle");
-            kept.erase("result");
-            requests.push_back(kept.dump());
+        if (open || control) {
+            requests.push_back(WithoutNumber(WithoutNumber(std::string(line), "handle"), "result"));
         }
     }
     return requests;

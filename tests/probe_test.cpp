@@ -81,6 +81,7 @@ TEST(Probe, AsksWhatTheUpdaterAsksBeforeItsFirstDownload) {
             DriverRequests(RunProgram(forUpdater), Requests::BeforeDownload);
         // Besides its own questions the probe asks what the updater asks before its first
         // download, and then goes on to the next drive where the updater downloads.
+        EXPECT_FALSE(updater.empty()) << named.name;
         ASSERT_GE(probe.size(), updater.size()) << named.name;
         EXPECT_EQ(
             FirstDifference(std::vector<std::string>(probe.begin(), probe.begin() + updater.size()),

@@ -672,8 +672,9 @@ class Reader {
         }
         if (fail) {
             if (out.answer.kind == ForcedAnswer::Kind::ReturnCode) {
-                return Fail(place, "a failure (\"fail\": true or \"error\") and \"returnCode\" "
-                                   "together; give one of them");
+                return Fail(place,
+                            "a failure (\"fail\": true or \"error\") and \"returnCode\" "
+                            "together; give one of them");
             }
             out.answer.kind = ForcedAnswer::Kind::Fail;
         }
