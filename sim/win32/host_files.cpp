@@ -32,7 +32,7 @@ DWORD ErrorOf(int posixError) {
         case EROFS:
         case EISDIR:
         case EBUSY:
-        case EEXIST:     // a rename over a folder, on the C runtime of Windows
+        case EEXIST:  // a rename over a folder, on the C runtime of Windows
         case ENOTEMPTY:
             return ERROR_ACCESS_DENIED;
         default:
