@@ -40,30 +40,40 @@ Bytes BuildPublicGetInfoRequest() {
     return request;
 }
 
-std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply) {
+namespace {
+
+// An information structure of a reply, at the DataBufferOffset its request block names:
+// `read` or `write` it there, nothing when the reply is too short to name one.
+std::optional<fwreq::FirmwareInfo> ReadAtDataOffset(
+    std::span<const std::uint8_t> reply,
+    std::optional<fwreq::FirmwareInfo> (*read)(std::span<const std::uint8_t>, std::uint64_t)) {
     const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
-    if (!dataOffset) {
-        return std::nullopt;
-    }
-    return fwreq::ReadFirmwareInfo(reply, *dataOffset);
+    return dataOffset ? read(reply, *dataOffset) : std::nullopt;
+}
+
+bool WriteAtDataOffset(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info,
+                       bool (*write)(std::span<std::uint8_t>, std::size_t,
+                                     const fwreq::FirmwareInfo&)) {
+    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
+    return dataOffset && write(reply, *dataOffset, info);
+}
+
+}  // namespace
+
+std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply) {
+    return ReadAtDataOffset(reply, fwreq::ReadFirmwareInfo);
 }
 
 bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
-    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
-    return dataOffset && fwreq::WriteFirmwareInfo(reply, *dataOffset, info);
+    return WriteAtDataOffset(reply, info, fwreq::WriteFirmwareInfo);
 }
 
 std::optional<fwreq::FirmwareInfo> ParsePublicFirmwareInfo(std::span<const std::uint8_t> reply) {
-    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
-    if (!dataOffset) {
-        return std::nullopt;
-    }
-    return fwreq::ReadFirmwareInfoV2(reply, *dataOffset);
+    return ReadAtDataOffset(reply, fwreq::ReadFirmwareInfoV2);
 }
 
 bool WritePublicFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
-    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
-    return dataOffset && fwreq::WriteFirmwareInfoV2(reply, *dataOffset, info);
+    return WriteAtDataOffset(reply, info, fwreq::WriteFirmwareInfoV2);
 }
 
 std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request) {

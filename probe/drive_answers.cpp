@@ -67,14 +67,22 @@ std::wstring InfoFailure(const InfoReply& reply) {
            L")";
 }
 
-void AskInboxDrive(DriveReport& report) {
-    DeviceHandle drive =
-        DeviceHandle::Open(report.disk.devicePath, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
-    report.opened = drive.IsOpen();
+// Opens the drive's path as the updater opens it for the update; when that fails, the
+// verdict names `what` could not be opened.
+DeviceHandle OpenAsTheUpdater(DriveReport& report, DWORD shareMode, const wchar_t* what) {
+    DeviceHandle device = DeviceHandle::Open(report.disk.devicePath, shareMode, 0);
+    report.opened = device.IsOpen();
     if (!report.opened) {
-        report.openError = drive.OpenError();
-        report.verdict = L"the update would fail: the drive cannot be opened (error " +
-                         Hex(report.openError) + L")";
+        report.openError = device.OpenError();
+        report.verdict = std::wstring(L"the update would fail: ") + what +
+                         L" cannot be opened (error " + Hex(report.openError) + L")";
+    }
+    return device;
+}
+
+void AskInboxDrive(DriveReport& report) {
+    DeviceHandle drive = OpenAsTheUpdater(report, FILE_SHARE_READ | FILE_SHARE_WRITE, L"the drive");
+    if (!drive.IsOpen()) {
         return;
     }
 
@@ -136,13 +144,9 @@ std::wstring SlotTwoFailure(const fwreq::FirmwareInfo& info) {
 }
 
 void AskRstDrive(DriveReport& report) {
-    // The updater opens the controller this way for every drive it updates through it.
-    DeviceHandle controller = DeviceHandle::Open(report.disk.devicePath, 0, 0);
-    report.opened = controller.IsOpen();
-    if (!report.opened) {
-        report.openError = controller.OpenError();
-        report.verdict = L"the update would fail: the controller cannot be opened (error " +
-                         Hex(report.openError) + L")";
+    // The updater opens the controller unshared for every drive it updates through it.
+    DeviceHandle controller = OpenAsTheUpdater(report, 0, L"the controller");
+    if (!controller.IsOpen()) {
         return;
     }
     Bytes request = rst_fw::BuildGetInfoRequest(rst_address::PathNumberByte(report.disk.pathId));

@@ -23,38 +23,37 @@ void JsonWriter::BeforeValue() {
     }
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
     BeforeValue();
-    text_ += "{";
+    text_ += bracket;
     hasMember_.push_back(false);
     return *this;
+}
+
+JsonWriter& JsonWriter::Close(char bracket) {
+    const bool any = hasMember_.back();
+    hasMember_.pop_back();
+    if (any) {
+        Indent();
+    }
+    text_ += bracket;
+    return *this;
+}
+
+JsonWriter& JsonWriter::BeginObject() {
+    return Open('{');
 }
 
 JsonWriter& JsonWriter::EndObject() {
-    const bool any = hasMember_.back();
-    hasMember_.pop_back();
-    if (any) {
-        Indent();
-    }
-    text_ += "}";
-    return *this;
+    return Close('}');
 }
 
 JsonWriter& JsonWriter::BeginArray() {
-    BeforeValue();
-    text_ += "[";
-    hasMember_.push_back(false);
-    return *this;
+    return Open('[');
 }
 
 JsonWriter& JsonWriter::EndArray() {
-    const bool any = hasMember_.back();
-    hasMember_.pop_back();
-    if (any) {
-        Indent();
-    }
-    text_ += "]";
-    return *this;
+    return Close(']');
 }
 
 JsonWriter& JsonWriter::Key(std::string_view key) {

@@ -30,6 +30,8 @@ class JsonWriter {
     std::string Text() const { return text_ + "\n"; }
 
   private:
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
     void BeforeValue();
     void Indent();
     void Quoted(std::u32string_view codePoints);

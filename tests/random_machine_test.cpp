@@ -279,7 +279,29 @@ TEST(RandomMachine, PreflightForeseesTheUpdatersExitCodeWhereNothingIsAltered) {
 struct PreflightTrip {
     std::vector<std::string> notReadOnly;
     std::string replayDifference;  // up to the updater's first download
+    std::string wholeDifference;   // the whole run: requests, output, exit code
 };
+
+// A machine whose drives answer every request themselves and activate after a power
+// cycle: there the updater's whole run on the capture is its run on the machine.
+bool QueriesForeseeTheWholeRun(const ProgramInput& input) {
+    if (!AnswersUnaltered(input)) {
+        return false;
+    }
+    for (const ControllerDraft& controller : input.controllers) {
+        for (const ControllerDrive& drive : controller.drives) {
+            if (drive.drive.immediate) {
+                return false;
+            }
+        }
+    }
+    for (const DiskDraft& disk : input.disks) {
+        if (disk.hasDrive && disk.drive.immediate) {
+            return false;
+        }
+    }
+    return true;
+}
 
 PreflightTrip TripOn(const ProgramInput& input, const probetest::fs::path& file) {
     PreflightTrip trip;
@@ -299,9 +321,14 @@ PreflightTrip TripOn(const ProgramInput& input, const probetest::fs::path& file)
     sim::Machine replayed = probetest::Replayed(probetest::ReadFile(file), "capture");
     replayed.localTime = localTime;
     const ProgramRun actual = RunProgram(replayed);
-    trip.replayDifference =
-        probetest::FirstDifference(DriverRequests(actual, probetest::Requests::BeforeDownload),
-                                   DriverRequests(expected, probetest::Requests::BeforeDownload));
+    trip.replayDifference = probetest::FirstDifference(
+        probetest::DriverRequests(actual, probetest::Requests::BeforeDownload),
+        probetest::DriverRequests(expected, probetest::Requests::BeforeDownload));
+    trip.wholeDifference = probetest::FirstDifference(probetest::DriverRequests(actual),
+                                                      probetest::DriverRequests(expected));
+    if (actual.output != expected.output || actual.exitCode != expected.exitCode) {
+        trip.wholeDifference += "\n  the output or the exit code differs";
+    }
     return trip;
 }
 
@@ -331,12 +358,18 @@ TEST(RandomMachine, PreflightOnlyAsksAndItsCaptureReplays) {
         }
     }
     fuzzharness::Watchdog watchdog;
+    std::size_t whole = 0;
     for (const auto& [name, input] : inputs) {
         watchdog.Starting("preflight on " + name);
         const PreflightTrip trip = TripOn(input, file);
         EXPECT_EQ(trip.notReadOnly, std::vector<std::string>{}) << name;
         EXPECT_EQ(trip.replayDifference, "") << name;
+        if (QueriesForeseeTheWholeRun(input)) {
+            EXPECT_EQ(trip.wholeDifference, "") << name;
+            ++whole;
+        }
     }
+    EXPECT_GE(whole, inputs.size() / 8);
     probetest::fs::remove_all(folder);
 }
 

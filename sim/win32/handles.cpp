@@ -87,6 +87,16 @@ std::optional<DeviceTarget> ResolvePath(const Machine& machine, std::wstring_vie
     return std::nullopt;
 }
 
+// A successful open: the file gets a handle and the call's record says which.
+HANDLE AddOpenFile(OpenFile file, TraceRecord& record) {
+    const std::uintptr_t value = NewHandleValue();
+    State().files.emplace(value, std::move(file));
+    State().lastError = ERROR_SUCCESS;
+    HANDLE handle = reinterpret_cast<HANDLE>(value);
+    record.Number("result", HandleNumber(handle)).Commit(true);
+    return handle;
+}
+
 bool GrantsRead(DWORD access) {
     return (access & (GENERIC_READ | GENERIC_ALL | MAXIMUM_ALLOWED | FILE_READ_DATA)) != 0;
 }
@@ -135,12 +145,7 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode
         file.access = desiredAccess;
         file.disposition = creationDisposition;
         file.hostFile = host.file;
-        const std::uintptr_t value = sim::NewHandleValue();
-        State().files.emplace(value, std::move(file));
-        State().lastError = ERROR_SUCCESS;
-        HANDLE handle = reinterpret_cast<HANDLE>(value);
-        record.Number("result", sim::HandleNumber(handle)).Commit(true);
-        return handle;
+        return sim::AddOpenFile(std::move(file), record);
     }
     const auto target = sim::ResolvePath(machine, fileName);
     if (!target) {
@@ -160,12 +165,7 @@ HANDLE CreateFileW(const wchar_t* fileName, DWORD desiredAccess, DWORD shareMode
     file.disposition = creationDisposition;
     file.flags = flagsAndAttributes;
     file.target = *target;
-    const std::uintptr_t value = sim::NewHandleValue();
-    State().files.emplace(value, std::move(file));
-    State().lastError = ERROR_SUCCESS;
-    HANDLE handle = reinterpret_cast<HANDLE>(value);
-    record.Number("result", sim::HandleNumber(handle)).Commit(true);
-    return handle;
+    return sim::AddOpenFile(std::move(file), record);
 }
 
 BOOL CloseHandle(HANDLE object) {
