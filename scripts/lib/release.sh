@@ -91,21 +91,23 @@ fw_check_stripped() {
     return $ok
 }
 
-# fw_check_image_section OBJDUMP NM BINARY SYMBOLS: the section of BINARY that holds the
-# embedded image (found by the FirmwareImage symbol in SYMBOLS) is read-only.
+# fw_check_image_section OBJDUMP NM BINARY SYMBOLS [SYMBOL BYTES]: the section of BINARY
+# that holds the embedded image (found by the FirmwareImage symbol in SYMBOLS, or SYMBOL
+# of BYTES bytes) is read-only.
 fw_check_image_section() {
-    local objdump=$1 nm=$2 binary=$3 symbols=$4 address start end found=0 ok=0
-    address=$("$nm" "$symbols" | awk '$3 == "FirmwareImage" { print $1; exit }')
-    [ -n "$address" ] || { echo "$symbols: no FirmwareImage symbol"; return 1; }
+    local objdump=$1 nm=$2 binary=$3 symbols=$4 symbol=${5:-FirmwareImage}
+    local bytes=${6:-$FW_IMAGE_BYTES} address start end found=0 ok=0
+    address=$("$nm" "$symbols" | awk -v symbol="$symbol" '$3 == symbol { print $1; exit }')
+    [ -n "$address" ] || { echo "$symbols: no $symbol symbol"; return 1; }
     start=$((16#$address))
-    end=$((start + FW_IMAGE_BYTES))
+    end=$((start + bytes))
     local name size vma flags
     while read -r name size vma flags; do
         # Sections that are not loaded (debug information) have no address of their own.
         [[ ",$flags," == *",ALLOC,"* ]] || continue
         [ $start -ge $((16#$vma)) ] && [ $end -le $((16#$vma + 16#$size)) ] || continue
         found=1
-        echo "$(basename "$binary"): image at 0x$address in $name ($flags)"
+        echo "$(basename "$binary"): $symbol at 0x$address in $name ($flags)"
         if [[ ",$flags," != *",READONLY,"* ]]; then
             echo "  $name is writable"
             ok=1
