@@ -1,7 +1,7 @@
 // Device I/O of the simulated machine: what DeviceIoControl hands to the device
 // behind a handle, and where the device models plug in.
 //
-// The binding (sim/handles.cpp) checks the handle, the buffers and the access the
+// The binding (sim/win32/handles.cpp) checks the handle, the buffers and the access the
 // control code needs, then does what the Windows I/O manager does for a
 // METHOD_BUFFERED request: it gives the device one system buffer of
 // max(input, output) bytes holding the request (zero beyond it), lets the device
@@ -13,7 +13,7 @@
 //                      other-maker disks
 //   controller handle  Controller::io if set, else RstDriverIo
 //
-// The models read and change the records of the machine (sim/machine.h) and nothing
+// The models read and change the records of the machine (sim/models/machine.h) and nothing
 // of the binding, so that another host (a kernel-side one) can carry the same calls
 // to them.
 #pragma once

@@ -4,7 +4,7 @@
 // Everything here is a plain record with public fields. A test builds a machine
 // from a scenario (sim/sim.h), adjusts any field it likes, installs it and runs
 // system code against it. The platform calls in namespace win answer from the
-// installed machine; the device models behind DeviceIoControl (sim/io.h) read and
+// installed machine; the device models behind DeviceIoControl (sim/models/io.h) read and
 // change the drive records.
 #pragma once
 
@@ -43,7 +43,7 @@ namespace sim {
 struct IoCall;
 
 // Answers one DeviceIoControl: returns the Win32 error code (0 for success) and
-// sets call.bytesReturned. See sim/io.h.
+// sets call.bytesReturned. See sim/models/io.h.
 using IoHandler = std::function<DWORD(IoCall&)>;
 
 // ---------------------------------------------------------------------------
@@ -319,7 +319,7 @@ struct Device {
 // The platform whose device setup the simulated binding answers like.
 enum class Platform {
     Windows,
-    // Wine 8: a DevInst per element of each set (sim/wine_platform.h).
+    // Wine 8: a DevInst per element of each set (sim/win32/wine_platform.h).
     Wine,
 };
 

@@ -12,7 +12,7 @@ namespace sim {
 
 // Reads a scenario (the format the README documents). On failure `error` holds one line
 // naming the problem and its place, prefixed with `sourceName`, and `out` is unchanged.
-// The line is printable whatever the text holds (sim/text.h, PrintableLine).
+// The line is printable whatever the text holds (sim/models/text.h, PrintableLine).
 bool LoadScenarioText(std::string_view json, std::string_view sourceName, Machine& out,
                       std::string& error);
 // The same for a file, read whole; a directory or a file that cannot be read is named

@@ -1,6 +1,6 @@
 // File handles on the machine's devices: CreateFileW resolves the device paths a
 // Windows machine offers, DeviceIoControl hands requests to the device behind the
-// handle (sim/io.h), CloseHandle releases.
+// handle (sim/models/io.h), CloseHandle releases.
 #include <algorithm>
 #include <cstring>
 #include <optional>

@@ -40,7 +40,7 @@ struct OpenDeviceSet {
     };
     std::vector<Member> interfaces;
     // Under Platform::Wine, the DevInst of each element: Wine numbers the elements of
-    // every set anew (sim/wine_platform.h).
+    // every set anew (sim/win32/wine_platform.h).
     std::vector<DEVINST> wineDevInsts;
 };
 
