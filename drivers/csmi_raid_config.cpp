@@ -4,11 +4,9 @@ namespace csmi {
 
 Bytes BuildRaidConfigRequest(std::uint32_t raidSetIndex, std::size_t memberRecords) {
     Bytes request(RequestSize(memberRecords), 0);
-    // Never refused: the buffer is sized for the whole request.
-    if (!srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
-                                srb::LengthFor(request.size()))) {
-        return {};
-    }
+    // Sized for the whole request above: the header always fits.
+    static_cast<void>(srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
+                                             srb::LengthFor(request.size())));
     layout::PutU32(request, kRaidSetIndexOffset, raidSetIndex);
     return request;
 }

@@ -19,11 +19,9 @@ bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber, std::uint64_t i
 
 Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot) {
     Bytes request(kActivateRequestSize, 0);
-    // Never refused: the buffer is sized for the whole request.
-    if (!WriteRequestHeader(request, pathNumber, fwreq::kFunctionActivate) ||
-        !fwreq::WriteActivate(request, kPayloadOffset, slot)) {
-        return {};
-    }
+    // Sized for the whole request above: neither writer can refuse it.
+    static_cast<void>(WriteRequestHeader(request, pathNumber, fwreq::kFunctionActivate) &&
+                      fwreq::WriteActivate(request, kPayloadOffset, slot));
     return request;
 }
 

@@ -4,12 +4,10 @@ namespace rst_nvme {
 
 Bytes BuildIdentifyControllerRequest(std::uint8_t pathNumber) {
     Bytes request(kRequestSize, 0);
-    // Never refused: the buffer is sized for the whole request.
-    if (!srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
-                                srb::LengthFor(kRequestSize)) ||
-        !rst_address::WriteAddress(request, pathNumber)) {
-        return {};
-    }
+    // Sized for the whole request above: neither writer can refuse it.
+    static_cast<void>(srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
+                                             srb::LengthFor(kRequestSize)) &&
+                      rst_address::WriteAddress(request, pathNumber));
     // CDW0: opcode only (command identifier 0); CDW1 (namespace) 0; CDW10: CNS.
     layout::PutU32(request, CommandDwordOffset(0), nvme::kIdentifyOpcode);
     layout::PutU32(request, CommandDwordOffset(10), nvme::kCnsController);
