@@ -409,7 +409,7 @@ std::vector<std::string> IntelFwRequests() {
         revision + R"(","fwug":128}}}],"disks":[{"attach":"rst","controller":"c","pathId":2}]})");
     std::vector<std::string> requests;
     for (const nlohmann::json& call : run.Calls("DeviceIoControl")) {
-        const std::string in = call["in"];
+        const std::string in = As<std::string>(call, "in");
         if (in.size() >= 24 && in.substr(8, 16) == "496e74656c467720") {
             requests.push_back(in);
         }
