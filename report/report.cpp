@@ -7,6 +7,7 @@
 #include "platform/win32.h"
 #include "report/console.h"
 #include "report/text.h"
+#include "report/utf8.h"
 
 namespace {
 
@@ -21,15 +22,6 @@ void AppendNarrowed(std::string& text, const std::wstring& wide) {
     for (wchar_t unit : wide) {
         text.push_back(static_cast<char>(static_cast<unsigned char>(unit & 0xFF)));
     }
-}
-
-std::wstring WidenByValue(const std::string& narrow) {
-    std::wstring wide;
-    wide.reserve(narrow.size());
-    for (char c : narrow) {
-        wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return wide;
 }
 
 // The message for one drive's final code, and what it does to the run's result.
@@ -85,7 +77,7 @@ std::string FormatLocalTime() {
 }
 
 std::int32_t WriteReport(UpdateSession& session) {
-    session.endTime = WidenByValue(FormatLocalTime());
+    session.endTime = utf8::FromLatin1(FormatLocalTime());
 
     std::string text = "Start Time : ";
     AppendNarrowed(text, session.startTime);
