@@ -99,7 +99,7 @@ void AskInboxDrive(DriveReport& report) {
         updater.returned = answer.returned;
         updater.status = srb::ReturnCode(reply);
         ReadInfoHeader(reply, inbox_fw::kDataBufferOffsetOffset, updater);
-        updater.info = inbox_fw::ParseFirmwareInfo(reply);
+        updater.info = answer.info;  // read whenever the status is success
     }
 
     switch (answer.kind) {
