@@ -163,6 +163,24 @@ inline void ExpectInfoV2(std::span<const std::uint8_t> reply, std::size_t at,
     EXPECT_TRUE(std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; }));
 }
 
+// A completed reply to a public-form information request (either driver's): the whole
+// 6200 bytes returned with status 0, the request's first 56 bytes as sent but for
+// ReturnCode, the table at 56, and `parse`, the program's reader, taking every entry.
+template <typename Parse>
+void ExpectPublicInfoReply(const Bytes& request, const Reply& reply, const InfoV2& expected,
+                           Parse parse) {
+    ASSERT_TRUE(reply.ok) << reply.error;
+    EXPECT_EQ(reply.returned, 6200u);
+    EXPECT_EQ(reply.ReturnCode(), 0u);
+    Bytes before(reply.buffer.begin(), reply.buffer.begin() + 56);
+    layout::PutU32(before, 20, 0);
+    EXPECT_TRUE(before == Bytes(request.begin(), request.begin() + 56));
+    ExpectInfoV2(reply.buffer, 56, expected);
+    const auto parsed = parse(reply.buffer);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->slots.size(), expected.slots.size());
+}
+
 // ---- Intel RST requests
 
 inline Bytes RstDownload(std::uint8_t path, std::uint64_t offset,

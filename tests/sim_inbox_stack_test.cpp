@@ -141,16 +141,8 @@ TEST(SimInboxStack, PublicFormIsAnsweredInTheVersion2Layout) {
         HANDLE disk = simtest::Open(kInbox);
         const Reply reply = Send(disk, IOCTL_SCSI_MINIPORT, request);
         win::CloseHandle(disk);
-        ASSERT_TRUE(reply.ok) << reply.error;
-        EXPECT_EQ(reply.returned, 6200u);
-        EXPECT_EQ(reply.ReturnCode(), 0u);
-        Bytes before(reply.buffer.begin(), reply.buffer.begin() + 56);
-        layout::PutU32(before, 20, 0);
-        EXPECT_TRUE(before == Bytes(request.begin(), request.begin() + 56));
-        simtest::ExpectInfoV2(reply.buffer, 56, c.expected);
-        const auto parsed = inbox_fw::ParsePublicFirmwareInfo(reply.buffer);
-        ASSERT_TRUE(parsed.has_value());
-        EXPECT_EQ(parsed->slots.size(), c.expected.slots.size());
+        simtest::ExpectPublicInfoReply(request, reply, c.expected,
+                                       inbox_fw::ParsePublicFirmwareInfo);
         EXPECT_TRUE(simtest::AllProtocolErrors(machine).empty());
     }
 }

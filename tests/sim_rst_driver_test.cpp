@@ -203,16 +203,7 @@ TEST_F(SimRstDriver, InformationRequestIsAnsweredInTheVersion2Layout) {
         SCOPED_TRACE(int{c.path});
         const Bytes request = rst_fw::BuildGetInfoRequest(c.path);
         const Reply reply = Request(request);
-        ASSERT_TRUE(reply.ok) << reply.error;
-        EXPECT_EQ(reply.returned, 6200u);
-        EXPECT_EQ(reply.ReturnCode(), 0u);
-        Bytes before(reply.buffer.begin(), reply.buffer.begin() + 56);
-        layout::PutU32(before, 20, 0);
-        EXPECT_TRUE(before == Bytes(request.begin(), request.begin() + 56));
-        simtest::ExpectInfoV2(reply.buffer, 56, c.expected);
-        const auto parsed = rst_fw::ParseFirmwareInfo(reply.buffer);
-        ASSERT_TRUE(parsed.has_value());
-        EXPECT_EQ(parsed->slots.size(), c.expected.slots.size());
+        simtest::ExpectPublicInfoReply(request, reply, c.expected, rst_fw::ParseFirmwareInfo);
     }
     const Reply nobody = Request(rst_fw::BuildGetInfoRequest(9));
     EXPECT_FALSE(nobody.ok);
