@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/utf8.h"
 #include "drivers/byte_layout.h"
 #include "drivers/csmi_raid_config.h"
 #include "drivers/firmware_request.h"
@@ -444,31 +445,18 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO) {
 }
 
 int MultiByteToWideChar(UINT, DWORD, const char* text, int count, wchar_t* wide, int wideCount) {
-    // UTF-8 to UTF-16 units; the texts timed here are ASCII but for the odd byte.
-    int units = 0;
-    for (int i = 0; i < count;) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-        std::uint32_t cp = length == 1 ? lead : lead & (0x7Fu >> length);
-        for (int k = 1; k < length && i + k < count; ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-        }
-        i += length;
-        const int need = cp >= 0x10000 ? 2 : 1;
-        if (wide != nullptr) {
-            if (units + need > wideCount) {
-                return 0;
-            }
-            if (need == 2) {
-                wide[units] = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
-                wide[units + 1] = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            } else {
-                wide[units] = static_cast<wchar_t>(cp);
-            }
-        }
-        units += need;
+    if (count <= 0) {
+        return 0;
     }
-    return units;
+    const std::wstring units =
+        utf8::ToUtf16(std::string_view(text, static_cast<std::size_t>(count)));
+    if (wide != nullptr) {
+        if (units.size() > static_cast<std::size_t>(wideCount)) {
+            return 0;
+        }
+        std::copy(units.begin(), units.end(), wide);
+    }
+    return static_cast<int>(units.size());
 }
 
 }  // namespace win

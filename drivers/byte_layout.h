@@ -12,10 +12,8 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <vector>
 
-// A plain byte buffer: a request, a reply, an image.
-using Bytes = std::vector<std::uint8_t>;
+#include "base/bytes.h"
 
 namespace layout {
 

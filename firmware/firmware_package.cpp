@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "drivers/byte_layout.h"
+#include "base/bytes.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "drivers/device_io.h"
 #include "drivers/miniport_firmware.h"
 #include "drivers/srb_io_control.h"
@@ -16,7 +17,7 @@ namespace {
 
 // Why a request failed goes to the diagnostic channel, never to the console.
 void Diagnose(const std::string& text) {
-    win::OutputDebugStringW(console::Widen(text + "\n").c_str());
+    win::OutputDebugStringW(utf8::FromLatin1(text + "\n").c_str());
 }
 
 // The driver's status, read only from what it returned: a reply that stops short of

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/utf8.h"
 #include "drivers/byte_layout.h"
 #include "drivers/device_io.h"
 #include "drivers/miniport_firmware.h"
@@ -18,11 +19,11 @@ namespace {
 constexpr std::uint8_t kRstSlot = rst_fw::kActivateSlot;
 
 std::wstring Hex(DWORD value) {
-    return L"0x" + console::Widen(console::HexLower(value));
+    return L"0x" + utf8::FromLatin1(console::HexLower(value));
 }
 
 std::wstring Number(std::int64_t value) {
-    return console::Widen(console::Decimal(value));
+    return utf8::FromLatin1(console::Decimal(value));
 }
 
 // Version and Size of the information structure the reply's own request block places,

@@ -1,6 +1,6 @@
 #include "probe/json_writer.h"
 
-#include "report/utf8.h"
+#include "base/utf8.h"
 
 namespace probe {
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/utf8.h"
 #include "firmware/firmware_package.h"
 #include "report/console.h"
 
@@ -9,11 +10,11 @@ namespace probe {
 namespace {
 
 std::wstring Number(std::int64_t value) {
-    return console::Widen(console::Decimal(value));
+    return utf8::FromLatin1(console::Decimal(value));
 }
 
 std::wstring Hex(DWORD value) {
-    return L"0x" + console::Widen(console::HexLower(value));
+    return L"0x" + utf8::FromLatin1(console::HexLower(value));
 }
 
 // A slot revision as text: its bytes up to the first NUL, each widened by value.

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/utf8.h"
 #include "platform/win32.h"
-#include "report/utf8.h"
 
 namespace console {
 namespace {
@@ -14,14 +14,6 @@ std::string* captureSink = nullptr;
 // Console hosts before Windows 8 refuse one write much past 64 KiB; pieces of this many
 // code units stay far below that on every host.
 constexpr std::size_t kConsolePiece = 8192;
-
-bool IsHighSurrogate(std::uint32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(std::uint32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
 
 void WriteBytes(std::string_view bytes, bool flush) {
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
@@ -52,26 +44,6 @@ Destination StandardOutput() {
     return destination;
 }
 
-// Wide text as the console gets it: the same characters utf8::FromUtf16 writes for a
-// redirected output, a lone surrogate included (as U+FFFD).
-std::wstring ConsoleUnits(std::wstring_view text) {
-    std::wstring out;
-    out.reserve(text.size() + 1);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::uint32_t unit = static_cast<std::uint32_t>(text[i]) & 0xFFFF;
-        if (IsHighSurrogate(unit) && i + 1 < text.size() &&
-            IsLowSurrogate(static_cast<std::uint32_t>(text[i + 1]) & 0xFFFF)) {
-            out.push_back(static_cast<wchar_t>(unit));
-            out.push_back(static_cast<wchar_t>(static_cast<std::uint32_t>(text[++i]) & 0xFFFF));
-        } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
-            out.push_back(static_cast<wchar_t>(0xFFFD));
-        } else {
-            out.push_back(static_cast<wchar_t>(unit));
-        }
-    }
-    return out;
-}
-
 // Hands the whole text to the console, in pieces that never split a surrogate pair.
 // The count the console reports is not trusted past what it was offered, and a call
 // that takes nothing ends the loop: what is left then goes out as bytes, so that no
@@ -80,8 +52,7 @@ void WriteToConsole(const Destination& destination, std::wstring_view units) {
     std::size_t done = 0;
     while (done < units.size()) {
         std::size_t piece = std::min(kConsolePiece, units.size() - done);
-        if (done + piece < units.size() &&
-            IsHighSurrogate(static_cast<std::uint32_t>(units[done + piece - 1]))) {
+        if (done + piece < units.size() && utf8::DecodeUtf16(units, done + piece - 1).length == 2) {
             --piece;
         }
         DWORD written = 0;
@@ -106,7 +77,9 @@ void EmitWide(std::wstring_view text, bool lineEnd) {
     }
     const Destination destination = StandardOutput();
     if (destination.console != nullptr) {
-        std::wstring units = ConsoleUnits(text);
+        // The characters utf8::FromUtf16 writes for a redirected output, a lone surrogate
+        // included (as U+FFFD).
+        std::wstring units = utf8::WellFormedUtf16(text);
         if (lineEnd) {
             units.push_back(L'\n');
         }
@@ -166,10 +139,6 @@ std::string HexUpper(std::uint32_t value) {
 
 std::string Decimal(std::int64_t value) {
     return std::to_string(value);
-}
-
-std::wstring Widen(std::string_view ascii) {
-    return utf8::FromLatin1(ascii);
 }
 
 }  // namespace console

@@ -29,7 +29,4 @@ std::string HexLower(std::uint32_t value);  // "1a": a stream's hex, no leading 
 std::string HexUpper(std::uint32_t value);  // "1A": a "%X" format
 std::string Decimal(std::int64_t value);    // "%d"
 
-// ASCII text widened character by character, for building formatted messages.
-std::wstring Widen(std::string_view ascii);
-
 }  // namespace console

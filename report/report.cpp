@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "firmware/firmware_package.h"
 #include "platform/win32.h"
 #include "report/console.h"
 #include "report/text.h"
-#include "report/utf8.h"
 
 namespace {
 

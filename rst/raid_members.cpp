@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "drivers/csmi_raid_config.h"
 #include "drivers/device_io.h"
 #include "report/console.h"
@@ -22,7 +23,7 @@ std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller, By
     const ControlReply reply = SendControlRequest(controller, csmi::kIoControlCode, request);
     if (!reply) {
         console::WideFormatted(L"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x" +
-                               console::Widen(console::HexUpper(win::GetLastError())) + L"\n\n");
+                               utf8::FromLatin1(console::HexUpper(win::GetLastError())) + L"\n\n");
         return std::nullopt;
     }
     const std::uint32_t returnCode = srb::ReturnCodeOrFailure(reply.bytes);

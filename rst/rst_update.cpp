@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <string>
 
+#include "base/utf8.h"
 #include "drivers/device_io.h"
 #include "drivers/firmware_request.h"
 #include "drivers/rst_address.h"
@@ -15,12 +16,12 @@
 namespace {
 
 std::wstring HexUpper(DWORD value) {
-    return console::Widen(console::HexUpper(value));
+    return utf8::FromLatin1(console::HexUpper(value));
 }
 
 // "%d" of a status word.
 std::wstring SignedDecimal(std::uint32_t value) {
-    return console::Widen(console::Decimal(static_cast<std::int32_t>(value)));
+    return utf8::FromLatin1(console::Decimal(static_cast<std::int32_t>(value)));
 }
 
 // The console line for an activation status, and the result it gives.

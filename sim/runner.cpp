@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "sim/models/text.h"
 #include "sim/runner.h"
 #include "sim/sim.h"
@@ -156,7 +157,7 @@ int RunSimulated(int argc, char* argv[], const RunnerProgram& program) {
     // UTF-16, an empty one included.
     std::vector<std::wstring> arguments{program.programName};
     for (const std::string& arg : options.toolArgs) {
-        arguments.push_back(sim::Utf8ToUtf16(arg));
+        arguments.push_back(utf8::ToUtf16(arg));
     }
     std::vector<wchar_t*> argvWide;
     std::wstring commandLine;

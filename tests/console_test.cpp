@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "base/utf8.h"
 #include "platform/win32.h"
 #include "report/console.h"
 #include "sim/models/machine.h"
@@ -204,10 +205,10 @@ TEST(ConsoleProgram, ShowsWhatARedirectedRunWritesForEveryLine) {
     EXPECT_EQ(redirectedCode, 1602);
 
     const std::wstring& screen = onConsole.standardOutput.screen;
-    EXPECT_EQ(screen, sim::Utf8ToUtf16(bytes));
+    EXPECT_EQ(screen, utf8::ToUtf16(bytes));
     for (const wchar_t* line : {L"\n Model Number : KORVANE QZRX4C7 1TB ", L"\n Serial Number : KV",
                                 L"\n[Disk #1]\n", L"\n[Final Result]\n", L"rights reserved.\n"}) {
-        EXPECT_NE(screen.find(line), std::wstring::npos) << sim::Utf16ToUtf8(line);
+        EXPECT_NE(screen.find(line), std::wstring::npos) << utf8::FromUtf16(line);
     }
     const std::size_t model = screen.find(L" Model Number : ");
     ASSERT_NE(model, std::wstring::npos);

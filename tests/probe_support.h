@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "probe/probe.h"
 #include "run_support.h"
 #include "sim/models/text.h"
@@ -229,7 +230,7 @@ inline fs::path CaptureFolder(const std::string& name) {
 }
 
 inline std::wstring Wide(const fs::path& path) {
-    return sim::Utf8ToUtf16(path.string());
+    return utf8::ToUtf16(path.string());
 }
 
 // The capture's machine, failing the test when it does not load.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "platform/win32.h"
 #include "sim/models/machine.h"
 #include "sim/models/text.h"
@@ -101,12 +102,12 @@ TEST(SimMultiByteToWideChar, RefusesWhatWindowsRefuses) {
 }
 
 TEST(SimText, Utf16ToUtf8ReplacesLoneSurrogates) {
-    EXPECT_EQ(sim::Utf16ToUtf8(std::wstring{L'a', static_cast<wchar_t>(0xD83D),
-                                            static_cast<wchar_t>(0xDE00), L'b'}),
+    EXPECT_EQ(utf8::FromUtf16(std::wstring{L'a', static_cast<wchar_t>(0xD83D),
+                                           static_cast<wchar_t>(0xDE00), L'b'}),
               "a\xF0\x9F\x98\x80"
               "b");
-    EXPECT_EQ(sim::Utf16ToUtf8(std::wstring{static_cast<wchar_t>(0xDE00), L'x'}), "\xEF\xBF\xBDx");
-    EXPECT_EQ(sim::Utf16ToUtf8(std::wstring{static_cast<wchar_t>(0xD83D)}), "\xEF\xBF\xBD");
+    EXPECT_EQ(utf8::FromUtf16(std::wstring{static_cast<wchar_t>(0xDE00), L'x'}), "\xEF\xBF\xBDx");
+    EXPECT_EQ(utf8::FromUtf16(std::wstring{static_cast<wchar_t>(0xD83D)}), "\xEF\xBF\xBD");
 }
 
 TEST(SimText, PrintableLineEscapesControlsAndKeepsEveryByte) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "run_support.h"
 #include "sim/models/text.h"
 #include "sim/win32/wine_platform.h"
@@ -156,7 +157,7 @@ TEST_P(HostReplay, AnswersAsTheSimulatedBindingDid) {
     for (const Json& record : run.Trace()) {
         const std::string op = As<std::string>(record, "op");
         if (op == "CreateFileW") {
-            const std::wstring path = sim::Utf8ToUtf16(As<std::string>(record, "path"));
+            const std::wstring path = utf8::ToUtf16(As<std::string>(record, "path"));
             const DWORD access = As<DWORD>(record, "access");
             const DWORD share = As<DWORD>(record, "share");
             std::uint32_t file = 0;
@@ -170,7 +171,7 @@ TEST_P(HostReplay, AnswersAsTheSimulatedBindingDid) {
                 }
             }
             for (std::size_t i = 0; i < host.Layout().driveLinks.size(); ++i) {
-                if (path == drivePrefix + sim::WidenAscii(
+                if (path == drivePrefix + utf8::FromLatin1(
                                               std::to_string(host.Layout().driveLinks[i].number))) {
                     result = host.OpenDriveLink(i, access, share, file);
                 }
@@ -323,7 +324,7 @@ TEST(WineNaming, LongIdsAndManyDevicesStillSortAndFit) {
     for (int i = 0; i < 10001; ++i) {
         sim::Device& device = sim::AddDevice(machine, sim::GUID_DEVCLASS_DISKDRIVE);
         // Reversed, so that Wine's order is not the machine's.
-        const std::wstring id = L"SCSI\\DISK\\" + sim::WidenAscii(std::to_string(20000 - i));
+        const std::wstring id = L"SCSI\\DISK\\" + utf8::FromLatin1(std::to_string(20000 - i));
         sim::SetProperty(
             device, win::DEVPKEY_Device_InstanceId,
             i == 0 ? L"SCSI\\" + std::wstring(sim::kWineMaxInstanceIdLength, L'X') : id);

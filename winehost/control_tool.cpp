@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "sim/models/text.h"
 #include "sim/sim.h"
 #include "winehost/host_abi.h"
@@ -51,7 +52,7 @@ int Fail(int code, const std::string& text) {
 }
 
 std::string Narrow(const std::wstring& text) {
-    return sim::Utf16ToUtf8(text);
+    return utf8::FromUtf16(text);
 }
 
 // The host's paths as Wine takes them: an absolute Unix path lies on drive Z:.

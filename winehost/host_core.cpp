@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/utf8.h"
 #include "sim/models/text.h"
 #include "sim/sim.h"
 #include "sim/win32/wine_platform.h"
@@ -24,13 +25,13 @@ std::string PlaceOf(const sim::Device& device) {
 }
 
 std::string Utf8(std::wstring_view text) {
-    return sim::Utf16ToUtf8(text);
+    return utf8::FromUtf16(text);
 }
 
 std::wstring PhysicalDrivePath(DWORD number) {
     // The spelling the program opens them by; the driver sees only which link it came
     // through.
-    return L"\\\\.\\PHYSICALDRIVE" + sim::WidenAscii(std::to_string(number));
+    return L"\\\\.\\PHYSICALDRIVE" + utf8::FromLatin1(std::to_string(number));
 }
 
 }  // namespace

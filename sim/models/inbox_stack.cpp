@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "base/utf8.h"
 #include "drivers/miniport_firmware.h"
 #include "drivers/srb_io_control.h"
 #include "drivers/storage_requests.h"
@@ -38,7 +39,7 @@ static_assert(storage::kProtocolDataOffset +
 #endif
 
 std::string OnDisk(const IoCall& call) {
-    return " on " + Utf16ToUtf8(call.path);
+    return " on " + utf8::FromUtf16(call.path);
 }
 
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR: the protocol data of the query, as the stack

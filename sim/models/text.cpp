@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "report/utf8.h"
+#include "base/utf8.h"
 
 namespace sim {
 namespace {
@@ -28,10 +28,6 @@ wchar_t FoldLower(wchar_t c) {
 }
 
 }  // namespace
-
-std::wstring Utf8ToUtf16(std::string_view text) {
-    return utf8::ToUtf16(text, utf8::Replacement::PerSubpart);
-}
 
 std::string PrintableLine(std::string_view text) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -67,19 +63,6 @@ std::string PrintableLine(std::string_view text) {
             }
         }
         i += step.length;
-    }
-    return out;
-}
-
-std::string Utf16ToUtf8(std::wstring_view utf16) {
-    return utf8::FromUtf16(utf16);
-}
-
-std::string Latin1ToUtf8(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::uint8_t b : bytes) {
-        utf8::AppendCodePoint(out, b);
     }
     return out;
 }

@@ -1,6 +1,6 @@
-// Text helpers of the simulated machine: UTF-8 and UTF-16 (one code unit per
-// wchar_t on every platform), the Latin-1 bytes of Identify texts, and the way
-// Windows writes GUIDs.
+// Text helpers of the simulated machine: printable message lines, Windows' case
+// folding of object names, and the way Windows writes GUIDs. Conversions between
+// encodings are base/utf8.h's.
 #pragma once
 
 #include <cstddef>
@@ -13,11 +13,6 @@
 
 namespace sim {
 
-// UTF-8 to UTF-16 code units as MultiByteToWideChar(CP_UTF8, 0) converts: every
-// maximal ill-formed subpart (an invalid byte, an overlong form, an encoded surrogate,
-// a code point past U+10FFFF or a truncated sequence) becomes one U+FFFD.
-std::wstring Utf8ToUtf16(std::string_view utf8);
-
 // Text fit to print as one line of a message: control characters (C0, DEL, C1 and the
 // Unicode line and paragraph separators) are escaped as JSON escapes them ("\n", "\t",
 // "\u0000"), each byte that is not part of well-formed UTF-8 shows as "\xff", and
@@ -25,11 +20,6 @@ std::wstring Utf8ToUtf16(std::string_view utf8);
 // included.
 std::string PrintableLine(std::string_view text);
 
-// UTF-16 code units to UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::wstring_view utf16);
-
-// Bytes taken as the characters U+0000 to U+00FF, as UTF-8.
-std::string Latin1ToUtf8(std::span<const std::uint8_t> bytes);
 // Bytes taken as the characters U+0000 to U+00FF, as UTF-16.
 std::wstring Latin1ToUtf16(std::span<const std::uint8_t> bytes);
 

@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "drivers/csmi_raid_config.h"
 #include "drivers/miniport_firmware.h"
 #include "drivers/nvme_identify.h"
@@ -408,7 +409,7 @@ class Reader {
         if (!Text(value, place, text)) {
             return false;
         }
-        out = Utf8ToUtf16(text);
+        out = utf8::ToUtf16(text);
         return true;
     }
 
@@ -504,28 +505,28 @@ class Reader {
         if (!Text(value, place, text)) {
             return false;
         }
-        // The parser took only well-formed UTF-8. Every character before the first one
-        // above U+00FF is one UTF-16 unit, so a unit's index is its position.
-        const std::wstring units = Utf8ToUtf16(text);
-        for (std::size_t i = 0; i < units.size(); ++i) {
-            auto code = static_cast<std::uint32_t>(units[i]);
+        // The parser took only well-formed UTF-8, so every step is a character; a
+        // position counts characters, as one unit each of the UTF-16 the field shows.
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t at = 0; at < text.size();) {
+            const utf8::Step step = utf8::Decode(text, at);
+            const std::uint32_t code = step.codePoint.value_or(0xFFFD);
             if (code > 0xFF) {
-                if (code >= 0xD800 && code < 0xDC00 && i + 1 < units.size()) {
-                    code = 0x10000 + ((code - 0xD800) << 10) +
-                           (static_cast<std::uint32_t>(units[i + 1]) - 0xDC00);
-                }
                 char name[16];
                 std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(code));
                 return Fail(place, "character " + std::string(name) + " at position " +
-                                       std::to_string(i) + " is not one byte (U+0000 to U+00FF)");
+                                       std::to_string(bytes.size()) +
+                                       " is not one byte (U+0000 to U+00FF)");
             }
+            bytes.push_back(static_cast<std::uint8_t>(code));
+            at += step.length;
         }
-        if (units.size() > N) {
-            return Fail(place, std::to_string(units.size()) + " characters, longer than the " +
+        if (bytes.size() > N) {
+            return Fail(place, std::to_string(bytes.size()) + " characters, longer than the " +
                                    std::to_string(N) + "-byte field");
         }
         for (std::size_t i = 0; i < N; ++i) {
-            field[i] = i < units.size() ? static_cast<std::uint8_t>(units[i]) : 0x20;
+            field[i] = i < bytes.size() ? bytes[i] : 0x20;
         }
         return true;
     }
@@ -575,8 +576,7 @@ class Reader {
             const char c = text[i];
             if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
                 // Everything before is a hex digit, so the byte index is the position.
-                const auto lead = static_cast<std::uint8_t>(c);
-                const std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+                const std::size_t width = utf8::Decode(text, i).length;
                 return Fail(place, Quoted(text.substr(i, width)) + " at position " +
                                        std::to_string(i) +
                                        " is not a lower-case hex digit (0-9, a-f)");

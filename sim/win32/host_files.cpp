@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/utf8.h"
 #include "platform/win32.h"
 #include "sim/models/text.h"
 #include "sim/win32/runtime.h"
@@ -52,7 +53,7 @@ OpenFile* HostFileOf(HANDLE handle) {
 
 HostOpen CreateHostFile(const wchar_t* path, DWORD creationDisposition) {
     HostOpen open;
-    const std::string name = Utf16ToUtf8(path);
+    const std::string name = utf8::FromUtf16(path);
     if (creationDisposition != CREATE_ALWAYS || name.empty()) {
         open.error = ERROR_FILE_NOT_FOUND;
         return open;
@@ -127,8 +128,8 @@ BOOL MoveFileExW(const wchar_t* existingFileName, const wchar_t* newFileName, DW
         // rename here would replace: the program always passes it.
         return record.Fail(ERROR_INVALID_PARAMETER);
     }
-    const std::string from = sim::Utf16ToUtf8(existingFileName);
-    const std::string to = sim::Utf16ToUtf8(newFileName);
+    const std::string from = utf8::FromUtf16(existingFileName);
+    const std::string to = utf8::FromUtf16(newFileName);
     errno = 0;
 #ifdef _WIN32
     // The C runtime's rename refuses an existing target on Windows.
@@ -148,7 +149,7 @@ BOOL DeleteFileW(const wchar_t* fileName) {
         return record.Fail(ERROR_INVALID_PARAMETER);
     }
     errno = 0;
-    if (std::remove(sim::Utf16ToUtf8(fileName).c_str()) != 0) {
+    if (std::remove(utf8::FromUtf16(fileName).c_str()) != 0) {
         return record.Fail(sim::ErrorOf(errno));
     }
     record.Commit(true);

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/utf8.h"
 #include "platform/win32.h"
 #include "sim/models/text.h"
 #include "sim/win32/binding.h"
@@ -147,7 +148,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* multiByte, int m
     // -1: the text runs to its terminator, which is converted with it.
     const std::size_t count = multiByteCount == -1 ? std::char_traits<char>::length(multiByte) + 1
                                                    : static_cast<std::size_t>(multiByteCount);
-    const std::wstring converted = sim::Utf8ToUtf16(std::string_view(multiByte, count));
+    const std::wstring converted = utf8::ToUtf16(std::string_view(multiByte, count));
     const int needed = static_cast<int>(converted.size());
     if (wideCount == 0) {
         record.Number("result", needed).Commit(true);

@@ -1,6 +1,7 @@
 // The state file: what the drives of the installed machine report after the run.
 #include <nlohmann/json.hpp>
 
+#include "base/utf8.h"
 #include "sim/models/text.h"
 #include "sim/win32/binding.h"
 #include "sim/win32/runtime.h"
@@ -18,8 +19,9 @@ std::string StateJson(std::int32_t exitCode) {
         for (const Drive& drive : machine->drives) {
             Json entry = Json::object();
             entry["id"] = drive.id;
-            entry["firmwareRevision"] = Latin1ToUtf8(drive.firmwareRevision);
-            entry["revisionAfterPowerCycle"] = Latin1ToUtf8(drive.revisionAfterPowerCycle);
+            entry["firmwareRevision"] = utf8::FromUtf16(utf8::FromLatin1(drive.firmwareRevision));
+            entry["revisionAfterPowerCycle"] =
+                utf8::FromUtf16(utf8::FromLatin1(drive.revisionAfterPowerCycle));
             entry["downloadRequests"] = drive.downloadRequests;
             entry["activations"] = drive.activations;
             Json slots = Json::array();
@@ -29,7 +31,7 @@ std::string StateJson(std::int32_t exitCode) {
                 }
                 Json item = Json::object();
                 item["number"] = slot.number;
-                item["revision"] = Latin1ToUtf8(slot.revision);
+                item["revision"] = utf8::FromUtf16(utf8::FromLatin1(slot.revision));
                 item["sha256"] = Sha256Hex(*slot.image);
                 slots.push_back(std::move(item));
             }

@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "base/utf8.h"
 #include "sim/models/text.h"
 #include "sim/win32/binding.h"
 #include "sim/win32/runtime.h"
@@ -76,7 +77,7 @@ TraceRecord& TraceRecord::Text(std::string_view key, std::string_view utf8) {
 TraceRecord& TraceRecord::Wide(std::string_view key, std::wstring_view text) {
     if (!line_.empty()) {
         Key(key);
-        AppendJsonString(line_, Utf16ToUtf8(text));
+        AppendJsonString(line_, utf8::FromUtf16(text));
     }
     return *this;
 }
@@ -123,7 +124,7 @@ TraceRecord& TraceRecord::TextList(std::string_view key, const std::vector<std::
             if (i > 0) {
                 line_.push_back(',');
             }
-            AppendJsonString(line_, Utf16ToUtf8(texts[i]));
+            AppendJsonString(line_, utf8::FromUtf16(texts[i]));
         }
         line_.push_back(']');
     }

@@ -1,4 +1,4 @@
-#include "report/utf8.h"
+#include "base/utf8.h"
 
 namespace utf8 {
 namespace {
@@ -9,8 +9,12 @@ std::uint32_t Unit(wchar_t c) {
     return static_cast<std::uint32_t>(c) & 0xFFFF;
 }
 
-bool IsSurrogate(std::uint32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDFFF;
+bool IsHighSurrogate(std::uint32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(std::uint32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 // The well-formed sequence a lead byte opens, as Unicode's table of well-formed UTF-8
@@ -79,20 +83,42 @@ std::wstring FromLatin1(std::string_view bytes) {
     return out;
 }
 
+std::wstring FromLatin1(std::span<const std::uint8_t> bytes) {
+    return FromLatin1(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+Utf16Step DecodeUtf16(std::wstring_view utf16, std::size_t at) {
+    const std::uint32_t unit = Unit(utf16[at]);
+    if (IsHighSurrogate(unit) && at + 1 < utf16.size()) {
+        const std::uint32_t next = Unit(utf16[at + 1]);
+        if (IsLowSurrogate(next)) {
+            return {0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), 2};
+        }
+    }
+    if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+        return {kReplacementCharacter, 1};
+    }
+    return {unit, 1};
+}
+
 std::string FromUtf16(std::wstring_view utf16) {
     std::string out;
     out.reserve(utf16.size());
-    for (std::size_t i = 0; i < utf16.size(); ++i) {
-        std::uint32_t unit = Unit(utf16[i]);
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size()) {
-            const std::uint32_t next = Unit(utf16[i + 1]);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        AppendCodePoint(out, IsSurrogate(unit) ? kReplacementCharacter : unit);
+    for (std::size_t i = 0; i < utf16.size();) {
+        const Utf16Step step = DecodeUtf16(utf16, i);
+        AppendCodePoint(out, step.codePoint);
+        i += step.length;
+    }
+    return out;
+}
+
+std::wstring WellFormedUtf16(std::wstring_view utf16) {
+    std::wstring out;
+    out.reserve(utf16.size() + 1);
+    for (std::size_t i = 0; i < utf16.size();) {
+        const Utf16Step step = DecodeUtf16(utf16, i);
+        AppendUtf16(out, step.codePoint);
+        i += step.length;
     }
     return out;
 }
