@@ -70,7 +70,7 @@ void AddUpdateTraffic(const Case& c, std::vector<Traffic>& out) {
         out.push_back(
             {size, inbox ? inbox_fw::kImageOffset : rst_fw::kImageOffset, offset, length});
     }
-    out.push_back({inbox ? buffer : rst_fw::kActivateRequestSize, 0, 0, 0});
+    out.push_back({inbox ? buffer : sizeof(rst_fw::ActivateRequest), 0, 0, 0});
 }
 
 std::vector<Traffic> FloorTraffic(const Case& c) {

@@ -188,9 +188,9 @@ DWORD Miniport(std::span<std::uint8_t> buffer) {
         return 0;
     }
     std::uint32_t status = fwreq::kStatusSuccess;
-    if (srb::HasSignature(*header, inbox_fw::kSignature)) {
-        const std::uint32_t function =
-            layout::GetU32(buffer, inbox_fw::kFunctionOffset).value_or(0);
+    if (srb::HasSignature(*header, inbox_fw::kRequest.signature)) {
+        const auto block = inbox_fw::ReadRequestBlock(buffer);
+        const std::uint32_t function = block ? block->Function : 0;
         if (function == fwreq::kFunctionGetInfo) {
             std::copy(m.firmwareInfo.begin(), m.firmwareInfo.end(),
                       buffer.begin() + inbox_fw::kDataAreaOffset);
@@ -200,17 +200,18 @@ DWORD Miniport(std::span<std::uint8_t> buffer) {
             ++m.counts.activations;
             status = fwreq::kStatusPowerCycleRequired;
         }
-    } else if (srb::HasSignature(*header, rst_fw::kSignature)) {
-        if (layout::GetU32(buffer, rst_fw::kFunctionOffset) == fwreq::kFunctionDownload) {
+    } else if (srb::HasSignature(*header, rst_fw::kRequest.signature)) {
+        const auto block = rst_fw::ReadRequestBlock(buffer);
+        if (block && block->Function == fwreq::kFunctionDownload) {
             ++m.counts.downloads;
         } else {
             ++m.counts.activations;
             status = fwreq::kStatusPowerCycleRequired;
         }
-    } else if (srb::HasSignature(*header, rst_nvme::kSignature)) {
+    } else if (srb::HasSignature(*header, rst_nvme::kRequest.signature)) {
         std::copy(m.identify.begin(), m.identify.end(),
                   rst_nvme::MutableIdentifyData(buffer).begin());
-    } else if (srb::HasSignature(*header, csmi::kSignature)) {
+    } else if (srb::HasSignature(*header, csmi::kRequest.signature)) {
         if (csmi::WriteDriveCount(buffer, static_cast<std::uint8_t>(m.raidMembers.size()))) {
             for (std::size_t i = 0; i < m.raidMembers.size(); ++i) {
                 if (!csmi::WriteMemberPathNumber(buffer, i, m.raidMembers[i])) {
@@ -304,7 +305,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, void*, DWORD, void* out
                 out, {FILE_DEVICE_DISK, m.disks[value - bench::kDiskHandleBase].deviceNumber, 0})) {
             return bench::Fail(ERROR_INSUFFICIENT_BUFFER);
         }
-        returned = static_cast<DWORD>(storage::kDeviceNumberSize);
+        returned = static_cast<DWORD>(sizeof(sdk::STORAGE_DEVICE_NUMBER));
     } else if (ioControlCode == IOCTL_STORAGE_QUERY_PROPERTY &&
                outBufferSize >= m.identifyReply.size()) {
         std::copy(m.identifyReply.begin(), m.identifyReply.end(), out.begin());

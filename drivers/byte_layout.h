@@ -1,17 +1,20 @@
-// Little-endian fields at fixed offsets of a plain byte buffer.
+// Records and little-endian fields at given places of a plain byte buffer.
 //
 // Every request to a driver is one such buffer, and the driver writes its reply
-// into the same bytes. Writers are used on buffers this program sized itself;
-// readers check that the whole field lies inside the buffer, because the offsets
-// and counts they are given may come from a driver's reply.
+// into the same bytes. A fixed-size structure is read and written whole through its
+// record (ReadAs, WriteAs); Get and Put serve a lone field. Readers check that what
+// they read lies inside the buffer, because the places and counts they are given may
+// come from a driver's reply.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 #include "base/bytes.h"
 
@@ -45,11 +48,6 @@ inline void PutU64(std::span<std::uint8_t> b, std::size_t o, std::uint64_t v) {
     Put(b, o, v);
 }
 
-// Writes the characters of an ASCII tag (a signature) without terminator.
-inline void PutAscii(std::span<std::uint8_t> buffer, std::size_t offset, std::string_view text) {
-    std::memcpy(buffer.data() + offset, text.data(), text.size());
-}
-
 template <typename T>
 std::optional<T> Get(std::span<const std::uint8_t> buffer, std::uint64_t offset) {
     static_assert(sizeof(T) <= 8);
@@ -74,6 +72,43 @@ inline std::optional<std::uint32_t> GetU32(std::span<const std::uint8_t> b, std:
 }
 inline std::optional<std::uint64_t> GetU64(std::span<const std::uint8_t> b, std::uint64_t o) {
     return Get<std::uint64_t>(b, o);
+}
+
+// The `length` bytes at `at`; empty when they do not lie wholly inside the buffer.
+template <typename Byte>
+std::span<Byte> Area(std::span<Byte> buffer, std::uint64_t at, std::uint64_t length) {
+    if (!FieldFits(buffer.size(), at, length)) {
+        return {};
+    }
+    return buffer.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(length));
+}
+
+// A record copied byte for byte to and from the wire: plain fixed-width fields and no
+// padding, so that every byte of it is a byte of the structure and none is left to
+// the compiler. Both targets store integers as the wire does, little-endian first.
+static_assert(std::endian::native == std::endian::little);
+template <typename T>
+concept WireRecord = std::is_trivially_copyable_v<T> && std::has_unique_object_representations_v<T>;
+
+// The record at `at`; nothing when it does not lie wholly inside the buffer.
+template <WireRecord T>
+std::optional<T> ReadAs(std::span<const std::uint8_t> buffer, std::uint64_t at) {
+    if (!FieldFits(buffer.size(), at, sizeof(T))) {
+        return std::nullopt;
+    }
+    T record;
+    std::memcpy(&record, buffer.data() + at, sizeof(T));
+    return record;
+}
+
+// Writes the record at `at`; false, writing nothing, when it does not fit.
+template <WireRecord T>
+[[nodiscard]] bool WriteAs(std::span<std::uint8_t> buffer, std::uint64_t at, const T& record) {
+    if (!FieldFits(buffer.size(), at, sizeof(T))) {
+        return false;
+    }
+    std::memcpy(buffer.data() + at, &record, sizeof(T));
+    return true;
 }
 
 }  // namespace layout

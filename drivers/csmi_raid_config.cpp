@@ -2,17 +2,31 @@
 
 namespace csmi {
 
+namespace {
+
+// The lone fields a reply is read for, each on its own: a reply cut short after one
+// still answers it.
+constexpr std::size_t kRaidSetIndexAt = offsetof(RaidConfigHead, config.uRaidSetIndex);
+constexpr std::size_t kDriveCountAt = offsetof(RaidConfigHead, config.bDriveCount);
+
+constexpr std::size_t PathNumberAt(std::size_t member) {
+    return kDrivesOffset + kDriveRecordLength * member +
+           offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSASAddress) + kPathNumberInAddress;
+}
+
+}  // namespace
+
 Bytes BuildRaidConfigRequest(std::uint32_t raidSetIndex, std::size_t memberRecords) {
     Bytes request(RequestSize(memberRecords), 0);
-    // Sized for the whole request above: the header always fits.
-    static_cast<void>(srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
-                                             srb::LengthFor(request.size())));
-    layout::PutU32(request, kRaidSetIndexOffset, raidSetIndex);
+    RaidConfigHead head{srb::Header(kRequest, request.size()), {}};
+    head.config.uRaidSetIndex = raidSetIndex;
+    // Sized for the whole request above: the head always fits.
+    static_cast<void>(layout::WriteAs(request, 0, head));
     return request;
 }
 
 std::optional<std::uint8_t> DriveCount(std::span<const std::uint8_t> reply) {
-    return layout::GetU8(reply, kDriveCountOffset);
+    return layout::GetU8(reply, kDriveCountAt);
 }
 
 std::optional<std::uint8_t> MemberPathNumber(std::span<const std::uint8_t> reply,
@@ -20,18 +34,18 @@ std::optional<std::uint8_t> MemberPathNumber(std::span<const std::uint8_t> reply
     if (member >= MemberRecordCapacity(reply.size())) {
         return std::nullopt;
     }
-    return layout::GetU8(reply, kDrivesOffset + kDriveRecordLength * member + kPathNumberInRecord);
+    return layout::GetU8(reply, PathNumberAt(member));
 }
 
 std::optional<std::uint32_t> RaidSetIndex(std::span<const std::uint8_t> request) {
-    return layout::GetU32(request, kRaidSetIndexOffset);
+    return layout::GetU32(request, kRaidSetIndexAt);
 }
 
 bool WriteDriveCount(std::span<std::uint8_t> reply, std::uint8_t driveCount) {
-    if (!layout::FieldFits(reply.size(), kDriveCountOffset, 1)) {
+    if (!layout::FieldFits(reply.size(), kDriveCountAt, 1)) {
         return false;
     }
-    layout::PutU8(reply, kDriveCountOffset, driveCount);
+    layout::PutU8(reply, kDriveCountAt, driveCount);
     return true;
 }
 
@@ -40,8 +54,7 @@ bool WriteMemberPathNumber(std::span<std::uint8_t> reply, std::size_t member,
     if (member >= MemberRecordCapacity(reply.size())) {
         return false;
     }
-    layout::PutU8(reply, kDrivesOffset + kDriveRecordLength * member + kPathNumberInRecord,
-                  pathNumber);
+    layout::PutU8(reply, PathNumberAt(member), pathNumber);
     return true;
 }
 

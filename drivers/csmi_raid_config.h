@@ -17,24 +17,27 @@
 
 namespace csmi {
 
-inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
-inline constexpr std::uint32_t kControlCode = CC_CSMI_SAS_GET_RAID_CONFIG;
-inline constexpr std::string_view kSignature{"CSMIARY\0", srb::kSignatureLength};
-inline constexpr std::uint32_t kTimeout = 30;
+inline constexpr srb::RequestFamily kRequest{
+    IOCTL_SCSI_MINIPORT, {"CSMIARY\0", 8}, CC_CSMI_SAS_GET_RAID_CONFIG, 30};
 // CSMI_SAS_STATUS_SUCCESS, as the driver leaves it in SRB_IO_CONTROL.ReturnCode.
 inline constexpr std::uint32_t kStatusSuccess = 0;
 
-inline constexpr std::size_t kConfigOffset = srb::kHeaderLength;
-inline constexpr std::size_t kRaidSetIndexOffset =
-    kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uRaidSetIndex);
-inline constexpr std::size_t kDriveCountOffset =
-    kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bDriveCount);
-inline constexpr std::size_t kDrivesOffset = kConfigOffset + sizeof(sdk::CSMI_SAS_RAID_CONFIG);
+// The fixed part of request and reply; the member records follow it.
+struct RaidConfigHead {
+    sdk::SRB_IO_CONTROL srb;
+    sdk::CSMI_SAS_RAID_CONFIG config;
+};
+inline constexpr std::size_t kDrivesOffset = sizeof(RaidConfigHead);
 inline constexpr std::size_t kDriveRecordLength = sizeof(sdk::CSMI_SAS_RAID_DRIVES);
-inline constexpr std::size_t kSasAddressInRecord = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSASAddress);
-// bSASAddress[2] carries the member's RST path number.
-inline constexpr std::size_t kPathNumberInRecord = kSasAddressInRecord + 2;
-
+static_assert(kDrivesOffset == 64 && kDriveRecordLength == 136);
+static_assert(offsetof(RaidConfigHead, config) + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bDriveCount) ==
+              43);
+// bSASAddress[2] carries the member's RST path number: byte 90 of a record, 154 of the
+// first.
+inline constexpr std::size_t kPathNumberInAddress = 2;
+static_assert(kDrivesOffset + offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSASAddress) +
+                  kPathNumberInAddress ==
+              154);
 inline constexpr std::size_t kDefaultMemberRecords = 2;
 
 // bDriveCount values from 0xF1 on are not counts: CSMI_SAS_RAID_DRIVE_COUNT_TOO_BIG
@@ -54,8 +57,6 @@ constexpr std::size_t RequestSize(std::size_t memberRecords) {
 
 inline constexpr std::size_t kDefaultRequestSize = RequestSize(kDefaultMemberRecords);
 
-static_assert(kRaidSetIndexOffset == 28 && kDriveCountOffset == 43 && kDrivesOffset == 64);
-static_assert(kPathNumberInRecord == 90 && kDrivesOffset + kPathNumberInRecord == 154);
 static_assert(kDefaultRequestSize == 336);
 
 // The zero-filled request for RAID set `raidSetIndex`, with room for `memberRecords`

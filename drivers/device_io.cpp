@@ -98,7 +98,7 @@ ControlReply ReadControlReply(HANDLE device, DWORD controlCode, std::span<std::u
 }
 
 bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber) {
-    Bytes buffer(storage::kDeviceNumberSize, 0);
+    Bytes buffer(sizeof(sdk::STORAGE_DEVICE_NUMBER), 0);
     const ControlReply reply = ReadControlReply(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, buffer);
     if (!reply) {
         return false;
@@ -109,6 +109,6 @@ bool QueryDeviceNumber(HANDLE disk, std::uint32_t& deviceNumber) {
     if (!number) {
         return false;
     }
-    deviceNumber = number->deviceNumber;
+    deviceNumber = number->DeviceNumber;
     return true;
 }

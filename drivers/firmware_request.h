@@ -17,17 +17,6 @@
 
 namespace fwreq {
 
-// FIRMWARE_REQUEST_BLOCK, from its start.
-inline constexpr std::size_t kBlockVersionOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Version);
-inline constexpr std::size_t kBlockSizeOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Size);
-inline constexpr std::size_t kBlockFunctionOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Function);
-inline constexpr std::size_t kBlockFlagsOffset = offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Flags);
-inline constexpr std::size_t kBlockDataBufferOffsetOffset =
-    offsetof(sdk::FIRMWARE_REQUEST_BLOCK, DataBufferOffset);
-inline constexpr std::size_t kBlockDataBufferLengthOffset =
-    offsetof(sdk::FIRMWARE_REQUEST_BLOCK, DataBufferLength);
-inline constexpr std::size_t kBlockLength = sizeof(sdk::FIRMWARE_REQUEST_BLOCK);
-
 inline constexpr std::uint32_t kRequestBlockVersion = 1;
 inline constexpr std::uint32_t kFunctionGetInfo = 1;
 inline constexpr std::uint32_t kFunctionDownload = 2;
@@ -46,91 +35,33 @@ inline constexpr std::uint32_t kStatusInvalidImage = 0x07;
 inline constexpr std::uint32_t kStatusControllerError = 0x10;
 inline constexpr std::uint32_t kStatusPowerCycleRequired = 0x20;
 
-// STORAGE_FIRMWARE_DOWNLOAD (version 1), from its start; the image follows the
-// fixed part.
-inline constexpr std::size_t kDownloadVersionOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Version);
-inline constexpr std::size_t kDownloadSizeOffset = offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Size);
-inline constexpr std::size_t kDownloadOffsetOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Offset);
-inline constexpr std::size_t kDownloadBufferSizeOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, BufferSize);
-inline constexpr std::size_t kDownloadFixedLength = sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD);
 inline constexpr std::uint32_t kDownloadVersion = 1;
-
-// STORAGE_FIRMWARE_DOWNLOAD_V2, from its start; the image follows the fixed part.
-inline constexpr std::size_t kDownloadV2SlotOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Slot);
-inline constexpr std::size_t kDownloadV2ImageSizeOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, ImageSize);
-inline constexpr std::size_t kDownloadV2FixedLength = sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2);
 inline constexpr std::uint32_t kDownloadV2Version = 2;
 // Slot value that leaves the choice of slot to the driver.
 inline constexpr std::uint8_t kSlotUnspecified = 0xFF;
-static_assert(offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Version) == kDownloadVersionOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Size) == kDownloadSizeOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Offset) == kDownloadOffsetOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, BufferSize) ==
-                      kDownloadBufferSizeOffset,
-              "the two download versions share their leading fields");
-
-// STORAGE_FIRMWARE_ACTIVATE, from its start.
-inline constexpr std::size_t kActivateVersionOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, Version);
-inline constexpr std::size_t kActivateSizeOffset = offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, Size);
-inline constexpr std::size_t kActivateSlotOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, SlotToActivate);
-inline constexpr std::size_t kActivateLength = sizeof(sdk::STORAGE_FIRMWARE_ACTIVATE);
 inline constexpr std::uint32_t kActivateVersion = 1;
-
-// STORAGE_FIRMWARE_INFO (version 1), from its start; 16-byte slot entries follow the
-// fixed part.
-inline constexpr std::size_t kInfoVersionOffset = offsetof(sdk::STORAGE_FIRMWARE_INFO, Version);
-inline constexpr std::size_t kInfoSizeOffset = offsetof(sdk::STORAGE_FIRMWARE_INFO, Size);
-inline constexpr std::size_t kInfoUpgradeSupportOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_INFO, UpgradeSupport);
-inline constexpr std::size_t kInfoSlotCountOffset = offsetof(sdk::STORAGE_FIRMWARE_INFO, SlotCount);
-inline constexpr std::size_t kInfoActiveSlotOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_INFO, ActiveSlot);
-inline constexpr std::size_t kInfoPendingActivateSlotOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_INFO, PendingActivateSlot);
-inline constexpr std::size_t kInfoFixedLength = sizeof(sdk::STORAGE_FIRMWARE_INFO);
-inline constexpr std::size_t kSlotNumberOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, SlotNumber);
-inline constexpr std::size_t kSlotReadOnlyOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, ReadOnly);
-inline constexpr std::size_t kSlotRevisionOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, Revision);
-inline constexpr std::size_t kSlotEntryLength = sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO);
 inline constexpr std::uint32_t kInfoVersion = 1;
+// STORAGE_FIRMWARE_INFO_V2, the form the SDK asks a get-info request to name: a 24-byte
+// fixed part and 24-byte slot entries with a 16-byte revision.
+inline constexpr std::uint32_t kInfoVersionV2 = 2;
+
+// The two download versions, and the two information versions with their slot
+// entries, share their leading fields: a reader of either finds them in one place.
+static_assert(offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, BufferSize) ==
+                  offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, BufferSize) &&
+              offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, PendingActivateSlot) ==
+                  offsetof(sdk::STORAGE_FIRMWARE_INFO, PendingActivateSlot) &&
+              offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, Revision) ==
+                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO, Revision));
 
 // Bytes a STORAGE_FIRMWARE_INFO with `slotCount` entries takes.
 constexpr std::size_t InfoLength(std::size_t slotCount) {
-    return kInfoFixedLength + kSlotEntryLength * slotCount;
+    return sizeof(sdk::STORAGE_FIRMWARE_INFO) + sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO) * slotCount;
 }
 
-// STORAGE_FIRMWARE_INFO_V2, the form the SDK asks a get-info request to name: a 24-byte
-// fixed part and 24-byte slot entries with a 16-byte revision.
-inline constexpr std::size_t kInfoV2FixedLength = sizeof(sdk::STORAGE_FIRMWARE_INFO_V2);
-inline constexpr std::size_t kSlotEntryV2Length = sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2);
-inline constexpr std::uint32_t kInfoVersionV2 = 2;
-static_assert(offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, UpgradeSupport) ==
-                      kInfoUpgradeSupportOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, SlotCount) == kInfoSlotCountOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, ActiveSlot) == kInfoActiveSlotOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, PendingActivateSlot) ==
-                      kInfoPendingActivateSlotOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, SlotNumber) == kSlotNumberOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, ReadOnly) == kSlotReadOnlyOffset &&
-                  offsetof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2, Revision) == kSlotRevisionOffset,
-              "the two information versions share the leading fields of both parts");
-inline constexpr std::size_t kInfoV2ImagePayloadAlignmentOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, ImagePayloadAlignment);
-inline constexpr std::size_t kInfoV2ImagePayloadMaxSizeOffset =
-    offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, ImagePayloadMaxSize);
-
 constexpr std::size_t InfoV2Length(std::size_t slotCount) {
-    return kInfoV2FixedLength + kSlotEntryV2Length * slotCount;
+    return sizeof(sdk::STORAGE_FIRMWARE_INFO_V2) +
+           sizeof(sdk::STORAGE_FIRMWARE_SLOT_INFO_V2) * slotCount;
 }
 
 // The most slot entries a SlotCount can announce.
@@ -162,31 +93,12 @@ bool ForEachChunk(std::span<const std::uint8_t> image, std::size_t chunkSize, Se
     return true;
 }
 
-struct RequestBlock {
-    std::uint32_t version = 0;
-    std::uint32_t size = 0;
-    std::uint32_t function = 0;
-    std::uint32_t flags = 0;
-    std::uint32_t dataBufferOffset = 0;
-    std::uint32_t dataBufferLength = 0;
-};
-
-// A download payload as a driver reads it. `image` is the BufferSize bytes after the
-// fixed part when they lie inside the buffer; otherwise it is empty.
+// A download payload as a driver reads it: the fixed part in the version 2 layout (a
+// version 1 payload reads with Slot and ImageSize 0), and `image`, the BufferSize bytes
+// after the fixed part when they lie inside the buffer, otherwise empty.
 struct Download {
-    std::uint32_t version = 0;
-    std::uint32_t size = 0;
-    std::uint64_t offset = 0;
-    std::uint64_t bufferSize = 0;
-    std::uint8_t slot = 0;        // version 2 only
-    std::uint32_t imageSize = 0;  // version 2 only
+    sdk::STORAGE_FIRMWARE_DOWNLOAD_V2 fixed{};
     std::span<const std::uint8_t> image;
-};
-
-struct Activate {
-    std::uint32_t version = 0;
-    std::uint32_t size = 0;
-    std::uint8_t slotToActivate = 0;
 };
 
 struct FirmwareSlot {
@@ -209,12 +121,21 @@ struct FirmwareInfo {
     std::uint32_t imagePayloadMaxSize = 0;
 };
 
-// Writers: each writes its structure at `at` (Version 1, Size 24 and Flags
-// FIRMWARE_REQUEST_FLAG_CONTROLLER for the request block), and is false, writing
-// nothing, when the structure does not fit the buffer.
-[[nodiscard]] bool WriteRequestBlock(std::span<std::uint8_t> buffer, std::size_t at,
-                                     std::uint32_t function, std::uint32_t dataBufferOffset,
-                                     std::uint32_t dataBufferLength);
+// The request block every request of the firmware interface carries: Version 1, Size
+// 24, FIRMWARE_REQUEST_FLAG_CONTROLLER.
+constexpr sdk::FIRMWARE_REQUEST_BLOCK RequestBlock(std::uint32_t function,
+                                                   std::uint32_t dataBufferOffset,
+                                                   std::uint32_t dataBufferLength) {
+    return {kRequestBlockVersion,
+            static_cast<std::uint32_t>(sizeof(sdk::FIRMWARE_REQUEST_BLOCK)),
+            function,
+            kFlagController,
+            dataBufferOffset,
+            dataBufferLength};
+}
+
+// Writers: each writes its structure at `at`, and is false, writing nothing, when the
+// structure does not fit the buffer.
 // Version 1: the fixed part, then the chunk; BufferSize is the chunk's own length.
 [[nodiscard]] bool WriteDownload(std::span<std::uint8_t> buffer, std::size_t at,
                                  std::uint64_t offset, std::span<const std::uint8_t> chunk);
@@ -235,11 +156,12 @@ struct FirmwareInfo {
 
 // Readers: nothing when the structure (and for the information, every slot entry it
 // announces) does not lie wholly inside the buffer. `at` may come from a reply.
-std::optional<RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> buffer,
-                                             std::uint64_t at);
+std::optional<sdk::FIRMWARE_REQUEST_BLOCK> ReadRequestBlock(std::span<const std::uint8_t> buffer,
+                                                            std::uint64_t at);
 std::optional<Download> ReadDownload(std::span<const std::uint8_t> buffer, std::uint64_t at);
 std::optional<Download> ReadDownloadV2(std::span<const std::uint8_t> buffer, std::uint64_t at);
-std::optional<Activate> ReadActivate(std::span<const std::uint8_t> buffer, std::uint64_t at);
+std::optional<sdk::STORAGE_FIRMWARE_ACTIVATE> ReadActivate(std::span<const std::uint8_t> buffer,
+                                                           std::uint64_t at);
 std::optional<FirmwareInfo> ReadFirmwareInfo(std::span<const std::uint8_t> buffer,
                                              std::uint64_t at);
 std::optional<FirmwareInfo> ReadFirmwareInfoV2(std::span<const std::uint8_t> buffer,

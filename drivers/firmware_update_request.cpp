@@ -10,54 +10,45 @@ namespace fwreq {
 
 namespace {
 
-bool Fits(std::span<const std::uint8_t> buffer, std::uint64_t at, std::uint64_t length) {
-    return layout::FieldFits(buffer.size(), at, length);
-}
-
-void WriteDownloadCommon(std::span<std::uint8_t> buffer, std::size_t at, std::uint32_t version,
-                         std::uint32_t fixedLength, std::uint64_t offset,
-                         std::span<const std::uint8_t> chunk) {
-    layout::PutU32(buffer, at + kDownloadVersionOffset, version);
-    layout::PutU32(buffer, at + kDownloadSizeOffset, fixedLength);
-    layout::PutU64(buffer, at + kDownloadOffsetOffset, offset);
-    layout::PutU64(buffer, at + kDownloadBufferSizeOffset, chunk.size());
-    std::copy(chunk.begin(), chunk.end(), buffer.begin() + at + fixedLength);
+// The fixed part `fixed` at `at`, then the chunk behind it; BufferSize is the chunk's
+// own length.
+template <typename Fixed>
+bool WriteDownloadWith(std::span<std::uint8_t> buffer, std::size_t at, Fixed fixed,
+                       std::uint64_t offset, std::span<const std::uint8_t> chunk) {
+    if (!layout::FieldFits(buffer.size(), at, sizeof fixed) ||
+        !layout::FieldFits(buffer.size(), at + sizeof fixed, chunk.size())) {
+        return false;
+    }
+    fixed.Size = static_cast<std::uint32_t>(sizeof fixed);
+    fixed.Offset = offset;
+    fixed.BufferSize = chunk.size();
+    std::copy(chunk.begin(), chunk.end(), buffer.begin() + at + sizeof fixed);
+    return layout::WriteAs(buffer, at, fixed);
 }
 
 }  // namespace
 
 bool WriteDownload(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
                    std::span<const std::uint8_t> chunk) {
-    if (!Fits(buffer, at, kDownloadFixedLength) ||
-        !Fits(buffer, at + kDownloadFixedLength, chunk.size())) {
-        return false;
-    }
-    WriteDownloadCommon(buffer, at, kDownloadVersion,
-                        static_cast<std::uint32_t>(kDownloadFixedLength), offset, chunk);
-    return true;
+    sdk::STORAGE_FIRMWARE_DOWNLOAD fixed{};
+    fixed.Version = kDownloadVersion;
+    return WriteDownloadWith(buffer, at, fixed, offset, chunk);
 }
 
 bool WriteDownloadV2(std::span<std::uint8_t> buffer, std::size_t at, std::uint64_t offset,
                      std::span<const std::uint8_t> chunk, std::uint8_t slot) {
-    if (!Fits(buffer, at, kDownloadV2FixedLength) ||
-        !Fits(buffer, at + kDownloadV2FixedLength, chunk.size())) {
-        return false;
-    }
-    WriteDownloadCommon(buffer, at, kDownloadV2Version,
-                        static_cast<std::uint32_t>(kDownloadV2FixedLength), offset, chunk);
-    layout::PutU8(buffer, at + kDownloadV2SlotOffset, slot);
-    layout::PutU32(buffer, at + kDownloadV2ImageSizeOffset, 0);
-    return true;
+    sdk::STORAGE_FIRMWARE_DOWNLOAD_V2 fixed{};
+    fixed.Version = kDownloadV2Version;
+    fixed.Slot = slot;
+    return WriteDownloadWith(buffer, at, fixed, offset, chunk);
 }
 
 bool WriteActivate(std::span<std::uint8_t> buffer, std::size_t at, std::uint8_t slot) {
-    if (!Fits(buffer, at, kActivateLength)) {
-        return false;
-    }
-    layout::PutU32(buffer, at + kActivateVersionOffset, kActivateVersion);
-    layout::PutU32(buffer, at + kActivateSizeOffset, static_cast<std::uint32_t>(kActivateLength));
-    layout::PutU8(buffer, at + kActivateSlotOffset, slot);
-    return true;
+    sdk::STORAGE_FIRMWARE_ACTIVATE activate{};
+    activate.Version = kActivateVersion;
+    activate.Size = static_cast<std::uint32_t>(sizeof activate);
+    activate.SlotToActivate = slot;
+    return layout::WriteAs(buffer, at, activate);
 }
 
 }  // namespace fwreq

@@ -10,13 +10,11 @@ bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function) 
     if (buffer.size() < kMinimumRequestSize) {
         return false;
     }
-    // The data area starts right behind the request block, not at the next 8-byte
-    // boundary.
-    return srb::WriteSrbIoControl(buffer, kSignature, kTimeout, kControlCode,
-                                  srb::LengthFor(buffer.size())) &&
-           fwreq::WriteRequestBlock(buffer, kRequestBlockOffset, function,
-                                    static_cast<std::uint32_t>(kDataAreaOffset),
-                                    static_cast<std::uint32_t>(buffer.size() - kDataAreaOffset));
+    const Envelope envelope{
+        srb::Header(kRequest, buffer.size()),
+        fwreq::RequestBlock(function, static_cast<std::uint32_t>(kDataAreaOffset),
+                            static_cast<std::uint32_t>(buffer.size() - kDataAreaOffset))};
+    return layout::WriteAs(buffer, 0, envelope);
 }
 
 bool FillGetInfoRequest(std::span<std::uint8_t> buffer) {
@@ -30,12 +28,12 @@ bool FillGetInfoRequest(std::span<std::uint8_t> buffer) {
 Bytes BuildPublicGetInfoRequest() {
     Bytes request(kPublicGetInfoRequestSize, 0);
     // Sized for the whole request above: neither writer can refuse it.
-    static_cast<void>(srb::WriteSrbIoControl(request, kSignature, kTimeout, kControlCode,
-                                             srb::LengthFor(request.size())) &&
-                      fwreq::WriteRequestBlock(
-                          request, kRequestBlockOffset, fwreq::kFunctionGetInfo,
-                          static_cast<std::uint32_t>(kPublicDataAreaOffset),
-                          static_cast<std::uint32_t>(request.size() - kPublicDataAreaOffset)) &&
+    const Envelope envelope{
+        srb::Header(kRequest, request.size()),
+        fwreq::RequestBlock(fwreq::kFunctionGetInfo,
+                            static_cast<std::uint32_t>(kPublicDataAreaOffset),
+                            static_cast<std::uint32_t>(request.size() - kPublicDataAreaOffset))};
+    static_cast<void>(layout::WriteAs(request, 0, envelope) &&
                       fwreq::WriteInfoV2Request(request, kPublicDataAreaOffset));
     return request;
 }
@@ -47,15 +45,15 @@ namespace {
 std::optional<fwreq::FirmwareInfo> ReadAtDataOffset(
     std::span<const std::uint8_t> reply,
     std::optional<fwreq::FirmwareInfo> (*read)(std::span<const std::uint8_t>, std::uint64_t)) {
-    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
-    return dataOffset ? read(reply, *dataOffset) : std::nullopt;
+    const auto block = ReadRequestBlock(reply);
+    return block ? read(reply, block->DataBufferOffset) : std::nullopt;
 }
 
 bool WriteAtDataOffset(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info,
                        bool (*write)(std::span<std::uint8_t>, std::size_t,
                                      const fwreq::FirmwareInfo&)) {
-    const auto dataOffset = layout::GetU32(reply, kDataBufferOffsetOffset);
-    return dataOffset && write(reply, *dataOffset, info);
+    const auto block = ReadRequestBlock(reply);
+    return block && write(reply, block->DataBufferOffset, info);
 }
 
 }  // namespace
@@ -76,15 +74,15 @@ bool WritePublicFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::Fi
     return WriteAtDataOffset(reply, info, fwreq::WriteFirmwareInfoV2);
 }
 
-std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request) {
-    return fwreq::ReadRequestBlock(request, kRequestBlockOffset);
+std::optional<sdk::FIRMWARE_REQUEST_BLOCK> ReadRequestBlock(std::span<const std::uint8_t> request) {
+    return fwreq::ReadRequestBlock(request, offsetof(Envelope, block));
 }
 
 std::optional<fwreq::Download> ReadDownload(std::span<const std::uint8_t> request) {
     return fwreq::ReadDownload(request, kDataAreaOffset);
 }
 
-std::optional<fwreq::Activate> ReadActivate(std::span<const std::uint8_t> request) {
+std::optional<sdk::STORAGE_FIRMWARE_ACTIVATE> ReadActivate(std::span<const std::uint8_t> request) {
     return fwreq::ReadActivate(request, kDataAreaOffset);
 }
 

@@ -18,32 +18,36 @@
 
 namespace inbox_fw {
 
-inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
-inline constexpr std::uint32_t kControlCode = IOCTL_SCSI_MINIPORT_FIRMWARE;
-inline constexpr std::string_view kSignature{"FIRMWARE", srb::kSignatureLength};
-inline constexpr std::uint32_t kTimeout = 30;
+inline constexpr srb::RequestFamily kRequest{
+    IOCTL_SCSI_MINIPORT, {"FIRMWARE", 8}, IOCTL_SCSI_MINIPORT_FIRMWARE, 30};
 
-inline constexpr std::size_t kRequestBlockOffset = srb::kHeaderLength;
-inline constexpr std::size_t kDataAreaOffset = kRequestBlockOffset + fwreq::kBlockLength;
-// Fields of the request block, as buffer offsets.
-inline constexpr std::size_t kFunctionOffset = kRequestBlockOffset + fwreq::kBlockFunctionOffset;
-inline constexpr std::size_t kDataBufferOffsetOffset =
-    kRequestBlockOffset + fwreq::kBlockDataBufferOffsetOffset;
-inline constexpr std::size_t kDataBufferLengthOffset =
-    kRequestBlockOffset + fwreq::kBlockDataBufferLengthOffset;
-// STORAGE_FIRMWARE_DOWNLOAD and STORAGE_FIRMWARE_ACTIVATE sit at the data area.
-inline constexpr std::size_t kDownloadOffsetOffset = kDataAreaOffset + fwreq::kDownloadOffsetOffset;
-inline constexpr std::size_t kDownloadBufferSizeOffset =
-    kDataAreaOffset + fwreq::kDownloadBufferSizeOffset;
-inline constexpr std::size_t kImageOffset = kDataAreaOffset + fwreq::kDownloadFixedLength;
-inline constexpr std::size_t kActivateSlotOffset = kDataAreaOffset + fwreq::kActivateSlotOffset;
+// What every request opens with. The data area starts right behind it, not at the
+// next 8-byte boundary.
+struct Envelope {
+    sdk::SRB_IO_CONTROL srb;
+    sdk::FIRMWARE_REQUEST_BLOCK block;
+};
+// STORAGE_FIRMWARE_DOWNLOAD and STORAGE_FIRMWARE_ACTIVATE sit at the data area, the
+// download's 8-byte fields 4 bytes off their natural boundary: it is read and written
+// by copy, never in place.
+struct ActivateRequest {
+    Envelope envelope;
+    sdk::STORAGE_FIRMWARE_ACTIVATE activate;
+};
+inline constexpr std::size_t kDataAreaOffset = sizeof(Envelope);
+inline constexpr std::size_t kImageOffset =
+    kDataAreaOffset + sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD);
 // The smallest buffer the request block and an activation fit in.
-inline constexpr std::size_t kMinimumRequestSize = kDataAreaOffset + fwreq::kActivateLength;
-
-static_assert(kDataAreaOffset == 52 && kImageOffset == 76);
-static_assert(kFunctionOffset == 36 && kDataBufferOffsetOffset == 44);
-static_assert(kDownloadOffsetOffset == 60 && kDownloadBufferSizeOffset == 68);
-static_assert(kActivateSlotOffset == 60);
+inline constexpr std::size_t kMinimumRequestSize = sizeof(ActivateRequest);
+static_assert(sizeof(Envelope) == 52 && kImageOffset == 76);
+static_assert(offsetof(Envelope, block) + offsetof(sdk::FIRMWARE_REQUEST_BLOCK, Function) == 36);
+static_assert(offsetof(Envelope, block) + offsetof(sdk::FIRMWARE_REQUEST_BLOCK, DataBufferOffset) ==
+              44);
+static_assert(kDataAreaOffset + offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, Offset) == 60 &&
+              kDataAreaOffset + offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD, BufferSize) == 68);
+static_assert(offsetof(ActivateRequest, activate) +
+                  offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, SlotToActivate) ==
+              60);
 
 // The public form of the information request, as the SDK describes it: the data area
 // at ALIGN_UP(sizeof(SRB_IO_CONTROL) + sizeof(FIRMWARE_REQUEST_BLOCK), PVOID), 56 on x64,
@@ -96,8 +100,8 @@ std::optional<fwreq::FirmwareInfo> ParsePublicFirmwareInfo(std::span<const std::
                                                 const fwreq::FirmwareInfo& info);
 
 // The request as a driver reads it.
-std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request);
+std::optional<sdk::FIRMWARE_REQUEST_BLOCK> ReadRequestBlock(std::span<const std::uint8_t> request);
 std::optional<fwreq::Download> ReadDownload(std::span<const std::uint8_t> request);
-std::optional<fwreq::Activate> ReadActivate(std::span<const std::uint8_t> request);
+std::optional<sdk::STORAGE_FIRMWARE_ACTIVATE> ReadActivate(std::span<const std::uint8_t> request);
 
 }  // namespace inbox_fw

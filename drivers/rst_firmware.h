@@ -20,30 +20,36 @@
 
 namespace rst_fw {
 
-inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
-inline constexpr std::uint32_t kControlCode = RST_IOCTL_FIRMWARE;
-inline constexpr std::string_view kSignature{"IntelFw ", srb::kSignatureLength};
-inline constexpr std::uint32_t kTimeout = 30;
+inline constexpr srb::RequestFamily kRequest{
+    IOCTL_SCSI_MINIPORT, {"IntelFw ", 8}, RST_IOCTL_FIRMWARE, 30};
 // The slot the activation commits to; the download leaves the slot to the driver.
 inline constexpr std::uint8_t kActivateSlot = 2;
 
-inline constexpr std::size_t kRequestBlockOffset = rst_address::kOffset + rst_address::kLength;
-inline constexpr std::size_t kPayloadOffset = kRequestBlockOffset + fwreq::kBlockLength;
-inline constexpr std::size_t kFunctionOffset = kRequestBlockOffset + fwreq::kBlockFunctionOffset;
-inline constexpr std::size_t kDownloadOffsetOffset = kPayloadOffset + fwreq::kDownloadOffsetOffset;
-inline constexpr std::size_t kDownloadBufferSizeOffset =
-    kPayloadOffset + fwreq::kDownloadBufferSizeOffset;
-inline constexpr std::size_t kDownloadSlotOffset = kPayloadOffset + fwreq::kDownloadV2SlotOffset;
-inline constexpr std::size_t kDownloadImageSizeOffset =
-    kPayloadOffset + fwreq::kDownloadV2ImageSizeOffset;
-inline constexpr std::size_t kImageOffset = kPayloadOffset + fwreq::kDownloadV2FixedLength;
-inline constexpr std::size_t kActivateSlotOffset = kPayloadOffset + fwreq::kActivateSlotOffset;
-inline constexpr std::size_t kActivateRequestSize = kPayloadOffset + fwreq::kActivateLength;
-
-static_assert(kRequestBlockOffset == 32 && kFunctionOffset == 40 && kPayloadOffset == 56);
-static_assert(kDownloadOffsetOffset == 64 && kDownloadBufferSizeOffset == 72);
-static_assert(kDownloadSlotOffset == 80 && kDownloadImageSizeOffset == 84 && kImageOffset == 88);
-static_assert(kActivateSlotOffset == 64 && kActivateRequestSize == 68);
+// What every request opens with; its payload follows at once.
+struct Envelope {
+    sdk::SRB_IO_CONTROL srb;
+    sdk::RST_ADDRESS address;
+    sdk::FIRMWARE_REQUEST_BLOCK block;
+};
+struct DownloadHead {
+    Envelope envelope;
+    sdk::STORAGE_FIRMWARE_DOWNLOAD_V2 download;
+};
+struct ActivateRequest {
+    Envelope envelope;
+    sdk::STORAGE_FIRMWARE_ACTIVATE activate;
+};
+inline constexpr std::size_t kPayloadOffset = sizeof(Envelope);
+inline constexpr std::size_t kImageOffset = sizeof(DownloadHead);
+static_assert(sizeof(Envelope) == 56 && sizeof(DownloadHead) == 88 &&
+              sizeof(ActivateRequest) == 68);
+static_assert(
+    offsetof(Envelope, block) == 32 &&
+    offsetof(DownloadHead, download) + offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Offset) == 64 &&
+    offsetof(DownloadHead, download) + offsetof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2, Slot) == 80 &&
+    offsetof(ActivateRequest, activate) +
+            offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, SlotToActivate) ==
+        64);
 
 // The information request, in the form the Intel RST driver takes (version 2 only):
 // STORAGE_FIRMWARE_INFO_V2 (Version 2, Size 24) at 56, with room for every slot a
@@ -53,10 +59,8 @@ inline constexpr std::size_t kGetInfoRequestSize =
     kPayloadOffset + fwreq::InfoV2Length(fwreq::kMaxSlotCount);
 static_assert(kGetInfoRequestSize == 6200);
 
-// Header, address bytes and request block, all sized by the buffer; false when the
-// buffer cannot hold them.
-[[nodiscard]] bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint8_t pathNumber,
-                                      std::uint32_t function);
+// Header, address bytes and request block of a request of `requestSize` bytes.
+Envelope EnvelopeFor(std::size_t requestSize, std::uint8_t pathNumber, std::uint32_t function);
 
 // Size of the download request that carries `chunkSize` image bytes.
 constexpr std::size_t DownloadRequestSize(std::size_t chunkSize) {
@@ -80,12 +84,12 @@ std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_
 [[nodiscard]] bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply,
                                           const fwreq::FirmwareInfo& info);
 
-// The zero-filled 68-byte activation request.
+// The 68-byte activation request.
 Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot = kActivateSlot);
 
 // The request as the driver reads it.
-std::optional<fwreq::RequestBlock> ReadRequestBlock(std::span<const std::uint8_t> request);
+std::optional<sdk::FIRMWARE_REQUEST_BLOCK> ReadRequestBlock(std::span<const std::uint8_t> request);
 std::optional<fwreq::Download> ReadDownload(std::span<const std::uint8_t> request);
-std::optional<fwreq::Activate> ReadActivate(std::span<const std::uint8_t> request);
+std::optional<sdk::STORAGE_FIRMWARE_ACTIVATE> ReadActivate(std::span<const std::uint8_t> request);
 
 }  // namespace rst_fw

@@ -1,17 +1,15 @@
 // The Intel RST "IntelNvm" pass-through, carrying the NVMe Identify Controller command
 // to the drive with a given path number.
 //
-// Buffer (4260 bytes): SRB_IO_CONTROL (0..27), address bytes (28..31), the 64-byte
-// NVMe command CDW0..CDW15 (32..95), 20 bytes left zero (96..115), DataBufferOffset
-// (116) and DataBufferLength (120), 40 zero bytes (124..163), the data area (164..4259).
+// Buffer (4260 bytes): SRB_IO_CONTROL, the address bytes, NVME_PASS_THROUGH_PARAMETERS
+// (the 64-byte command, the completion, DataBufferOffset and DataBufferLength), then
+// the data area at 164.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string_view>
 
 #include "drivers/byte_layout.h"
 #include "drivers/nvme_identify.h"
@@ -21,28 +19,23 @@
 
 namespace rst_nvme {
 
-inline constexpr DWORD kIoControlCode = IOCTL_SCSI_MINIPORT;
-inline constexpr std::uint32_t kControlCode = RST_IOCTL_NVME_PASS_THROUGH;
-inline constexpr std::string_view kSignature{"IntelNvm", srb::kSignatureLength};
-inline constexpr std::uint32_t kTimeout = 10;
+inline constexpr srb::RequestFamily kRequest{
+    IOCTL_SCSI_MINIPORT, {"IntelNvm", 8}, RST_IOCTL_NVME_PASS_THROUGH, 10};
 
-inline constexpr std::size_t kCommandOffset = rst_address::kOffset + rst_address::kLength;
-inline constexpr std::size_t kCommandDwords = 16;
-inline constexpr std::size_t kCommandLength = kCommandDwords * 4;
-// Buffer offset of command dword n.
-constexpr std::size_t CommandDwordOffset(std::size_t n) {
-    return kCommandOffset + 4 * n;
-}
-// NVME_PASS_THROUGH_PARAMETERS.DataBufferOffset and DataBufferLength.
-inline constexpr std::size_t kDataBufferOffsetOffset = 116;
-inline constexpr std::size_t kDataBufferLengthOffset = 120;
-inline constexpr std::size_t kDataAreaOffset = 164;
+// Everything before the data area, as the driver reads it.
+struct PassThroughRequest {
+    sdk::SRB_IO_CONTROL srb;
+    sdk::RST_ADDRESS address;
+    sdk::NVME_PASS_THROUGH_PARAMETERS parameters;
+};
+inline constexpr std::size_t kDataAreaOffset = sizeof(PassThroughRequest);
 inline constexpr std::size_t kDataAreaLength = nvme::kIdentifyDataLength;
 inline constexpr std::size_t kRequestSize = kDataAreaOffset + kDataAreaLength;
-
-static_assert(kCommandOffset == 32 && CommandDwordOffset(10) == 72);
-static_assert(kDataBufferOffsetOffset >= kCommandOffset + kCommandLength);
-static_assert(kRequestSize == 4260);
+static_assert(offsetof(PassThroughRequest, parameters) == 32);
+static_assert(offsetof(PassThroughRequest, parameters) +
+                  offsetof(sdk::NVME_PASS_THROUGH_PARAMETERS, DataBufferOffset) ==
+              116);
+static_assert(kDataAreaOffset == 164 && kRequestSize == 4260);
 
 // The zero-filled 4260-byte Identify Controller request for the drive at `pathNumber`
 // (see rst_address::PathNumberByte).
@@ -51,14 +44,6 @@ Bytes BuildIdentifyControllerRequest(std::uint8_t pathNumber);
 // The Identify data of a reply; empty when the reply is too short.
 std::span<const std::uint8_t> IdentifyData(std::span<const std::uint8_t> reply);
 std::span<std::uint8_t> MutableIdentifyData(std::span<std::uint8_t> reply);
-
-// The request as the driver reads it.
-struct PassThroughRequest {
-    rst_address::Address address;
-    std::array<std::uint32_t, kCommandDwords> commandDwords{};
-    std::uint32_t dataOffset = 0;
-    std::uint32_t dataLength = 0;
-};
 
 std::optional<PassThroughRequest> ReadPassThroughRequest(std::span<const std::uint8_t> request);
 

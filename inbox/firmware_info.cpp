@@ -25,7 +25,7 @@ InboxInfoAnswer AskInboxFirmwareInfo(HANDLE drive, Bytes& buffer) {
     if (!inbox_fw::FillGetInfoRequest(buffer)) {
         return answer;
     }
-    const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    const ControlReply reply = SendControlRequest(drive, inbox_fw::kRequest.ioControlCode, buffer);
     if (!reply) {
         answer.kind = InboxInfoAnswer::Kind::CallFailed;
         answer.error = win::GetLastError();

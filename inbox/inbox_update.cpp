@@ -29,7 +29,7 @@ std::uint32_t StatusOf(const ControlReply& reply) {
 // Sends the request in `buffer`; a call that fails is diagnosed as `failure` followed by
 // GetLastError.
 ControlReply Send(HANDLE drive, Bytes& buffer, std::string_view failure) {
-    const ControlReply reply = SendControlRequest(drive, inbox_fw::kIoControlCode, buffer);
+    const ControlReply reply = SendControlRequest(drive, inbox_fw::kRequest.ioControlCode, buffer);
     if (!reply) {
         Diagnose(std::string(failure) + console::HexLower(win::GetLastError()));
     }

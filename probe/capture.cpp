@@ -227,9 +227,15 @@ bool IsSignature(const ControlSeen& seen, std::string_view signature) {
     return seen.code == IOCTL_SCSI_MINIPORT && header && srb::HasSignature(*header, signature);
 }
 
-std::optional<std::uint32_t> Function(const ControlSeen& seen, std::size_t blockOffset) {
-    const auto block = fwreq::ReadRequestBlock(seen.request, blockOffset);
-    return block ? std::optional<std::uint32_t>(block->function) : std::nullopt;
+std::optional<std::uint32_t> RstFunction(const ControlSeen& seen) {
+    const auto block = rst_fw::ReadRequestBlock(seen.request);
+    return block ? std::optional<std::uint32_t>(block->Function) : std::nullopt;
+}
+
+// The RST path number a request is addressed to; 0 for a request too short to name one.
+std::uint8_t RstPathNumber(const ControlSeen& seen) {
+    const auto address = rst_address::ReadAddress(seen.request);
+    return address ? address->PathNumber : 0;
 }
 
 // The Identify fields of a reply's data, when the reply returned them all.
@@ -377,16 +383,13 @@ class ScenarioBuilder {
     void SortControls() {
         for (const ControlSeen& c : seen_.controls) {
             if (seen_.controllerOpen && c.path == seen_.controllerOpen->path) {
-                if (IsSignature(c, csmi::kSignature)) {
+                if (IsSignature(c, csmi::kRequest.signature)) {
                     csmiQueries_.push_back(&c);
-                } else if (IsSignature(c, rst_nvme::kSignature)) {
-                    rstDrives_[c.request.size() > rst_address::kPathNumberOffset
-                                   ? c.request[rst_address::kPathNumberOffset]
-                                   : 0]
-                        .identify = &c;
-                } else if (IsSignature(c, rst_fw::kSignature) &&
-                           Function(c, rst_fw::kRequestBlockOffset) == fwreq::kFunctionGetInfo) {
-                    rstDrives_[c.request[rst_address::kPathNumberOffset]].publicInfo = &c;
+                } else if (IsSignature(c, rst_nvme::kRequest.signature)) {
+                    rstDrives_[RstPathNumber(c)].identify = &c;
+                } else if (IsSignature(c, rst_fw::kRequest.signature) &&
+                           RstFunction(c) == fwreq::kFunctionGetInfo) {
+                    rstDrives_[RstPathNumber(c)].publicInfo = &c;
                 }
                 continue;
             }
@@ -394,10 +397,10 @@ class ScenarioBuilder {
                 DriveSeen& drive = inboxDrives_[*number];
                 if (c.code == IOCTL_STORAGE_QUERY_PROPERTY) {
                     drive.identify = &c;
-                } else if (IsSignature(c, inbox_fw::kSignature)) {
+                } else if (IsSignature(c, inbox_fw::kRequest.signature)) {
                     const auto block = inbox_fw::ReadRequestBlock(c.request);
                     const bool publicForm =
-                        block && block->dataBufferOffset == inbox_fw::kPublicDataAreaOffset;
+                        block && block->DataBufferOffset == inbox_fw::kPublicDataAreaOffset;
                     (publicForm ? drive.publicInfo : drive.info) = &c;
                 }
                 continue;
@@ -523,7 +526,7 @@ class ScenarioBuilder {
         std::set<DWORD> named;
         for (const auto& [path, reply] : deviceNumberReplies_) {
             if (const auto number = storage::ReadDeviceNumber(Returned(*reply))) {
-                named.insert(number->deviceNumber);
+                named.insert(number->DeviceNumber);
             }
         }
         std::set<DWORD> held;
@@ -539,12 +542,12 @@ class ScenarioBuilder {
             }
             const auto number = storage::ReadDeviceNumber(Returned(*reply->second));
             const auto error =
-                number ? physicalOpenErrors_.find(number->deviceNumber) : physicalOpenErrors_.end();
+                number ? physicalOpenErrors_.find(number->DeviceNumber) : physicalOpenErrors_.end();
             const bool exists =
-                number && number->deviceNumber <= kMaxDeviceNumber &&
+                number && number->DeviceNumber <= kMaxDeviceNumber &&
                 (error == physicalOpenErrors_.end() || error->second != ERROR_FILE_NOT_FOUND);
-            if (exists && held.insert(number->deviceNumber).second) {
-                ownNumber_[devInst] = number->deviceNumber;
+            if (exists && held.insert(number->DeviceNumber).second) {
+                ownNumber_[devInst] = number->DeviceNumber;
                 continue;
             }
             while (named.count(next) != 0 || held.count(next) != 0) {
@@ -633,7 +636,7 @@ class ScenarioBuilder {
             // The whole reply as returned: the model's own record would name its own number.
             json_.BeginObject();
             WritePatch(json_, Returned(seen), {}, seen.output.size());
-            if (seen.returned != storage::kDeviceNumberSize) {
+            if (seen.returned != sizeof(sdk::STORAGE_DEVICE_NUMBER)) {
                 json_.Key("returned").Number(seen.returned);
             }
             json_.EndObject();

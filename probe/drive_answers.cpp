@@ -26,20 +26,23 @@ std::wstring Number(std::int64_t value) {
     return utf8::FromLatin1(console::Decimal(value));
 }
 
+// Where a family's request block lies in its requests and replies.
+using ReadBlock = std::optional<sdk::FIRMWARE_REQUEST_BLOCK> (*)(std::span<const std::uint8_t>);
+
 // Version and Size of the information structure the reply's own request block places,
 // each only when the driver returned it.
-void ReadInfoHeader(std::span<const std::uint8_t> reply, std::size_t dataBufferOffsetField,
-                    InfoReply& out) {
-    const auto dataOffset = layout::GetU32(reply, dataBufferOffsetField);
-    if (!dataOffset) {
+void ReadInfoHeader(std::span<const std::uint8_t> reply, ReadBlock readBlock, InfoReply& out) {
+    const auto block = readBlock(reply);
+    if (!block) {
         return;
     }
-    out.version = layout::GetU32(reply, std::uint64_t{*dataOffset} + fwreq::kInfoVersionOffset);
-    out.size = layout::GetU32(reply, std::uint64_t{*dataOffset} + fwreq::kInfoSizeOffset);
+    const std::uint64_t at = block->DataBufferOffset;
+    out.version = layout::GetU32(reply, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Version));
+    out.size = layout::GetU32(reply, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Size));
 }
 
 template <typename Parse>
-InfoReply Ask(HANDLE device, Bytes& request, std::size_t dataBufferOffsetField, Parse parse) {
+InfoReply Ask(HANDLE device, Bytes& request, ReadBlock readBlock, Parse parse) {
     InfoReply answer;
     answer.sent = true;
     const ControlReply reply = SendControlRequest(device, IOCTL_SCSI_MINIPORT, request);
@@ -50,7 +53,7 @@ InfoReply Ask(HANDLE device, Bytes& request, std::size_t dataBufferOffsetField, 
     answer.completed = true;
     answer.returned = reply.bytes.size();
     answer.status = srb::ReturnCode(reply.bytes);
-    ReadInfoHeader(reply.bytes, dataBufferOffsetField, answer);
+    ReadInfoHeader(reply.bytes, readBlock, answer);
     answer.info = parse(reply.bytes);
     return answer;
 }
@@ -99,7 +102,7 @@ void AskInboxDrive(DriveReport& report) {
         const std::span<const std::uint8_t> reply(buffer.data(), answer.returned);
         updater.returned = answer.returned;
         updater.status = srb::ReturnCode(reply);
-        ReadInfoHeader(reply, inbox_fw::kDataBufferOffsetOffset, updater);
+        ReadInfoHeader(reply, inbox_fw::ReadRequestBlock, updater);
         updater.info = answer.info;  // read whenever the status is success
     }
 
@@ -130,7 +133,7 @@ void AskInboxDrive(DriveReport& report) {
     report.verdict = L"the update would fail: " + InfoFailure(updater);
     // Would a driver that refuses the updater's form take the form the SDK describes?
     Bytes publicRequest = inbox_fw::BuildPublicGetInfoRequest();
-    report.publicReply = Ask(drive.Get(), publicRequest, inbox_fw::kDataBufferOffsetOffset,
+    report.publicReply = Ask(drive.Get(), publicRequest, inbox_fw::ReadRequestBlock,
                              inbox_fw::ParsePublicFirmwareInfo);
 }
 
@@ -151,9 +154,8 @@ void AskRstDrive(DriveReport& report) {
         return;
     }
     Bytes request = rst_fw::BuildGetInfoRequest(rst_address::PathNumberByte(report.disk.pathId));
-    report.publicReply = Ask(controller.Get(), request,
-                             rst_fw::kRequestBlockOffset + fwreq::kBlockDataBufferOffsetOffset,
-                             rst_fw::ParseFirmwareInfo);
+    report.publicReply =
+        Ask(controller.Get(), request, rst_fw::ReadRequestBlock, rst_fw::ParseFirmwareInfo);
     // The updater activates slot 2 without asking: only a table that names slot 2 as
     // missing or read-only foretells a failure. Without a table the download and the
     // activation decide, which no query can see.

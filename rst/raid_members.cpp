@@ -20,7 +20,8 @@ constexpr int kMaxRaidConfigQueries = 3;
 // Sends the RAID configuration request; prints why when the controller does not
 // answer it. The reply is what the controller returned, never more.
 std::optional<std::span<const std::uint8_t>> AskRaidConfig(HANDLE controller, Bytes& request) {
-    const ControlReply reply = SendControlRequest(controller, csmi::kIoControlCode, request);
+    const ControlReply reply =
+        SendControlRequest(controller, csmi::kRequest.ioControlCode, request);
     if (!reply) {
         console::WideFormatted(L"  [ERROR] CSMI GET RAID CONFIG IOCTL failed: 0x" +
                                utf8::FromLatin1(console::HexUpper(win::GetLastError())) + L"\n\n");

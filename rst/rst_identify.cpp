@@ -35,7 +35,7 @@ std::int32_t IdentifyRstDisk(DiskInfo disk, DiskList& identifiedDisks) {
     // the NVMe completion are not examined. What it returned must reach the fields
     // read, though: beyond it the buffer holds only the request's zeros.
     const ControlReply reply =
-        SendControlRequest(controller.Get(), rst_nvme::kIoControlCode, request);
+        SendControlRequest(controller.Get(), rst_nvme::kRequest.ioControlCode, request);
     if (!reply || reply.bytes.size() < rst_nvme::kDataAreaOffset + nvme::kIdentifyBytesRead) {
         return kIdentifyRequestFailed;
     }

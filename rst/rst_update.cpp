@@ -78,7 +78,7 @@ std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
                 return false;
             }
             const ControlReply reply =
-                SendControlRequest(controller, rst_fw::kIoControlCode, request);
+                SendControlRequest(controller, rst_fw::kRequest.ioControlCode, request);
             if (!reply) {
                 console::WideFormatted(L"  [ERROR] Firmware download IOCTL failed: 0x" +
                                        HexUpper(win::GetLastError()) + L"\n");
@@ -106,7 +106,8 @@ std::int32_t DownloadRstFirmware(HANDLE controller, const DiskInfo& disk,
 
 std::int32_t ActivateRstFirmware(HANDLE controller, std::int64_t pathId) {
     Bytes request = rst_fw::BuildActivateRequest(rst_address::PathNumberByte(pathId));
-    const ControlReply reply = SendControlRequest(controller, rst_fw::kIoControlCode, request);
+    const ControlReply reply =
+        SendControlRequest(controller, rst_fw::kRequest.ioControlCode, request);
     if (!reply) {
         console::WideFormatted(L"  [ERROR] Firmware activate IOCTL failed: 0x" +
                                HexUpper(win::GetLastError()) + L"\n");

@@ -116,7 +116,7 @@ TEST_F(DriversDeviceIo, ControlRequestUsesOneBufferBothWays) {
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(At(calls, 0, "code"), IOCTL_STORAGE_GET_DEVICE_NUMBER);
     EXPECT_EQ(At(calls, 0, "in"), "") << "the device-number request takes no input";
-    EXPECT_EQ(As<std::string>(calls, 0, "out").size(), 2 * storage::kDeviceNumberSize);
+    EXPECT_EQ(As<std::string>(calls, 0, "out").size(), 2 * sizeof(sdk::STORAGE_DEVICE_NUMBER));
 
     // A failed device-number request leaves the caller's number alone.
     machine_.disks.at(0).deviceNumberFault.answer.kind = sim::ForcedAnswer::Kind::Fail;

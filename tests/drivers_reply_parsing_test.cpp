@@ -28,9 +28,9 @@ TEST(DriversReplyParsing, DeviceNumberIsTheMiddleDword) {
     Bytes reply = {7, 0, 0, 0, 12, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
     const auto number = storage::ReadDeviceNumber(reply);
     ASSERT_TRUE(number);
-    EXPECT_EQ(number->deviceType, 7u);
-    EXPECT_EQ(number->deviceNumber, 12u);
-    EXPECT_EQ(number->partitionNumber, 0xFFFFFFFFu);
+    EXPECT_EQ(number->DeviceType, 7u);
+    EXPECT_EQ(number->DeviceNumber, 12u);
+    EXPECT_EQ(number->PartitionNumber, 0xFFFFFFFFu);
 
     reply.pop_back();
     EXPECT_FALSE(storage::ReadDeviceNumber(reply));
@@ -329,16 +329,16 @@ TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
     ASSERT_TRUE(inbox_fw::FillDownloadRequest(inbox, 8192, chunk));
     const auto header = srb::ReadSrbIoControl(inbox);
     ASSERT_TRUE(header);
-    EXPECT_TRUE(srb::HasSignature(*header, inbox_fw::kSignature));
-    EXPECT_FALSE(srb::HasSignature(*header, rst_fw::kSignature));
-    EXPECT_EQ(header->controlCode, inbox_fw::kControlCode);
+    EXPECT_TRUE(srb::HasSignature(*header, inbox_fw::kRequest.signature));
+    EXPECT_FALSE(srb::HasSignature(*header, rst_fw::kRequest.signature));
+    EXPECT_EQ(header->ControlCode, inbox_fw::kRequest.controlCode);
     const auto block = inbox_fw::ReadRequestBlock(inbox);
     ASSERT_TRUE(block);
-    EXPECT_EQ(block->function, fwreq::kFunctionDownload);
-    EXPECT_EQ(block->dataBufferLength, inbox.size() - 52);
+    EXPECT_EQ(block->Function, fwreq::kFunctionDownload);
+    EXPECT_EQ(block->DataBufferLength, inbox.size() - 52);
     const auto download = inbox_fw::ReadDownload(inbox);
     ASSERT_TRUE(download);
-    EXPECT_EQ(download->offset, 8192u);
+    EXPECT_EQ(download->fixed.Offset, 8192u);
     EXPECT_EQ(download->image.size(), 4096u);
     EXPECT_EQ(download->image.data(), inbox.data() + 76);
 
@@ -349,33 +349,33 @@ TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
         }
         const auto bad = inbox_fw::ReadDownload(inbox);
         ASSERT_TRUE(bad);
-        EXPECT_EQ(bad->bufferSize, hostile);
+        EXPECT_EQ(bad->fixed.BufferSize, hostile);
         EXPECT_TRUE(bad->image.empty());
     }
 
     Bytes activate(inbox_fw::kMinimumRequestSize);
     ASSERT_TRUE(inbox_fw::FillActivateRequest(activate, 3));
-    EXPECT_EQ(inbox_fw::ReadActivate(activate)->slotToActivate, 3);
+    EXPECT_EQ(inbox_fw::ReadActivate(activate)->SlotToActivate, 3);
     EXPECT_FALSE(inbox_fw::ReadActivate(Bytes(63)));
 
     const Bytes identify = rst_nvme::BuildIdentifyControllerRequest(0x42);
     const auto passThrough = rst_nvme::ReadPassThroughRequest(identify);
     ASSERT_TRUE(passThrough);
-    EXPECT_EQ(passThrough->address.constant, 1);
-    EXPECT_EQ(passThrough->address.pathNumber, 0x42);
-    EXPECT_EQ(passThrough->commandDwords[0], nvme::kIdentifyOpcode);
-    EXPECT_EQ(passThrough->commandDwords[10], nvme::kCnsController);
-    EXPECT_EQ(passThrough->dataOffset, 164u);
+    EXPECT_EQ(passThrough->address.Constant, 1);
+    EXPECT_EQ(passThrough->address.PathNumber, 0x42);
+    EXPECT_EQ(passThrough->parameters.Command[0], nvme::kIdentifyOpcode);
+    EXPECT_EQ(passThrough->parameters.Command[10], nvme::kCnsController);
+    EXPECT_EQ(passThrough->parameters.DataBufferOffset, 164u);
     EXPECT_FALSE(rst_nvme::ReadPassThroughRequest(Bytes(163)));
 
     Bytes rst;
     ASSERT_TRUE(rst_fw::FillDownloadRequest(rst, 0x42, 4096, chunk));
     const auto rstDownload = rst_fw::ReadDownload(rst);
     ASSERT_TRUE(rstDownload);
-    EXPECT_EQ(rstDownload->version, 2u);
-    EXPECT_EQ(rstDownload->slot, fwreq::kSlotUnspecified);
+    EXPECT_EQ(rstDownload->fixed.Version, 2u);
+    EXPECT_EQ(rstDownload->fixed.Slot, fwreq::kSlotUnspecified);
     EXPECT_EQ(rstDownload->image.size(), 4096u);
-    EXPECT_EQ(rst_fw::ReadActivate(rst_fw::BuildActivateRequest(1))->slotToActivate, 2);
+    EXPECT_EQ(rst_fw::ReadActivate(rst_fw::BuildActivateRequest(1))->SlotToActivate, 2);
     EXPECT_EQ(csmi::RaidSetIndex(csmi::BuildRaidConfigRequest(6)), 6u);
 }
 

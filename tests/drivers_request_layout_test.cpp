@@ -251,8 +251,7 @@ TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
     Bytes tiny(inbox_fw::kMinimumRequestSize - 1);
     EXPECT_FALSE(inbox_fw::FillGetInfoRequest(tiny));
     EXPECT_FALSE(inbox_fw::FillActivateRequest(tiny, 2));
-    EXPECT_FALSE(
-        srb::WriteSrbIoControl(std::span<std::uint8_t>(tiny).first(27), "FIRMWARE", 30, 0, 0));
+    EXPECT_FALSE(srb::WriteHeader(std::span<std::uint8_t>(tiny).first(27), inbox_fw::kRequest));
 }
 
 TEST(DriversRequestLayout, RstDownloadReusesOneBufferForEveryChunk) {
@@ -268,8 +267,8 @@ TEST(DriversRequestLayout, RstDownloadReusesOneBufferForEveryChunk) {
         EXPECT_EQ(buffer.size(), length + 88);
         const auto download = rst_fw::ReadDownload(buffer);
         ASSERT_TRUE(download);
-        EXPECT_EQ(download->offset, offset);
-        EXPECT_EQ(download->bufferSize, length);
+        EXPECT_EQ(download->fixed.Offset, offset);
+        EXPECT_EQ(download->fixed.BufferSize, length);
         EXPECT_TRUE(std::equal(download->image.begin(), download->image.end(),
                                image.begin() + static_cast<std::ptrdiff_t>(offset)));
     }

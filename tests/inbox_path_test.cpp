@@ -371,12 +371,12 @@ namespace {
 // the ones that fit are filled. Download and activation go to the standard model.
 void AnswerInformationWith(sim::Machine& machine, std::uint32_t offset, std::uint8_t slotCount) {
     machine.disks.at(0).io = [offset, slotCount](sim::IoCall& call) -> DWORD {
-        const auto function = layout::GetU32(call.in, inbox_fw::kFunctionOffset);
+        const auto function = layout::GetU32(call.in, 36);  // FIRMWARE_REQUEST_BLOCK.Function
         if (call.code != IOCTL_SCSI_MINIPORT || function != fwreq::kFunctionGetInfo) {
             return sim::DiskStackIo(call);
         }
         std::copy(call.in.begin(), call.in.end(), call.out.begin());
-        layout::PutU32(call.out, inbox_fw::kDataBufferOffsetOffset, offset);
+        layout::PutU32(call.out, 44, offset);  // FIRMWARE_REQUEST_BLOCK.DataBufferOffset
         const std::size_t size = call.out.size();
         if (layout::FieldFits(size, offset, 16)) {
             layout::PutU8(call.out, offset + 8, 1);          // UpgradeSupport

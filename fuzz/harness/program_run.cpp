@@ -510,14 +510,14 @@ Call Run::Classify(const sim::IoCall& call) const {
             c.kind = CallKind::DeviceNumber;
         } else if (call.code == IOCTL_STORAGE_QUERY_PROPERTY) {
             c.kind = CallKind::Identify;
-        } else if (signature(inbox_fw::kSignature)) {
+        } else if (signature(inbox_fw::kRequest.signature)) {
             const auto block = inbox_fw::ReadRequestBlock(call.in);
-            c.kind = FirmwareCallKind(block ? block->function : 0);
+            c.kind = FirmwareCallKind(block ? block->Function : 0);
         }
         return c;
     }
     c.side = Side::Controller;
-    if (signature(csmi::kSignature)) {
+    if (signature(csmi::kRequest.signature)) {
         c.kind = CallKind::RaidConfig;
         return c;
     }
@@ -525,13 +525,13 @@ Call Run::Classify(const sim::IoCall& call) const {
     if (!address) {
         return c;
     }
-    c.path = address->pathNumber;
-    if (signature(rst_nvme::kSignature)) {
+    c.path = address->PathNumber;
+    if (signature(rst_nvme::kRequest.signature)) {
         c.kind = CallKind::Identify;
-    } else if (signature(rst_fw::kSignature)) {
+    } else if (signature(rst_fw::kRequest.signature)) {
         const auto block = rst_fw::ReadRequestBlock(call.in);
         // The RST path asks a drive for no firmware information.
-        const CallKind kind = FirmwareCallKind(block ? block->function : 0);
+        const CallKind kind = FirmwareCallKind(block ? block->Function : 0);
         c.kind = kind == CallKind::FirmwareInfo ? CallKind::Any : kind;
     } else {
         return c;
@@ -677,8 +677,9 @@ void Run::Alter(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c, 
         // A device number written whole comes back as its own 12 bytes; every other
         // answer, and one the buffer cut, as the whole buffer.
         const bool whole = WriteStructured(a, call, c);
-        returned = static_cast<DWORD>(
-            whole && c.kind == CallKind::DeviceNumber ? storage::kDeviceNumberSize : out.size());
+        returned = static_cast<DWORD>(whole && c.kind == CallKind::DeviceNumber
+                                          ? sizeof(sdk::STORAGE_DEVICE_NUMBER)
+                                          : out.size());
     }
     if (a.flags & kPatch) {
         for (const Patch& patch : a.patches) {
@@ -749,8 +750,9 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
         case CallKind::DeviceNumber:
             if (error == ERROR_SUCCESS) {
                 if (const auto number = storage::ReadDeviceNumber(reply)) {
-                    numbersReturned_.insert(number->deviceNumber);
-                } else if (const auto only = layout::GetU32(reply, storage::kDeviceNumberOffset)) {
+                    numbersReturned_.insert(number->DeviceNumber);
+                } else if (const auto only = layout::GetU32(reply, 4)  // DeviceNumber alone
+                ) {
                     numbersReturned_.insert(*only);
                 }
             }
@@ -766,8 +768,8 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
             raidReplies_[key] = {*announced, held};
             for (std::size_t i = 0; i < std::min<std::size_t>(*announced, held); ++i) {
                 // The path byte may come back without the rest of its record.
-                const std::size_t at =
-                    csmi::kDrivesOffset + csmi::kDriveRecordLength * i + csmi::kPathNumberInRecord;
+                // bSASAddress[2] of member record i (136 bytes each, from 64).
+                const std::size_t at = 64 + 136 * i + 90;
                 if (const auto path = layout::GetU8(reply, at)) {
                     knownPaths_.insert(*path);
                 }
@@ -782,19 +784,20 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
                 session.live = false;
                 break;
             }
-            if (download->offset == 0) {
+            if (download->fixed.Offset == 0) {
                 session = {true, 0};
             }
             const std::span<const std::uint8_t> image(FirmwareImage, kFirmwareImageSize);
-            const bool inOrder = session.live && download->offset == session.next &&
-                                 download->bufferSize > 0 &&
-                                 download->image.size() == download->bufferSize &&
-                                 download->bufferSize <= image.size() - download->offset;
-            const bool sound =
-                inOrder && std::memcmp(download->image.data(), image.data() + download->offset,
-                                       download->image.size()) == 0;
+            const bool inOrder =
+                session.live && download->fixed.Offset == session.next &&
+                download->fixed.BufferSize > 0 &&
+                download->image.size() == download->fixed.BufferSize &&
+                download->fixed.BufferSize <= image.size() - download->fixed.Offset;
+            const bool sound = inOrder && std::memcmp(download->image.data(),
+                                                      image.data() + download->fixed.Offset,
+                                                      download->image.size()) == 0;
             if (status == 0u && sound) {
-                session.next += download->bufferSize;
+                session.next += download->fixed.BufferSize;
             } else {
                 session.live = false;
             }

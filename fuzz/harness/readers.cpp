@@ -94,13 +94,14 @@ void CheckSrbBuffer(Findings& findings, std::span<const std::uint8_t> b) {
     Checker check(findings, "srb::ReadSrbIoControl");
     const auto header = srb::ReadSrbIoControl(b);
     if (check.Presence(header, b.size() >= 28)) {
-        check.Equal("HeaderLength", header->headerLength, At(b, 0, 4));
-        check.Expect(std::equal(header->signature.begin(), header->signature.end(), b.begin() + 4),
-                     "Signature is not bytes 4..11");
-        check.Equal("Timeout", header->timeout, At(b, 12, 4));
-        check.Equal("ControlCode", header->controlCode, At(b, 16, 4));
-        check.Equal("ReturnCode", header->returnCode, At(b, 20, 4));
-        check.Equal("Length", header->length, At(b, 24, 4));
+        check.Equal("HeaderLength", header->HeaderLength, At(b, 0, 4));
+        check.Expect(
+            std::equal(std::begin(header->Signature), std::end(header->Signature), b.begin() + 4),
+            "Signature is not bytes 4..11");
+        check.Equal("Timeout", header->Timeout, At(b, 12, 4));
+        check.Equal("ControlCode", header->ControlCode, At(b, 16, 4));
+        check.Equal("ReturnCode", header->ReturnCode, At(b, 20, 4));
+        check.Equal("Length", header->Length, At(b, 24, 4));
         Checker signature(findings, "srb::HasSignature");
         for (const char* text : kSignatures) {
             // Eight bytes each, "CSMIARY" with its terminating zero.
@@ -182,15 +183,15 @@ bool SameInfo(const fwreq::FirmwareInfo& a, const fwreq::FirmwareInfo& b) {
     return true;
 }
 
-void CheckBlock(Checker& check, const std::optional<fwreq::RequestBlock>& block,
+void CheckBlock(Checker& check, const std::optional<sdk::FIRMWARE_REQUEST_BLOCK>& block,
                 std::span<const std::uint8_t> b, std::uint64_t at) {
     if (check.Presence(block, Inside(b.size(), at, 24))) {
-        check.Equal("Version", block->version, At(b, at, 4));
-        check.Equal("Size", block->size, At(b, at + 4, 4));
-        check.Equal("Function", block->function, At(b, at + 8, 4));
-        check.Equal("Flags", block->flags, At(b, at + 12, 4));
-        check.Equal("DataBufferOffset", block->dataBufferOffset, At(b, at + 16, 4));
-        check.Equal("DataBufferLength", block->dataBufferLength, At(b, at + 20, 4));
+        check.Equal("Version", block->Version, At(b, at, 4));
+        check.Equal("Size", block->Size, At(b, at + 4, 4));
+        check.Equal("Function", block->Function, At(b, at + 8, 4));
+        check.Equal("Flags", block->Flags, At(b, at + 12, 4));
+        check.Equal("DataBufferOffset", block->DataBufferOffset, At(b, at + 16, 4));
+        check.Equal("DataBufferLength", block->DataBufferLength, At(b, at + 20, 4));
     }
 }
 
@@ -200,23 +201,23 @@ void CheckDownload(Checker& check, const std::optional<fwreq::Download>& downloa
     if (!check.Presence(download, Inside(b.size(), at, fixed))) {
         return;
     }
-    check.Equal("Version", download->version, At(b, at, 4));
-    check.Equal("Size", download->size, At(b, at + 4, 4));
-    check.Equal("Offset", download->offset, At(b, at + 8, 8));
-    check.Equal("BufferSize", download->bufferSize, At(b, at + 16, 8));
+    check.Equal("Version", download->fixed.Version, At(b, at, 4));
+    check.Equal("Size", download->fixed.Size, At(b, at + 4, 4));
+    check.Equal("Offset", download->fixed.Offset, At(b, at + 8, 8));
+    check.Equal("BufferSize", download->fixed.BufferSize, At(b, at + 16, 8));
     if (version2) {
-        check.Equal("Slot", download->slot, At(b, at + 24, 1));
-        check.Equal("ImageSize", download->imageSize, At(b, at + 28, 4));
+        check.Equal("Slot", download->fixed.Slot, At(b, at + 24, 1));
+        check.Equal("ImageSize", download->fixed.ImageSize, At(b, at + 28, 4));
     }
     ExpectSpan(check, download->image, b, at + fixed, At(b, at + 16, 8));
 }
 
-void CheckActivate(Checker& check, const std::optional<fwreq::Activate>& activate,
+void CheckActivate(Checker& check, const std::optional<sdk::STORAGE_FIRMWARE_ACTIVATE>& activate,
                    std::span<const std::uint8_t> b, std::uint64_t at) {
     if (check.Presence(activate, Inside(b.size(), at, 12))) {
-        check.Equal("Version", activate->version, At(b, at, 4));
-        check.Equal("Size", activate->size, At(b, at + 4, 4));
-        check.Equal("SlotToActivate", activate->slotToActivate, At(b, at + 8, 1));
+        check.Equal("Version", activate->Version, At(b, at, 4));
+        check.Equal("Size", activate->Size, At(b, at + 4, 4));
+        check.Equal("SlotToActivate", activate->SlotToActivate, At(b, at + 8, 1));
     }
 }
 
@@ -345,12 +346,12 @@ Findings CheckFirmwareReply(std::span<const std::uint8_t> input) {
         const auto again = fwreq::ReadFirmwareInfo(written, at);
         info.Expect(again && SameInfo(*again, *read), "what WriteFirmwareInfo wrote reads back");
     }
-    // The information sits where the reply's own DataBufferOffset (bytes 44..47) says.
+    // The information sits where the reply's own request block (bytes 28..51) places it.
     Checker parse(findings, "inbox_fw::ParseFirmwareInfo");
-    if (b.size() >= 48) {
+    if (b.size() >= 52) {
         CheckInfo(parse, inbox_fw::ParseFirmwareInfo(b), b, At(b, 44, 4));
     } else {
-        parse.Expect(!inbox_fw::ParseFirmwareInfo(b), "read without a DataBufferOffset");
+        parse.Expect(!inbox_fw::ParseFirmwareInfo(b), "read without a request block");
     }
 
     Checker block(findings, "fwreq::ReadRequestBlock");
@@ -393,47 +394,51 @@ Findings CheckIdentifyReply(std::span<const std::uint8_t> input) {
     Checker number(findings, "storage::ReadDeviceNumber");
     const auto device = storage::ReadDeviceNumber(b);
     if (number.Presence(device, b.size() >= 12)) {
-        number.Equal("DeviceType", device->deviceType, At(b, 0, 4));
-        number.Equal("DeviceNumber", device->deviceNumber, At(b, 4, 4));
-        number.Equal("PartitionNumber", device->partitionNumber, At(b, 8, 4));
+        number.Equal("DeviceType", device->DeviceType, At(b, 0, 4));
+        number.Equal("DeviceNumber", device->DeviceNumber, At(b, 4, 4));
+        number.Equal("PartitionNumber", device->PartitionNumber, At(b, 8, 4));
     }
     Bytes copy(b.begin(), b.end());
-    const storage::DeviceNumber written{7, static_cast<std::uint32_t>(size), 0};
+    const sdk::STORAGE_DEVICE_NUMBER written{7, static_cast<std::uint32_t>(size), 0};
     number.Expect(storage::WriteDeviceNumber(copy, written) == (b.size() >= 12),
                   "WriteDeviceNumber and the buffer size disagree");
     if (b.size() >= 12) {
-        number.Equal("DeviceNumber written", storage::ReadDeviceNumber(copy)->deviceNumber, size);
+        number.Equal("DeviceNumber written", storage::ReadDeviceNumber(copy)->DeviceNumber, size);
     }
 
     Checker query(findings, "storage::ReadProtocolQuery");
     const auto protocol = storage::ReadProtocolQuery(b);
     if (query.Presence(protocol, b.size() >= 48)) {
-        query.Equal("PropertyId", protocol->propertyId, At(b, 0, 4));
-        query.Equal("QueryType", protocol->queryType, At(b, 4, 4));
-        query.Equal("ProtocolType", protocol->protocolType, At(b, 8, 4));
-        query.Equal("DataType", protocol->dataType, At(b, 12, 4));
-        query.Equal("ProtocolDataRequestValue", protocol->requestValue, At(b, 16, 4));
-        query.Equal("ProtocolDataRequestSubValue", protocol->requestSubValue, At(b, 20, 4));
-        query.Equal("ProtocolDataOffset", protocol->protocolDataOffset, At(b, 24, 4));
-        query.Equal("ProtocolDataLength", protocol->protocolDataLength, At(b, 28, 4));
+        query.Equal("PropertyId", protocol->Query.PropertyId, At(b, 0, 4));
+        query.Equal("QueryType", protocol->Query.QueryType, At(b, 4, 4));
+        query.Equal("ProtocolType", protocol->ProtocolSpecific.ProtocolType, At(b, 8, 4));
+        query.Equal("DataType", protocol->ProtocolSpecific.DataType, At(b, 12, 4));
+        query.Equal("ProtocolDataRequestValue", protocol->ProtocolSpecific.ProtocolDataRequestValue,
+                    At(b, 16, 4));
+        query.Equal("ProtocolDataRequestSubValue",
+                    protocol->ProtocolSpecific.ProtocolDataRequestSubValue, At(b, 20, 4));
+        query.Equal("ProtocolDataOffset", protocol->ProtocolSpecific.ProtocolDataOffset,
+                    At(b, 24, 4));
+        query.Equal("ProtocolDataLength", protocol->ProtocolSpecific.ProtocolDataLength,
+                    At(b, 28, 4));
     }
 
     Checker address(findings, "rst_address::ReadAddress");
     const auto read = rst_address::ReadAddress(b);
     if (address.Presence(read, b.size() >= 32)) {
-        address.Equal("constant", read->constant, At(b, 28, 1));
-        address.Equal("path number", read->pathNumber, At(b, 29, 1));
-        address.Equal("reserved", read->reserved, At(b, 30, 2));
+        address.Equal("constant", read->Constant, At(b, 28, 1));
+        address.Equal("path number", read->PathNumber, At(b, 29, 1));
+        address.Equal("reserved", read->Reserved[0] | (read->Reserved[1] << 8), At(b, 30, 2));
     }
     Checker pass(findings, "rst_nvme::ReadPassThroughRequest");
     const auto request = rst_nvme::ReadPassThroughRequest(b);
     if (pass.Presence(request, b.size() >= 164)) {
-        pass.Equal("path number", request->address.pathNumber, At(b, 29, 1));
-        for (std::size_t n = 0; n < request->commandDwords.size(); ++n) {
-            pass.Equal("command dword", request->commandDwords[n], At(b, 32 + 4 * n, 4));
+        pass.Equal("path number", request->address.PathNumber, At(b, 29, 1));
+        for (std::size_t n = 0; n < std::size(request->parameters.Command); ++n) {
+            pass.Equal("command dword", request->parameters.Command[n], At(b, 32 + 4 * n, 4));
         }
-        pass.Equal("data offset", request->dataOffset, At(b, 116, 4));
-        pass.Equal("data length", request->dataLength, At(b, 120, 4));
+        pass.Equal("data offset", request->parameters.DataBufferOffset, At(b, 116, 4));
+        pass.Equal("data length", request->parameters.DataBufferLength, At(b, 120, 4));
     }
     return findings;
 }

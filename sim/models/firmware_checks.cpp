@@ -5,27 +5,27 @@
 
 namespace sim {
 
-void CheckSrbHeader(RequestCheck& check, const IoCall& call, const srb::SrbIoControl& header,
+void CheckSrbHeader(RequestCheck& check, const IoCall& call, const sdk::SRB_IO_CONTROL& header,
                     std::uint32_t timeout, std::uint32_t controlCode) {
     const std::size_t size = call.in.size();
     if (call.outSize != size) {
         check.Add("input of " + std::to_string(size) + " bytes but output of " +
                   std::to_string(call.outSize) + "; one buffer goes both ways");
     }
-    check.Equal("HeaderLength", header.headerLength, srb::kHeaderLength);
-    check.Equal("Timeout", header.timeout, timeout);
-    check.EqualHex("ControlCode", header.controlCode, controlCode);
-    check.Equal("ReturnCode", header.returnCode, 0);
-    check.Equal("Length", header.length, size - srb::kHeaderLength);
+    check.Equal("HeaderLength", header.HeaderLength, srb::kHeaderLength);
+    check.Equal("Timeout", header.Timeout, timeout);
+    check.EqualHex("ControlCode", header.ControlCode, controlCode);
+    check.Equal("ReturnCode", header.ReturnCode, 0);
+    check.Equal("Length", header.Length, size - srb::kHeaderLength);
 }
 
-void CheckRequestBlock(RequestCheck& check, const fwreq::RequestBlock& block,
+void CheckRequestBlock(RequestCheck& check, const sdk::FIRMWARE_REQUEST_BLOCK& block,
                        std::size_t requestSize, std::size_t payloadOffset) {
-    check.Equal("FIRMWARE_REQUEST_BLOCK.Version", block.version, fwreq::kRequestBlockVersion);
-    check.Equal("FIRMWARE_REQUEST_BLOCK.Size", block.size, fwreq::kBlockLength);
-    check.Equal("Flags", block.flags, fwreq::kFlagController);
-    check.Equal("DataBufferOffset", block.dataBufferOffset, payloadOffset);
-    check.Equal("DataBufferLength", block.dataBufferLength,
+    check.Equal("FIRMWARE_REQUEST_BLOCK.Version", block.Version, fwreq::kRequestBlockVersion);
+    check.Equal("FIRMWARE_REQUEST_BLOCK.Size", block.Size, sizeof(sdk::FIRMWARE_REQUEST_BLOCK));
+    check.Equal("Flags", block.Flags, fwreq::kFlagController);
+    check.Equal("DataBufferOffset", block.DataBufferOffset, payloadOffset);
+    check.Equal("DataBufferLength", block.DataBufferLength,
                 requestSize >= payloadOffset ? requestSize - payloadOffset : 0);
 }
 
@@ -35,22 +35,24 @@ void CheckActivatePayload(RequestCheck& check, std::span<const std::uint8_t> in,
         check.Add(std::to_string(in.size()) + " bytes, too short for STORAGE_FIRMWARE_ACTIVATE");
         return;
     }
-    check.Equal("STORAGE_FIRMWARE_ACTIVATE.Version", activate->version, fwreq::kActivateVersion);
-    check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->size, fwreq::kActivateLength);
-    check.Zero(in, at + fwreq::kActivateSlotOffset + 1, in.size(),
+    check.Equal("STORAGE_FIRMWARE_ACTIVATE.Version", activate->Version, fwreq::kActivateVersion);
+    check.Equal("STORAGE_FIRMWARE_ACTIVATE.Size", activate->Size,
+                sizeof(sdk::STORAGE_FIRMWARE_ACTIVATE));
+    check.Zero(in, at + offsetof(sdk::STORAGE_FIRMWARE_ACTIVATE, SlotToActivate) + 1, in.size(),
                "the bytes after SlotToActivate");
 }
 
 void CheckInfoV2Body(RequestCheck& check, std::span<const std::uint8_t> in, std::size_t at) {
-    const auto version = layout::GetU32(in, at + fwreq::kInfoVersionOffset);
-    const auto size = layout::GetU32(in, at + fwreq::kInfoSizeOffset);
+    const auto version = layout::GetU32(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Version));
+    const auto size = layout::GetU32(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Size));
     if (!version || !size) {
         check.Add(std::to_string(in.size()) + " bytes, too short for STORAGE_FIRMWARE_INFO_V2");
         return;
     }
     check.Equal("STORAGE_FIRMWARE_INFO_V2.Version", *version, fwreq::kInfoVersionV2);
-    check.Equal("STORAGE_FIRMWARE_INFO_V2.Size", *size, fwreq::kInfoV2FixedLength);
-    check.Zero(in, at + fwreq::kInfoSizeOffset + 4, in.size(), "the bytes after Size");
+    check.Equal("STORAGE_FIRMWARE_INFO_V2.Size", *size, sizeof(sdk::STORAGE_FIRMWARE_INFO_V2));
+    check.Zero(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Size) + 4, in.size(),
+               "the bytes after Size");
 }
 
 std::string GranularityText(const Drive& drive) {
@@ -91,8 +93,8 @@ Delivery DeliverPiece(Drive& drive, const fwreq::Download& download) {
     // A fault's `chunk` counts download requests as the drive does, this one included.
     const std::uint32_t number = drive.downloadRequests;
     Delivery delivery;
-    delivery.answer = DownloadFirmwarePiece(drive, download.offset, download.image);
-    AdvanceDownload(drive, download.offset, download.bufferSize);
+    delivery.answer = DownloadFirmwarePiece(drive, download.fixed.Offset, download.image);
+    AdvanceDownload(drive, download.fixed.Offset, download.fixed.BufferSize);
     if (drive.faults.download && drive.faults.download->Hits(number)) {
         delivery.reply = &drive.faults.download->fault.reply;
     }
@@ -127,7 +129,7 @@ DWORD AnswerInfoV2(IoCall& call, const Drive& drive, std::size_t at) {
 
 void CompleteMiniport(IoCall& call, std::uint32_t returnCode) {
     // The system buffer already holds the request; only ReturnCode changes.
-    layout::PutU32(call.out, srb::kReturnCodeOffset, returnCode);
+    layout::PutU32(call.out, offsetof(sdk::SRB_IO_CONTROL, ReturnCode), returnCode);
     call.bytesReturned = static_cast<DWORD>(call.in.size());
 }
 

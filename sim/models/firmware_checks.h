@@ -22,12 +22,12 @@ namespace sim {
 
 // The SRB_IO_CONTROL of a miniport request: one buffer both ways, the fixed fields,
 // ReturnCode 0 and Length the rest of the buffer.
-void CheckSrbHeader(RequestCheck& check, const IoCall& call, const srb::SrbIoControl& header,
+void CheckSrbHeader(RequestCheck& check, const IoCall& call, const sdk::SRB_IO_CONTROL& header,
                     std::uint32_t timeout, std::uint32_t controlCode);
 
 // FIRMWARE_REQUEST_BLOCK: version, size and flags, and a data buffer from
 // `payloadOffset` to the end of the request.
-void CheckRequestBlock(RequestCheck& check, const fwreq::RequestBlock& block,
+void CheckRequestBlock(RequestCheck& check, const sdk::FIRMWARE_REQUEST_BLOCK& block,
                        std::size_t requestSize, std::size_t payloadOffset);
 
 // STORAGE_FIRMWARE_ACTIVATE at `at`, and zero bytes after SlotToActivate. The slot

@@ -28,34 +28,27 @@ namespace {
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR: Version and Size both hold its own size.
 constexpr std::uint32_t kDescriptorSize = static_cast<std::uint32_t>(storage::kIdentifyDataOffset);
 
-// STORAGE_PROTOCOL_SPECIFIC_DATA.FixedProtocolReturnData in the reply descriptor: where
-// a failed NVMe command leaves its status when there is no data to return.
-constexpr std::size_t kFixedProtocolReturnDataOffset = storage::kProtocolDataLengthOffset + 4;
-static_assert(kFixedProtocolReturnDataOffset == 32);
-#ifdef _WIN32
-static_assert(storage::kProtocolDataOffset +
-                  offsetof(STORAGE_PROTOCOL_SPECIFIC_DATA, FixedProtocolReturnData) ==
-              kFixedProtocolReturnDataOffset);
-#endif
-
 std::string OnDisk(const IoCall& call) {
     return " on " + utf8::FromUtf16(call.path);
 }
 
 // STORAGE_PROTOCOL_DATA_DESCRIPTOR: the protocol data of the query, as the stack
 // completed it.
+// FixedProtocolReturnData is where a failed NVMe command leaves its status when there
+// is no data to return.
 void WriteDescriptor(std::span<std::uint8_t> out, std::uint32_t fixedReturnData) {
-    std::fill_n(out.begin(), storage::kIdentifyDataOffset, std::uint8_t{0});
-    layout::PutU32(out, storage::kDescriptorVersionOffset, kDescriptorSize);
-    layout::PutU32(out, storage::kDescriptorSizeOffset, kDescriptorSize);
-    layout::PutU32(out, storage::kProtocolTypeOffset, storage::kProtocolTypeNvme);
-    layout::PutU32(out, storage::kDataTypeOffset, storage::kNvmeDataTypeIdentify);
-    layout::PutU32(out, storage::kRequestValueOffset, nvme::kCnsController);
-    layout::PutU32(out, storage::kRequestSubValueOffset, 0);
-    layout::PutU32(out, storage::kProtocolDataOffsetOffset, storage::kIdentifyProtocolDataOffset);
-    layout::PutU32(out, storage::kProtocolDataLengthOffset,
-                   static_cast<std::uint32_t>(nvme::kIdentifyDataLength));
-    layout::PutU32(out, kFixedProtocolReturnDataOffset, fixedReturnData);
+    sdk::STORAGE_PROTOCOL_DATA_DESCRIPTOR descriptor{};
+    descriptor.Version = kDescriptorSize;
+    descriptor.Size = kDescriptorSize;
+    sdk::STORAGE_PROTOCOL_SPECIFIC_DATA& data = descriptor.ProtocolSpecificData;
+    data.ProtocolType = storage::kProtocolTypeNvme;
+    data.DataType = storage::kNvmeDataTypeIdentify;
+    data.ProtocolDataRequestValue = nvme::kCnsController;
+    data.ProtocolDataOffset = storage::kIdentifyProtocolDataOffset;
+    data.ProtocolDataLength = static_cast<std::uint32_t>(nvme::kIdentifyDataLength);
+    data.FixedProtocolReturnData = fixedReturnData;
+    // The caller holds a whole reply buffer.
+    static_cast<void>(layout::WriteAs(out, 0, descriptor));
 }
 
 DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
@@ -66,17 +59,23 @@ DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
                   std::to_string(storage::kIdentifyQuerySize));
     }
     if (const auto query = storage::ReadProtocolQuery(in)) {
-        check.Equal("PropertyId", query->propertyId,
+        check.Equal("PropertyId", query->Query.PropertyId,
                     storage::kStorageAdapterProtocolSpecificProperty);
-        check.Equal("QueryType", query->queryType, storage::kPropertyStandardQuery);
-        check.Equal("ProtocolType", query->protocolType, storage::kProtocolTypeNvme);
-        check.Equal("DataType", query->dataType, storage::kNvmeDataTypeIdentify);
-        check.Equal("ProtocolDataRequestValue", query->requestValue, nvme::kCnsController);
-        check.Equal("ProtocolDataRequestSubValue", query->requestSubValue, 0);
-        check.Equal("ProtocolDataOffset", query->protocolDataOffset,
+        check.Equal("QueryType", query->Query.QueryType, storage::kPropertyStandardQuery);
+        check.Equal("ProtocolType", query->ProtocolSpecific.ProtocolType,
+                    storage::kProtocolTypeNvme);
+        check.Equal("DataType", query->ProtocolSpecific.DataType, storage::kNvmeDataTypeIdentify);
+        check.Equal("ProtocolDataRequestValue", query->ProtocolSpecific.ProtocolDataRequestValue,
+                    nvme::kCnsController);
+        check.Equal("ProtocolDataRequestSubValue",
+                    query->ProtocolSpecific.ProtocolDataRequestSubValue, 0);
+        check.Equal("ProtocolDataOffset", query->ProtocolSpecific.ProtocolDataOffset,
                     storage::kIdentifyProtocolDataOffset);
-        check.Equal("ProtocolDataLength", query->protocolDataLength, nvme::kIdentifyDataLength);
-        check.Zero(in, storage::kProtocolDataLengthOffset + 4, in.size(), "the rest of the query");
+        check.Equal("ProtocolDataLength", query->ProtocolSpecific.ProtocolDataLength,
+                    nvme::kIdentifyDataLength);
+        check.Zero(in,
+                   offsetof(sdk::STORAGE_PROTOCOL_QUERY, ProtocolSpecific.FixedProtocolReturnData),
+                   in.size(), "the rest of the query");
     }
     const bool requestOk = check.Ok();
     if (call.outSize != storage::kIdentifyQuerySize) {
@@ -116,8 +115,8 @@ DWORD IdentifyQuery(IoCall& call, const Disk& disk, Drive* drive) {
 // The two forms of a "FIRMWARE" request, told apart by where the request block puts
 // the data area: the updater's, right behind the block (52), and the public information
 // request at 56, which asks what the driver reports outside an update.
-bool IsPublicForm(const std::optional<fwreq::RequestBlock>& block) {
-    return block && block->dataBufferOffset == inbox_fw::kPublicDataAreaOffset;
+bool IsPublicForm(const std::optional<sdk::FIRMWARE_REQUEST_BLOCK>& block) {
+    return block && block->DataBufferOffset == inbox_fw::kPublicDataAreaOffset;
 }
 
 std::string FunctionName(std::uint32_t function, bool publicForm) {
@@ -150,17 +149,17 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
                 check.Add(std::to_string(size) + " bytes, too short for STORAGE_FIRMWARE_DOWNLOAD");
                 return;
             }
-            check.Equal("STORAGE_FIRMWARE_DOWNLOAD.Version", download->version,
+            check.Equal("STORAGE_FIRMWARE_DOWNLOAD.Version", download->fixed.Version,
                         fwreq::kDownloadVersion);
-            check.Equal("STORAGE_FIRMWARE_DOWNLOAD.Size", download->size,
-                        fwreq::kDownloadFixedLength);
-            if (download->bufferSize > size - inbox_fw::kImageOffset) {
-                check.Add("BufferSize " + std::to_string(download->bufferSize) +
+            check.Equal("STORAGE_FIRMWARE_DOWNLOAD.Size", download->fixed.Size,
+                        sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD));
+            if (download->fixed.BufferSize > size - inbox_fw::kImageOffset) {
+                check.Add("BufferSize " + std::to_string(download->fixed.BufferSize) +
                           " does not fit the " + std::to_string(size - inbox_fw::kImageOffset) +
                           " bytes after the fixed part");
                 return;
             }
-            check.Zero(in, inbox_fw::kImageOffset + download->bufferSize, size,
+            check.Zero(in, inbox_fw::kImageOffset + download->fixed.BufferSize, size,
                        "the bytes after the image");
             return;
         }
@@ -175,14 +174,14 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
 // The public information request: exactly its size, data area at 56 with nothing
 // between the request block and it, STORAGE_FIRMWARE_INFO_V2 naming version 2.
 void CheckPublicForm(RequestCheck& check, std::span<const std::uint8_t> in,
-                     const fwreq::RequestBlock& block) {
+                     const sdk::FIRMWARE_REQUEST_BLOCK& block) {
     const std::size_t size = in.size();
     if (size != inbox_fw::kPublicGetInfoRequestSize) {
         check.Add("request of " + std::to_string(size) + " bytes, expected " +
                   std::to_string(inbox_fw::kPublicGetInfoRequestSize));
     }
     CheckRequestBlock(check, block, size, inbox_fw::kPublicDataAreaOffset);
-    check.Equal("Function", block.function, fwreq::kFunctionGetInfo);
+    check.Equal("Function", block.Function, fwreq::kFunctionGetInfo);
     check.Zero(in, inbox_fw::kDataAreaOffset, inbox_fw::kPublicDataAreaOffset,
                "the bytes between the request block and the data area");
     CheckInfoV2Body(check, in, inbox_fw::kPublicDataAreaOffset);
@@ -254,11 +253,11 @@ void CheckForDrive(RequestCheck& check, std::span<const std::uint8_t> in, std::u
                       drive.firmwareInfoTold->unusable + ")");
         }
         if (const auto download = inbox_fw::ReadDownload(in)) {
-            CheckPiece(check, drive, download->offset, download->bufferSize, false);
+            CheckPiece(check, drive, download->fixed.Offset, download->fixed.BufferSize, false);
         }
     } else if (function == fwreq::kFunctionActivate) {
         if (const auto activate = inbox_fw::ReadActivate(in)) {
-            CheckActivationSlot(check, activate->slotToActivate, drive);
+            CheckActivationSlot(check, activate->SlotToActivate, drive);
         }
     }
 }
@@ -294,7 +293,7 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     const std::size_t size = in.size();
     const auto header = srb::ReadSrbIoControl(in);
     const auto block = inbox_fw::ReadRequestBlock(in);
-    const std::uint32_t function = block ? block->function : 0;
+    const std::uint32_t function = block ? block->Function : 0;
     const bool publicForm = IsPublicForm(block);
     RequestCheck check(FunctionName(function, publicForm) + OnDisk(call));
     if (!header) {
@@ -302,13 +301,14 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
         call.ProtocolError(drive, check.Text());
         return ERROR_INVALID_PARAMETER;
     }
-    if (!srb::HasSignature(*header, inbox_fw::kSignature)) {
-        check.Add("Signature is " + RequestCheck::Signature(header->signature) +
+    if (!srb::HasSignature(*header, inbox_fw::kRequest.signature)) {
+        check.Add("Signature is " + RequestCheck::Signature(header->Signature) +
                   ", which the inbox NVMe driver does not serve (\"FIRMWARE\" expected)");
         call.ProtocolError(drive, check.Text());
         return ERROR_INVALID_FUNCTION;
     }
-    CheckSrbHeader(check, call, *header, inbox_fw::kTimeout, inbox_fw::kControlCode);
+    CheckSrbHeader(check, call, *header, inbox_fw::kRequest.timeout,
+                   inbox_fw::kRequest.controlCode);
     if (!block) {
         check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
     } else if (publicForm) {
@@ -344,7 +344,7 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
     if (function == fwreq::kFunctionDownload) {
         return AnswerMiniport(call, DeliverPiece(*drive, *inbox_fw::ReadDownload(in)));
     }
-    return AnswerMiniport(call, DeliverCommit(*drive, inbox_fw::ReadActivate(in)->slotToActivate));
+    return AnswerMiniport(call, DeliverCommit(*drive, inbox_fw::ReadActivate(in)->SlotToActivate));
 }
 
 }  // namespace

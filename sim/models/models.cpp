@@ -11,7 +11,7 @@ namespace sim {
 namespace {
 
 DWORD DeviceNumberIo(IoCall& call, const Disk& disk) {
-    if (call.outSize < storage::kDeviceNumberSize) {
+    if (call.outSize < sizeof(sdk::STORAGE_DEVICE_NUMBER)) {
         call.ProtocolError(call.TargetDrive(), "IOCTL_STORAGE_GET_DEVICE_NUMBER with a " +
                                                    std::to_string(call.outSize) +
                                                    "-byte reply buffer, 12 needed");
@@ -27,10 +27,10 @@ DWORD DeviceNumberIo(IoCall& call, const Disk& disk) {
     // The reply has no status field to carry a forced code: such a fault completes the
     // request with nothing in it.
     if (fault.answer.kind != ForcedAnswer::Kind::ReturnCode) {
-        layout::PutU32(call.out, storage::kDeviceTypeOffset, FILE_DEVICE_DISK);
-        layout::PutU32(call.out, storage::kDeviceNumberOffset, *disk.deviceNumber);
-        layout::PutU32(call.out, storage::kPartitionNumberOffset, 0);  // the whole disk
-        call.bytesReturned = static_cast<DWORD>(storage::kDeviceNumberSize);
+        // Partition 0: the whole disk.
+        static_cast<void>(storage::WriteDeviceNumber(
+            call.out, {FILE_DEVICE_DISK, static_cast<std::uint32_t>(*disk.deviceNumber), 0}));
+        call.bytesReturned = static_cast<DWORD>(sizeof(sdk::STORAGE_DEVICE_NUMBER));
     }
     return AlterReply(call, ERROR_SUCCESS, &fault.reply);
 }

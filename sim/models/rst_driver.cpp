@@ -38,13 +38,13 @@ constexpr std::uint32_t kCsmiStripeSizeKb = 128;
 constexpr std::uint32_t kMemberCapacityMb = 953869;  // a 1 TB drive
 
 constexpr std::size_t kConfigCapacity =
-    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uCapacity);
+    offsetof(csmi::RaidConfigHead, config) + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uCapacity);
 constexpr std::size_t kConfigStripeSize =
-    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uStripeSize);
+    offsetof(csmi::RaidConfigHead, config) + offsetof(sdk::CSMI_SAS_RAID_CONFIG, uStripeSize);
 constexpr std::size_t kConfigRaidType =
-    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bRaidType);
+    offsetof(csmi::RaidConfigHead, config) + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bRaidType);
 constexpr std::size_t kConfigStatus =
-    csmi::kConfigOffset + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bStatus);
+    offsetof(csmi::RaidConfigHead, config) + offsetof(sdk::CSMI_SAS_RAID_CONFIG, bStatus);
 constexpr std::size_t kRecordModel = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bModel);
 constexpr std::size_t kRecordFirmware = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bFirmware);
 constexpr std::size_t kRecordSerial = offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSerialNumber);
@@ -57,20 +57,20 @@ std::string OnController(const Controller& controller) {
 
 std::string ForPath(std::span<const std::uint8_t> in) {
     const auto address = rst_address::ReadAddress(in);
-    return address ? " for path " + std::to_string(address->pathNumber) : std::string();
+    return address ? " for path " + std::to_string(address->PathNumber) : std::string();
 }
 
 // The drive the request's path number reaches; nullptr when the request is too short
 // to carry one or no drive sits at that path.
 Drive* AddressedDrive(IoCall& call, const Controller& controller) {
     const auto address = rst_address::ReadAddress(call.in);
-    return address ? DriveAtPath(call.machine, controller, address->pathNumber) : nullptr;
+    return address ? DriveAtPath(call.machine, controller, address->PathNumber) : nullptr;
 }
 
 void CheckAddress(RequestCheck& check, std::span<const std::uint8_t> in) {
     if (const auto address = rst_address::ReadAddress(in)) {
-        check.Equal("address byte 28", address->constant, rst_address::kConstant);
-        check.Equal("address bytes 30-31", address->reserved, 0);
+        check.Equal("address byte 28", address->Constant, rst_address::kConstant);
+        check.Equal("address bytes 30-31", address->Reserved[0] | address->Reserved[1], 0);
     }
 }
 
@@ -114,15 +114,17 @@ void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber
         std::copy(drive->serialNumber.begin(), drive->serialNumber.end(),
                   out.begin() + static_cast<std::ptrdiff_t>(at + kRecordSerial));
     }
-    layout::PutU8(out, at + csmi::kPathNumberInRecord, pathNumber);
+    layout::PutU8(
+        out, at + offsetof(sdk::CSMI_SAS_RAID_DRIVES, bSASAddress) + csmi::kPathNumberInAddress,
+        pathNumber);
     layout::PutU8(out, at + kRecordDriveStatus, kCsmiDriveStatusOk);
     layout::PutU8(out, at + kRecordDriveUsage, kCsmiDriveConfigMember);
 }
 
-DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& header) {
+DWORD RaidConfig(IoCall& call, Controller& controller, const sdk::SRB_IO_CONTROL& header) {
     RequestCheck check("CSMI RAID configuration request" + OnController(controller));
     const std::span<const std::uint8_t> in = call.in;
-    CheckSrbHeader(check, call, header, csmi::kTimeout, csmi::kControlCode);
+    CheckSrbHeader(check, call, header, csmi::kRequest.timeout, csmi::kRequest.controlCode);
     if (in.size() < csmi::kDrivesOffset) {
         check.Add(std::to_string(in.size()) + " bytes, too short for CSMI_SAS_RAID_CONFIG");
     } else if (in.size() < csmi::kDefaultRequestSize ||
@@ -134,7 +136,8 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
                   std::to_string(csmi::kDriveRecordLength) +
                   " x n with n >= " + std::to_string(csmi::kDefaultMemberRecords));
     }
-    check.Zero(in, csmi::kRaidSetIndexOffset + 4, in.size(), "everything after uRaidSetIndex");
+    check.Zero(in, offsetof(csmi::RaidConfigHead, config.uCapacity), in.size(),
+               "everything after uRaidSetIndex");
     if (!check.Ok()) {
         call.ProtocolError(nullptr, check.Text());
         return ERROR_INVALID_PARAMETER;
@@ -181,28 +184,31 @@ DWORD RaidConfig(IoCall& call, Controller& controller, const srb::SrbIoControl& 
 
 // ---- "IntelNvm" pass-through
 
-DWORD PassThrough(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
+DWORD PassThrough(IoCall& call, const Controller& controller, const sdk::SRB_IO_CONTROL& header) {
     const std::span<const std::uint8_t> in = call.in;
     Drive* drive = AddressedDrive(call, controller);
     RequestCheck check("IntelNvm pass-through" + ForPath(in) + OnController(controller));
-    CheckSrbHeader(check, call, header, rst_nvme::kTimeout, rst_nvme::kControlCode);
+    CheckSrbHeader(check, call, header, rst_nvme::kRequest.timeout, rst_nvme::kRequest.controlCode);
     if (in.size() != rst_nvme::kRequestSize) {
         check.Add("request of " + std::to_string(in.size()) + " bytes, expected " +
                   std::to_string(rst_nvme::kRequestSize));
     }
     if (const auto request = rst_nvme::ReadPassThroughRequest(in)) {
         CheckAddress(check, in);
-        for (std::size_t n = 0; n < rst_nvme::kCommandDwords; ++n) {
+        for (std::size_t n = 0; n < std::size(request->parameters.Command); ++n) {
             const std::uint32_t expected = n == 0    ? nvme::kIdentifyOpcode
                                            : n == 10 ? nvme::kCnsController
                                                      : 0;
-            check.EqualHex("CDW" + std::to_string(n), request->commandDwords[n], expected);
+            check.EqualHex("CDW" + std::to_string(n), request->parameters.Command[n], expected);
         }
-        check.Zero(in, rst_nvme::kCommandOffset + rst_nvme::kCommandLength,
-                   rst_nvme::kDataBufferOffsetOffset, "the bytes after the command");
-        check.Equal("data offset", request->dataOffset, rst_nvme::kDataAreaOffset);
-        check.Equal("data length", request->dataLength, rst_nvme::kDataAreaLength);
-        check.Zero(in, rst_nvme::kDataBufferLengthOffset + 4, in.size(),
+        constexpr std::size_t kAfterCommand =
+            offsetof(rst_nvme::PassThroughRequest, parameters.IsIOCommandSet);
+        check.Zero(in, kAfterCommand,
+                   offsetof(rst_nvme::PassThroughRequest, parameters.DataBufferOffset),
+                   "the bytes after the command");
+        check.Equal("data offset", request->parameters.DataBufferOffset, rst_nvme::kDataAreaOffset);
+        check.Equal("data length", request->parameters.DataBufferLength, rst_nvme::kDataAreaLength);
+        check.Zero(in, offsetof(rst_nvme::PassThroughRequest, parameters.Reserved), in.size(),
                    "the bytes after the data length, data area included");
     } else {
         check.Add("too short for the command and the data area");
@@ -234,7 +240,7 @@ DWORD PassThrough(IoCall& call, const Controller& controller, const srb::SrbIoCo
 
 std::string FirmwareRequestName(std::span<const std::uint8_t> in) {
     const auto block = rst_fw::ReadRequestBlock(in);
-    const std::uint32_t function = block ? block->function : 0;
+    const std::uint32_t function = block ? block->Function : 0;
     if (function == fwreq::kFunctionDownload) {
         return "IntelFw download request";
     }
@@ -265,58 +271,59 @@ void CheckFirmwarePayload(RequestCheck& check, std::span<const std::uint8_t> in,
             check.Add(std::to_string(size) + " bytes, too short for STORAGE_FIRMWARE_DOWNLOAD_V2");
             return;
         }
-        check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Version", download->version,
+        check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Version", download->fixed.Version,
                     fwreq::kDownloadV2Version);
-        check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Size", download->size,
-                    fwreq::kDownloadV2FixedLength);
+        check.Equal("STORAGE_FIRMWARE_DOWNLOAD_V2.Size", download->fixed.Size,
+                    sizeof(sdk::STORAGE_FIRMWARE_DOWNLOAD_V2));
         if (drive == nullptr) {
-            check.Equal("BufferSize", download->bufferSize, size - rst_fw::kImageOffset);
+            check.Equal("BufferSize", download->fixed.BufferSize, size - rst_fw::kImageOffset);
         } else {
             // The piece's own size for this drive, and the request sized to it: together
             // they hold BufferSize to the request's size too.
-            CheckPiece(check, *drive, download->offset, download->bufferSize, true);
+            CheckPiece(check, *drive, download->fixed.Offset, download->fixed.BufferSize, true);
             const std::uint64_t expected =
-                ExpectedPieceSize(*drive, download->offset) + rst_fw::kImageOffset;
-            if (download->offset < kFirmwareImageSize && size != expected) {
+                ExpectedPieceSize(*drive, download->fixed.Offset) + rst_fw::kImageOffset;
+            if (download->fixed.Offset < kFirmwareImageSize && size != expected) {
                 check.Add("request of " + std::to_string(size) + " bytes, expected " +
                           std::to_string(expected) + " (the piece, plus " +
                           std::to_string(rst_fw::kImageOffset) + ")");
             }
         }
-        check.EqualHex("Slot", download->slot, fwreq::kSlotUnspecified);
-        check.Zero(in, rst_fw::kDownloadSlotOffset + 1, rst_fw::kDownloadImageSizeOffset,
+        check.EqualHex("Slot", download->fixed.Slot, fwreq::kSlotUnspecified);
+        check.Zero(in, offsetof(rst_fw::DownloadHead, download.Reserved),
+                   offsetof(rst_fw::DownloadHead, download.ImageSize),
                    "the reserved bytes after Slot");
-        check.Equal("ImageSize", download->imageSize, 0);
+        check.Equal("ImageSize", download->fixed.ImageSize, 0);
         return;
     }
     if (function == fwreq::kFunctionActivate) {
-        if (size != rst_fw::kActivateRequestSize) {
+        if (size != sizeof(rst_fw::ActivateRequest)) {
             check.Add("request of " + std::to_string(size) + " bytes, expected " +
-                      std::to_string(rst_fw::kActivateRequestSize));
+                      std::to_string(sizeof(rst_fw::ActivateRequest)));
         }
         CheckActivatePayload(check, in, rst_fw::kPayloadOffset);
         // This driver's slot rule: the program always activates slot 2.
         if (const auto activate = rst_fw::ReadActivate(in)) {
-            check.Equal("SlotToActivate", activate->slotToActivate, rst_fw::kActivateSlot);
+            check.Equal("SlotToActivate", activate->SlotToActivate, rst_fw::kActivateSlot);
         }
         return;
     }
     check.Add("Function is " + std::to_string(function) + ", expected 1, 2 or 3");
 }
 
-DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoControl& header) {
+DWORD Firmware(IoCall& call, const Controller& controller, const sdk::SRB_IO_CONTROL& header) {
     const std::span<const std::uint8_t> in = call.in;
     const std::size_t size = in.size();
     Drive* drive = AddressedDrive(call, controller);
     RequestCheck check(FirmwareRequestName(in) + ForPath(in) + OnController(controller));
-    CheckSrbHeader(check, call, header, rst_fw::kTimeout, rst_fw::kControlCode);
+    CheckSrbHeader(check, call, header, rst_fw::kRequest.timeout, rst_fw::kRequest.controlCode);
     CheckAddress(check, in);
     const auto block = rst_fw::ReadRequestBlock(in);
     if (!block) {
         check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
     } else {
         CheckRequestBlock(check, *block, size, rst_fw::kPayloadOffset);
-        CheckFirmwarePayload(check, in, block->function, drive);
+        CheckFirmwarePayload(check, in, block->Function, drive);
     }
     if (!check.Ok()) {
         call.ProtocolError(drive, check.Text());
@@ -325,13 +332,13 @@ DWORD Firmware(IoCall& call, const Controller& controller, const srb::SrbIoContr
     if (drive == nullptr) {
         return ERROR_IO_DEVICE;
     }
-    if (block->function == fwreq::kFunctionGetInfo) {
+    if (block->Function == fwreq::kFunctionGetInfo) {
         return AnswerInfoV2(call, *drive, rst_fw::kPayloadOffset);
     }
-    if (block->function == fwreq::kFunctionDownload) {
+    if (block->Function == fwreq::kFunctionDownload) {
         return AnswerMiniport(call, DeliverPiece(*drive, *rst_fw::ReadDownload(in)));
     }
-    return AnswerMiniport(call, DeliverCommit(*drive, rst_fw::ReadActivate(in)->slotToActivate));
+    return AnswerMiniport(call, DeliverCommit(*drive, rst_fw::ReadActivate(in)->SlotToActivate));
 }
 
 }  // namespace
@@ -355,17 +362,17 @@ DWORD RstDriverIo(IoCall& call) {
                                         " bytes, too short for SRB_IO_CONTROL");
         return ERROR_INVALID_PARAMETER;
     }
-    if (srb::HasSignature(*header, csmi::kSignature)) {
+    if (srb::HasSignature(*header, csmi::kRequest.signature)) {
         return RaidConfig(call, *controller, *header);
     }
-    if (srb::HasSignature(*header, rst_nvme::kSignature)) {
+    if (srb::HasSignature(*header, rst_nvme::kRequest.signature)) {
         return PassThrough(call, *controller, *header);
     }
-    if (srb::HasSignature(*header, rst_fw::kSignature)) {
+    if (srb::HasSignature(*header, rst_fw::kRequest.signature)) {
         return Firmware(call, *controller, *header);
     }
     call.ProtocolError(nullptr, "IOCTL_SCSI_MINIPORT" + OnController(*controller) + ": Signature " +
-                                    RequestCheck::Signature(header->signature) +
+                                    RequestCheck::Signature(header->Signature) +
                                     " is none the Intel RST driver serves");
     return ERROR_INVALID_FUNCTION;
 }

@@ -268,14 +268,15 @@ constexpr DriveRoute kRstRoute{
     {rst_nvme::kRequestSize, "an identify request through Intel RST"},
     {rst_fw::kGetInfoRequestSize, "a firmware-information request through Intel RST"},
     {rst_fw::DownloadRequestSize(kLargestChunk), "a download request through Intel RST"},
-    {rst_fw::kActivateRequestSize, "an activation request through Intel RST"},
+    {sizeof(rst_fw::ActivateRequest), "an activation request through Intel RST"},
     "the Intel RST driver's firmware requests come in one form only; \"public-form-only\" is "
     "for a drive on the inbox path",
 };
 // bDriveCount is one byte, so the program never makes room for more members.
 constexpr BufferLimit kRaidConfigLimit{csmi::RequestSize(std::numeric_limits<std::uint8_t>::max()),
                                        "a CSMI RAID configuration request"};
-constexpr BufferLimit kDeviceNumberLimit{storage::kDeviceNumberSize, "a device-number request"};
+constexpr BufferLimit kDeviceNumberLimit{sizeof(sdk::STORAGE_DEVICE_NUMBER),
+                                         "a device-number request"};
 
 static_assert(kInboxRoute.identify.size == 4144 && kInboxRoute.download.size == 1044556);
 static_assert(kRstRoute.identify.size == 4260 && kRstRoute.firmwareInfo.size == 6200 &&
