@@ -90,9 +90,8 @@ void Prepare(State& m) {
     put(nvme::kSerialNumber, "KV2311000001");
     put(nvme::kModelNumber, "KORVANE QZRX4C7 1TB");
     put(nvme::kFirmwareRevision, "QZT2VKLA");
-    layout::PutU8(m.identify, nvme::kMinorVersionOffset, 3);
-    layout::PutU16(m.identify, nvme::kMajorVersionOffset, 1);
-    layout::PutU8(m.identify, nvme::kFirmwareUpdateGranularityOffset, shape.granularity);
+    layout::PutU32(m.identify, offsetof(nvme::IdentifyControllerHead, VER), 0x00010300);  // 1.3
+    layout::PutU8(m.identify, offsetof(nvme::IdentifyControllerHead, FWUG), shape.granularity);
     m.identifyReply = storage::BuildIdentifyQuery();
     std::copy(m.identify.begin(), m.identify.end(),
               storage::MutableIdentifyData(m.identifyReply).begin());

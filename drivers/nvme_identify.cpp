@@ -13,13 +13,12 @@ std::span<const std::uint8_t> FieldBytes(std::span<const std::uint8_t> identifyD
 }
 
 std::optional<std::int32_t> DownloadGranularityOf(std::span<const std::uint8_t> identifyData) {
-    const auto minor = layout::GetU8(identifyData, kMinorVersionOffset);
-    const auto major = layout::GetU16(identifyData, kMajorVersionOffset);
-    const auto fwug = layout::GetU8(identifyData, kFirmwareUpdateGranularityOffset);
-    if (!minor || !major || !fwug) {
+    const auto head = layout::ReadAs<IdentifyControllerHead>(identifyData, 0);
+    if (!head) {
         return std::nullopt;
     }
-    return DownloadGranularity(*major, *minor, *fwug);
+    return DownloadGranularity(static_cast<std::uint16_t>(head->VER >> 16),
+                               static_cast<std::uint8_t>(head->VER >> 8), head->FWUG);
 }
 
 std::wstring IdentifyText(std::span<const std::uint8_t> identifyData, IdentifyField field,

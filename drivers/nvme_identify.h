@@ -17,29 +17,43 @@ inline constexpr std::size_t kIdentifyDataLength = 4096;
 inline constexpr std::uint32_t kIdentifyOpcode = 0x06;
 inline constexpr std::uint32_t kCnsController = 0x01;
 
+// The Identify Controller data up to FWUG: every field the program reads lies in it. A
+// reply that returns less has not given the program the drive's identity.
+struct IdentifyControllerHead {
+    std::uint16_t VID;
+    std::uint16_t SSVID;
+    std::uint8_t SN[20];
+    std::uint8_t MN[40];
+    std::uint8_t FR[8];
+    std::uint8_t RAB;
+    std::uint8_t IEEE[3];
+    std::uint8_t CMIC;
+    std::uint8_t MDTS;
+    std::uint16_t CNTLID;
+    std::uint32_t VER;  // MJR in bits 31:16, MNR in 15:8, TER in 7:0
+    std::uint8_t Unread[235];
+    std::uint8_t FWUG;  // firmware update granularity in 4096-byte units
+};
+static_assert(sizeof(IdentifyControllerHead) == 320);
+static_assert(offsetof(IdentifyControllerHead, SN) == 4 &&
+              offsetof(IdentifyControllerHead, MN) == 24 &&
+              offsetof(IdentifyControllerHead, FR) == 64 &&
+              offsetof(IdentifyControllerHead, VER) == 80 &&
+              offsetof(IdentifyControllerHead, FWUG) == 319);
+inline constexpr std::size_t kIdentifyBytesRead = sizeof(IdentifyControllerHead);
+inline constexpr std::size_t kGranularityUnit = 4096;
+
+// A text field of the Identify data.
 struct IdentifyField {
     std::size_t offset;
     std::size_t width;
 };
-
-inline constexpr IdentifyField kSerialNumber{4, 20};
-inline constexpr IdentifyField kModelNumber{24, 40};
-inline constexpr IdentifyField kFirmwareRevision{64, 8};
-// VER: minor version (MNR) in byte 81, major version (MJR) in bytes 82..83.
-inline constexpr std::size_t kMinorVersionOffset = 81;
-inline constexpr std::size_t kMajorVersionOffset = 82;
-// FWUG: firmware update granularity in 4096-byte units.
-inline constexpr std::size_t kFirmwareUpdateGranularityOffset = 319;
-
-inline constexpr std::size_t kGranularityUnit = 4096;
-
-// How much of the Identify data the program reads: every field above lies before it.
-// A reply that returns less has not given the program the drive's identity.
-inline constexpr std::size_t kIdentifyBytesRead = kFirmwareUpdateGranularityOffset + 1;
-static_assert(kSerialNumber.offset + kSerialNumber.width <= kIdentifyBytesRead &&
-              kModelNumber.offset + kModelNumber.width <= kIdentifyBytesRead &&
-              kFirmwareRevision.offset + kFirmwareRevision.width <= kIdentifyBytesRead &&
-              kMajorVersionOffset + 2 <= kIdentifyBytesRead);
+inline constexpr IdentifyField kSerialNumber{offsetof(IdentifyControllerHead, SN),
+                                             sizeof(IdentifyControllerHead::SN)};
+inline constexpr IdentifyField kModelNumber{offsetof(IdentifyControllerHead, MN),
+                                            sizeof(IdentifyControllerHead::MN)};
+inline constexpr IdentifyField kFirmwareRevision{offsetof(IdentifyControllerHead, FR),
+                                                 sizeof(IdentifyControllerHead::FR)};
 
 // FWUG values that name no granularity: 0 (not reported) and 0xFF (no restriction).
 inline constexpr std::uint8_t kFwugNotReported = 0x00;

@@ -252,13 +252,14 @@ void WriteIdentifyKeys(JsonWriter& json, const ControlSeen& seen, std::size_t da
     json.Key("sn").Latin1(text(nvme::kSerialNumber));
     json.Key("mn").Latin1(text(nvme::kModelNumber));
     json.Key("fr").Latin1(text(nvme::kFirmwareRevision));
-    const std::uint32_t major =
-        data[nvme::kMajorVersionOffset] | (std::uint32_t{data[nvme::kMajorVersionOffset + 1]} << 8);
-    const std::string version = std::to_string(major) + "." +
-                                std::to_string(data[nvme::kMinorVersionOffset]) + "." +
-                                std::to_string(data[nvme::kMinorVersionOffset - 1]);
+    // Inside what was returned: checked above.
+    const nvme::IdentifyControllerHead head =
+        *layout::ReadAs<nvme::IdentifyControllerHead>(data, 0);
+    const std::string version = std::to_string(head.VER >> 16) + "." +
+                                std::to_string((head.VER >> 8) & 0xFF) + "." +
+                                std::to_string(head.VER & 0xFF);
     json.Key("version").Latin1(version);
-    json.Key("fwug").Number(data[nvme::kFirmwareUpdateGranularityOffset]);
+    json.Key("fwug").Number(head.FWUG);
 }
 
 // The slot table a drive reported, as the drive's keys.

@@ -73,9 +73,9 @@ void PutIdentify(std::span<std::uint8_t> data) {
     std::copy(serial.begin(), serial.end(), data.begin() + nvme::kSerialNumber.offset);
     std::copy(model.begin(), model.end(), data.begin() + nvme::kModelNumber.offset);
     std::copy(revision.begin(), revision.end(), data.begin() + nvme::kFirmwareRevision.offset);
-    data[nvme::kMinorVersionOffset] = 3;
-    data[nvme::kMajorVersionOffset] = 1;
-    data[nvme::kFirmwareUpdateGranularityOffset] = 8;
+    data[81] = 3;  // VER 1.3
+    data[82] = 1;
+    data[319] = 8;  // FWUG
 }
 
 Bytes StorageIdentifyReply() {

@@ -646,9 +646,8 @@ bool Run::WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const
             const std::string revision = RevisionText(static_cast<Revision>(a.value % 3));
             std::copy(revision.begin(), revision.end(),
                       data.begin() + static_cast<std::ptrdiff_t>(nvme::kFirmwareRevision.offset));
-            const std::size_t places[] = {nvme::kMinorVersionOffset, nvme::kMajorVersionOffset,
-                                          nvme::kMajorVersionOffset + 1,
-                                          nvme::kFirmwareUpdateGranularityOffset};
+            // VER's MNR and MJR bytes, then FWUG.
+            const std::size_t places[] = {81, 82, 83, 319};
             for (std::size_t i = 0; i < a.list.size() && i < std::size(places); ++i) {
                 data[places[i]] = a.list[i];
             }

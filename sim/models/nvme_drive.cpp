@@ -137,7 +137,7 @@ IdentifyData IdentifyControllerData(const Drive& drive, std::uint16_t vendorId) 
     layout::PutU16(out, kWctempOffset, 353);  // kelvin
     layout::PutU16(out, kCctempOffset, 358);
     layout::PutU64(out, kTnvmcapOffset, kCapacityBytes);
-    layout::PutU8(out, nvme::kFirmwareUpdateGranularityOffset, drive.fwug);
+    layout::PutU8(out, offsetof(nvme::IdentifyControllerHead, FWUG), drive.fwug);
     layout::PutU8(out, kSqesOffset, 0x66);
     layout::PutU8(out, kCqesOffset, 0x44);
     layout::PutU32(out, kNnOffset, 1);
