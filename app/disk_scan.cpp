@@ -49,8 +49,6 @@ bool UpdateRunner::IdentifyDisks() {
             case Inbox:
                 IdentifyInboxDisk(disk, identifiedDisks);
                 break;
-            default:
-                break;
         }
     }
     return true;

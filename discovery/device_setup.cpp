@@ -58,12 +58,13 @@ std::optional<std::vector<wchar_t>> FetchDoubling(Fetch fetch) {
 
 // The identifiers read here are plain ASCII; the text passes through the 8-bit form
 // the rest of the tool's identifiers take. A character outside ASCII has no 8-bit
-// form and becomes '?', and a text is cut at 255 characters.
+// form and becomes '?', and a text is cut at 255 characters (it ends at its first NUL
+// already).
 std::string NarrowIdentifier(const std::wstring& text) {
     constexpr std::size_t kMaxCharacters = 255;
     std::string narrow;
     for (wchar_t unit : text) {
-        if (unit == L'\0' || narrow.size() == kMaxCharacters) {
+        if (narrow.size() == kMaxCharacters) {
             break;
         }
         narrow.push_back(static_cast<std::uint32_t>(unit) < 0x80 ? static_cast<char>(unit) : '?');

@@ -9,9 +9,6 @@ Bytes InboxRequestBuffer(const DiskInfo& disk) {
 }
 
 std::optional<std::uint8_t> SlotToActivate(const fwreq::FirmwareInfo& info) {
-    if (!info.upgradeSupport) {
-        return std::nullopt;
-    }
     for (const fwreq::FirmwareSlot& slot : info.slots) {
         if (!slot.readOnly) {
             return slot.number;

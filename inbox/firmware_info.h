@@ -38,5 +38,6 @@ struct InboxInfoAnswer {
 // only what the driver returned counts.
 InboxInfoAnswer AskInboxFirmwareInfo(HANDLE drive, Bytes& buffer);
 
-// The first writable slot of a table that takes updates; nothing otherwise.
+// The first writable slot of the table; nothing when every slot is read-only. Whether the
+// drive takes updates at all is the caller's question (UpgradeSupport).
 std::optional<std::uint8_t> SlotToActivate(const fwreq::FirmwareInfo& info);

@@ -41,6 +41,7 @@ TEST(RevisionOfImage, WidensEachMetadataByteByValue) {
         const char* name;
         std::vector<std::uint8_t> bytes;
         std::wstring revision;
+        std::size_t imageSize = kFirmwareImageSize;
     };
     const Case cases[] = {
         {"ascii", {'Q', 'Z', 'T', '3', 'V', 'K', 'L', 'A'}, L"QZT3VKLA"},
@@ -53,9 +54,13 @@ TEST(RevisionOfImage, WidensEachMetadataByteByValue) {
         {"high bytes are not sign-extended",
          {0x80, 0x81, 0xC3, 0xA9, 0xE9, 0xFE, 0xFF, 'A'},
          {L'\x80', L'\x81', L'\xC3', L'\xA9', L'\xE9', L'\xFE', L'\xFF', L'A'}},
+        {"an image that ends inside the field has none of it",
+         {},
+         std::wstring(8, L'\0'),
+         kImageRevisionOffset + kImageRevisionLength - 1},
     };
     for (const Case& c : cases) {
-        std::vector<std::uint8_t> image(kFirmwareImageSize, 0x5A);
+        std::vector<std::uint8_t> image(c.imageSize, 0x5A);
         // The signature is not consulted: a block without it still yields its revision.
         std::memcpy(&image[kImageRevisionOffset], c.bytes.data(), c.bytes.size());
         const std::wstring revision = RevisionOfImage(image);

@@ -241,6 +241,8 @@ INSTANTIATE_TEST_SUITE_P(
         PassedOver("ParentSizeTooSmallToEverFit", R"("parent":{"requiredSize":2})"),
         PassedOver("InterfaceDetailSizeBeyondBelief",
                    R"("interfaceDetail":{"requiredSize":4294967295})"),
+        PassedOver("HardwareIdsSizeZero", R"("hardwareIds":{"requiredSize":0})"),
+        PassedOver("InterfaceDetailSizeZero", R"("interfaceDetail":{"requiredSize":0})"),
         // A size that overstates the value still reads it.
         HostileCase{
             "ParentSizeOverstated",

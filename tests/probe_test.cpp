@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "probe/drive_answers.h"
 #include "probe_support.h"
 #include "sim/models/text.h"
 #include "sim/win32/wine_platform.h"
@@ -52,6 +53,22 @@ std::vector<Named> Corpus() {
     corpus.push_back({"CSMI fails", R"({"controllers": [{"id": "rst0", "raidSets": [[2, 3]],
         "faults": {"raidConfig": "fail"}}],
         "disks": [{"attach": "raid-volume", "controller": "rst0"},
+                  {"attach": "inbox", "drive": {"id": "A"}}]})"});
+    corpus.push_back({"unusable information replies", R"({
+        "controllers": [{"id": "rst0", "drives": {
+            "4": {"id": "S", "faults": {"firmwareInfo": {"returned": 60}}}}}],
+        "disks": [
+            {"attach": "inbox", "drive": {"id": "A", "faults": {"firmwareInfo": "fail"}}},
+            {"attach": "inbox", "drive": {"id": "B", "faults": {"firmwareInfo": {"returned": 16}}}},
+            {"attach": "inbox", "drive": {"id": "C", "faults": {"firmwareInfo": {"returned": 56}}}},
+            {"attach": "inbox", "drive": {"id": "D", "faults": {"firmwareInfo": {"returned": 24}}}},
+            {"attach": "rst", "controller": "rst0", "pathId": 4,
+             "locationInfo": "Bus Number 4, \"q\" \\ \u0001\u007f"}]})"});
+    corpus.push_back({"CSMI lists no member, then stops short", R"({
+        "controllers": [{"id": "rst0", "raidSets": [[2, 3], [4, 5]], "faults": {"raidConfig": [
+            {"query": 0, "patch": {"43": "00"}}, {"returned": 100}]}}],
+        "disks": [{"attach": "raid-volume", "controller": "rst0"},
+                  {"attach": "raid-volume", "controller": "rst0"},
                   {"attach": "inbox", "drive": {"id": "A"}}]})"});
     return corpus;
 }
@@ -147,6 +164,25 @@ TEST(Probe, NamesWhatWouldMakeTheUpdateFail) {
           "Preflight Result : Ready: the updater will download the firmware (expect exit code "
           "1602, a restart).\n"},
          0},
+        {"unusable information replies",
+         {"Firmware Information : failed, error 0x1f\n",
+          "Verdict : the update would fail: the firmware information request failed (error "
+          "0x1f)\n",
+          "Firmware Information : no status: 16 bytes returned\n",
+          "Verdict : the update would fail: the driver's reply to the firmware information "
+          "request stops short of its status\n",
+          "Firmware Information : accepted, Version 1; the slot table lies outside the reply\n",
+          "Firmware Information : accepted; the slot table lies outside the reply\n",
+          "Verdict : the update would fail: the slot table lies outside the reply\n",
+          // Without a table the updater activates slot 2 regardless: the download decides.
+          "Firmware Information (public form) : accepted, Version 2; the slot table lies outside "
+          "the reply\nVerdict : will be updated\n"},
+         1},
+        {"CSMI lists no member, then stops short",
+         {"RAID Set : 0\nMembers : none\n",
+          "RAID Set : 1\nMembers : none: the RAID configuration query failed; the updater updates "
+          "no drive of this volume\n"},
+         0},
         {"default", {"Slot To Activate : 2\n", "Verdict : already has the latest firmware\n"}, 0},
     };
     const std::vector<Named> corpus = Corpus();
@@ -162,6 +198,39 @@ TEST(Probe, NamesWhatWouldMakeTheUpdateFail) {
                 << run.output;
         }
         EXPECT_EQ(run.exitCode, row.exitCode) << row.scenario;
+    }
+}
+
+// A drive found and identified may still be gone, or held by another program, when the
+// preflight asks it: the verdict says what could not be opened, and nothing is sent.
+TEST(ProbeDrive, APathThatNoLongerOpensIsAFailure) {
+    struct Row {
+        const char* name;
+        DriverKind kind;
+        const wchar_t* path;
+        std::wstring verdict;
+    };
+    const Row rows[] = {
+        {"inbox drive", Inbox, L"\\\\.\\PHYSICALDRIVE9",
+         L"the update would fail: the drive cannot be opened (error 0x2)"},
+        {"Intel RST controller", RstNvme, L"\\\\?\\pci#ven_8086&gone",
+         L"the update would fail: the controller cannot be opened (error 0x2)"},
+    };
+    for (const Row& row : rows) {
+        sim::Machine machine;
+        sim::MachineInstall install(machine);
+        DiskInfo disk;
+        disk.devicePath = row.path;
+        disk.driverKind = row.kind;
+        disk.firmwareRevision = L"QZT2VKLA";
+        const probe::DriveReport report = probe::AskDrive(disk);
+        EXPECT_TRUE(report.queried) << row.name;
+        EXPECT_FALSE(report.opened) << row.name;
+        EXPECT_EQ(report.openError, 2u) << row.name;
+        EXPECT_EQ(report.outcome, probe::Outcome::Fails) << row.name;
+        EXPECT_EQ(report.verdict, row.verdict) << row.name;
+        EXPECT_FALSE(report.updaterReply.sent || report.publicReply.sent) << row.name;
+        EXPECT_TRUE(CallsOf(TraceRecords(), "DeviceIoControl").empty()) << row.name;
     }
 }
 

@@ -63,6 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
         DetectCase{"UnreadableInstanceId", R"({"controllers":[{"id":"c","instanceId":null}]})",
                    false, L""},
         DetectCase{
+            "UnreadableInterfacePathEndsDetection",
+            R"({"controllers":[{"id":"a","faults":{"properties":{"interfaceDetail":"too-small-forever"}}},
+                                      {"id":"b","path":"\\\\?\\pci#ven_8086&second"}]})",
+            false, L""},
+        DetectCase{
             "SecondControllerWhenTheFirstDoesNotMatch",
             R"({"controllers":[{"id":"a","driverDescription":"Standard NVM Express Controller"},
                                       {"id":"b","path":"\\\\?\\pci#ven_8086&second"}]})",
@@ -155,11 +160,53 @@ INSTANTIATE_TEST_SUITE_P(
             R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 7"}])",
             {{RstNvme, 7}},
             true},
+        // Only the text before the first comma counts, wherever "Bus Number " stands.
         EnumerateCase{
             "LocationWithoutSecondBlank",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus,Number 7"}])",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus 7, Bus Number 7"}])",
             {{RstNvme, -1}},
             true},
+        EnumerateCase{
+            "LocationWithoutBlankBeforeTheComma",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus7, Bus Number 7"}])",
+            {{RstNvme, -1}},
+            true},
+        // The number is read as wcstol reads it in base 10.
+        EnumerateCase{
+            "BusNumberAfterMoreWhiteSpace",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number \t 5, Target Id 0"}])",
+            {{RstNvme, 5}},
+            true},
+        EnumerateCase{
+            "NegativeBusNumber",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number -3, Target Id 0"}])",
+            {{RstNvme, -3}},
+            true},
+        EnumerateCase{
+            "PlusSignedBusNumber",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number +4, Target Id 0"}])",
+            {{RstNvme, 4}},
+            true},
+        EnumerateCase{
+            "DigitsEndAtALetter",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 12x4"}])",
+            {{RstNvme, 12}},
+            true},
+        EnumerateCase{
+            "DigitsEndAtABlank",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 6 7"}])",
+            {{RstNvme, 6}},
+            true},
+        EnumerateCase{
+            "NoDigitsGiveZero",
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number  "}])",
+            {{RstNvme, 0}},
+            true},
+        EnumerateCase{"UnreadableInstanceIdIsPassedOver",
+                      R"([{"attach":"rst","controller":"c","pathId":2,"instanceId":null},
+                          {"attach":"rst","controller":"c","pathId":3}])",
+                      {{RstNvme, 3}},
+                      true},
         EnumerateCase{"OrderOfTheSetMixed",
                       R"([{"attach":"rst","controller":"c","pathId":2},
                           {"attach":"inbox"},

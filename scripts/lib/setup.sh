@@ -1,6 +1,6 @@
 # shellcheck shell=bash disable=SC2034
-# Shared set-up of scripts/demo and scripts/test. Source it; it defines functions and
-# variables only.
+# Shared set-up of the commands in scripts/. Source it; it defines functions and variables
+# only.
 #
 # Everything the build needs comes from Debian's packages. Only missing packages are
 # installed, and the package lists are refreshed only when something is missing, so a
@@ -18,6 +18,8 @@ FW_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wi
 # The fuzzers (scripts/fuzz): clang 14, and its runtime libraries for libFuzzer and the
 # sanitizers, which clang only recommends.
 FW_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+# The coverage report (scripts/coverage): gcovr reads the gcov data of the native build.
+FW_COVERAGE_PACKAGES=(gcovr)
 
 fw_log() { printf '==> %s\n' "$*"; }
 
