@@ -6,15 +6,12 @@
 
 namespace inbox_fw {
 
-bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function) {
-    if (buffer.size() < kMinimumRequestSize) {
-        return false;
-    }
+void WriteEnvelope(std::span<std::uint8_t> buffer, std::uint32_t function) {
     const Envelope envelope{
         srb::Header(kRequest, buffer.size()),
         fwreq::RequestBlock(function, static_cast<std::uint32_t>(kDataAreaOffset),
                             static_cast<std::uint32_t>(buffer.size() - kDataAreaOffset))};
-    return layout::WriteAs(buffer, 0, envelope);
+    static_cast<void>(layout::WriteAs(buffer, 0, envelope));
 }
 
 bool FillGetInfoRequest(std::span<std::uint8_t> buffer) {
@@ -22,19 +19,20 @@ bool FillGetInfoRequest(std::span<std::uint8_t> buffer) {
         return false;
     }
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    return WriteRequestHeader(buffer, fwreq::kFunctionGetInfo);
+    WriteEnvelope(buffer, fwreq::kFunctionGetInfo);
+    return true;
 }
 
 Bytes BuildPublicGetInfoRequest() {
     Bytes request(kPublicGetInfoRequestSize, 0);
-    // Sized for the whole request above: neither writer can refuse it.
     const Envelope envelope{
         srb::Header(kRequest, request.size()),
         fwreq::RequestBlock(fwreq::kFunctionGetInfo,
                             static_cast<std::uint32_t>(kPublicDataAreaOffset),
                             static_cast<std::uint32_t>(request.size() - kPublicDataAreaOffset))};
-    static_cast<void>(layout::WriteAs(request, 0, envelope) &&
-                      fwreq::WriteInfoV2Request(request, kPublicDataAreaOffset));
+    // Sized for the whole request above: neither writer can refuse it.
+    static_cast<void>(layout::WriteAs(request, 0, envelope));
+    static_cast<void>(fwreq::WriteInfoV2Request(request, kPublicDataAreaOffset));
     return request;
 }
 

@@ -64,10 +64,9 @@ constexpr std::size_t RequestSize(std::size_t chunkSize) {
     return chunkSize + kImageOffset;
 }
 
-// SRB_IO_CONTROL and FIRMWARE_REQUEST_BLOCK for `function`, sized by the buffer.
-// Only the header bytes are written. False when the buffer is below
-// kMinimumRequestSize.
-[[nodiscard]] bool WriteRequestHeader(std::span<std::uint8_t> buffer, std::uint32_t function);
+// SRB_IO_CONTROL and FIRMWARE_REQUEST_BLOCK for `function`, sized by the buffer; only
+// the envelope's bytes are written. The buffer holds at least kMinimumRequestSize bytes.
+void WriteEnvelope(std::span<std::uint8_t> buffer, std::uint32_t function);
 // STORAGE_FIRMWARE_DOWNLOAD at the data area, the chunk behind it; BufferSize is the
 // chunk's own length, so a shorter last chunk is sent as it is. False when the chunk
 // does not fit the buffer.

@@ -21,8 +21,8 @@ bool FillDownloadRequest(std::span<std::uint8_t> buffer, std::uint64_t imageOffs
         return false;
     }
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    return WriteRequestHeader(buffer, fwreq::kFunctionDownload) &&
-           WriteDownloadPayload(buffer, imageOffset, chunk);
+    WriteEnvelope(buffer, fwreq::kFunctionDownload);
+    return WriteDownloadPayload(buffer, imageOffset, chunk);
 }
 
 bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot) {
@@ -30,8 +30,8 @@ bool FillActivateRequest(std::span<std::uint8_t> buffer, std::uint8_t slot) {
         return false;
     }
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    return WriteRequestHeader(buffer, fwreq::kFunctionActivate) &&
-           WriteActivatePayload(buffer, slot);
+    WriteEnvelope(buffer, fwreq::kFunctionActivate);
+    return WriteActivatePayload(buffer, slot);
 }
 
 }  // namespace inbox_fw

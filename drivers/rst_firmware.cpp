@@ -11,10 +11,9 @@ Envelope EnvelopeFor(std::size_t requestSize, std::uint8_t pathNumber, std::uint
 Bytes BuildGetInfoRequest(std::uint8_t pathNumber) {
     Bytes request(kGetInfoRequestSize, 0);
     // Sized for the whole request above: neither writer can refuse it.
-    static_cast<void>(
-        layout::WriteAs(request, 0,
-                        EnvelopeFor(request.size(), pathNumber, fwreq::kFunctionGetInfo)) &&
-        fwreq::WriteInfoV2Request(request, kPayloadOffset));
+    static_cast<void>(layout::WriteAs(
+        request, 0, EnvelopeFor(request.size(), pathNumber, fwreq::kFunctionGetInfo)));
+    static_cast<void>(fwreq::WriteInfoV2Request(request, kPayloadOffset));
     return request;
 }
 

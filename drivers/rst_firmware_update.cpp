@@ -12,19 +12,19 @@ bool FillDownloadRequest(Bytes& buffer, std::uint8_t pathNumber, std::uint64_t i
         return false;
     }
     buffer.assign(DownloadRequestSize(chunk.size()), 0);
-    return layout::WriteAs(buffer, 0,
-                           EnvelopeFor(buffer.size(), pathNumber, fwreq::kFunctionDownload)) &&
-           fwreq::WriteDownloadV2(buffer, kPayloadOffset, imageOffset, chunk,
+    // Sized for the request above: the envelope and the chunk always fit.
+    static_cast<void>(layout::WriteAs(
+        buffer, 0, EnvelopeFor(buffer.size(), pathNumber, fwreq::kFunctionDownload)));
+    return fwreq::WriteDownloadV2(buffer, kPayloadOffset, imageOffset, chunk,
                                   fwreq::kSlotUnspecified);
 }
 
 Bytes BuildActivateRequest(std::uint8_t pathNumber, std::uint8_t slot) {
     Bytes request(sizeof(ActivateRequest), 0);
     // Sized for the whole request above: neither writer can refuse it.
-    static_cast<void>(
-        layout::WriteAs(request, 0,
-                        EnvelopeFor(request.size(), pathNumber, fwreq::kFunctionActivate)) &&
-        fwreq::WriteActivate(request, kPayloadOffset, slot));
+    static_cast<void>(layout::WriteAs(
+        request, 0, EnvelopeFor(request.size(), pathNumber, fwreq::kFunctionActivate)));
+    static_cast<void>(fwreq::WriteActivate(request, kPayloadOffset, slot));
     return request;
 }
 

@@ -3,6 +3,7 @@
 // family record that fills it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,9 +34,8 @@ struct RequestFamily {
 constexpr sdk::SRB_IO_CONTROL Header(const RequestFamily& family, std::size_t requestSize) {
     sdk::SRB_IO_CONTROL header{};
     header.HeaderLength = static_cast<std::uint32_t>(kHeaderLength);
-    for (std::size_t i = 0; i < kSignatureLength && i < family.signature.size(); ++i) {
-        header.Signature[i] = static_cast<std::uint8_t>(family.signature[i]);
-    }
+    std::copy_n(family.signature.begin(), std::min(kSignatureLength, family.signature.size()),
+                header.Signature);
     header.Timeout = family.timeout;
     header.ControlCode = family.controlCode;
     header.Length = static_cast<std::uint32_t>(requestSize - kHeaderLength);
@@ -45,8 +45,8 @@ constexpr sdk::SRB_IO_CONTROL Header(const RequestFamily& family, std::size_t re
 // Writes the header of a request that fills the whole buffer; false (nothing written)
 // when the buffer cannot hold the header.
 [[nodiscard]] inline bool WriteHeader(std::span<std::uint8_t> buffer, const RequestFamily& family) {
-    return buffer.size() >= kHeaderLength &&
-           layout::WriteAs(buffer, 0, Header(family, buffer.size()));
+    // Below kHeaderLength the Length computed is wrong, and never written.
+    return layout::WriteAs(buffer, 0, Header(family, buffer.size()));
 }
 
 inline std::optional<sdk::SRB_IO_CONTROL> ReadSrbIoControl(std::span<const std::uint8_t> buffer) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -240,18 +241,66 @@ TEST(DriversRequestLayout, BuildersMatchTheDriversLayouts) {
     }
 }
 
+// Every writer takes a buffer that just holds what it writes, and refuses one a byte
+// shorter without touching it.
 TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
     const std::vector<std::uint8_t> chunk(4096, 0x5A);
-    Bytes small(inbox_fw::RequestSize(4096) - 1, 0x11);
-    EXPECT_FALSE(inbox_fw::FillDownloadRequest(small, 0, chunk));
-    EXPECT_FALSE(inbox_fw::WriteDownloadPayload(small, 0, chunk));
-    EXPECT_TRUE(std::all_of(small.begin(), small.end(), [](auto b) { return b == 0x11; }))
-        << "a refused request leaves the buffer untouched";
+    struct Writer {
+        const char* name;
+        std::size_t fits;
+        std::function<bool(std::span<std::uint8_t>)> write;
+    };
+    const std::vector<Writer> writers = {
+        {"inbox download request", 4096 + 76,
+         [&](auto b) { return inbox_fw::FillDownloadRequest(b, 0, chunk); }},
+        {"inbox download payload", 4096 + 76,
+         [&](auto b) { return inbox_fw::WriteDownloadPayload(b, 0, chunk); }},
+        {"inbox get-info request", 64, [](auto b) { return inbox_fw::FillGetInfoRequest(b); }},
+        {"inbox activation request", 64,
+         [](auto b) { return inbox_fw::FillActivateRequest(b, 2); }},
+        {"SRB_IO_CONTROL", 28, [](auto b) { return srb::WriteHeader(b, inbox_fw::kRequest); }},
+        {"SRB_IO_CONTROL.ReturnCode", 24, [](auto b) { return srb::SetReturnCode(b, 5); }},
+        {"STORAGE_DEVICE_NUMBER", 12,
+         [](auto b) {
+             return storage::WriteDeviceNumber(b, {7, 3, 0});
+         }},
+        {"CSMI bDriveCount", 44, [](auto b) { return csmi::WriteDriveCount(b, 2); }},
+        {"CSMI member path number", 64 + 136,
+         [](auto b) { return csmi::WriteMemberPathNumber(b, 0, 4); }},
+        {"STORAGE_FIRMWARE_INFO_V2 request body", 24,
+         [](auto b) { return fwreq::WriteInfoV2Request(b, 0); }},
+        {"STORAGE_FIRMWARE_ACTIVATE", 12, [](auto b) { return fwreq::WriteActivate(b, 0, 1); }},
+    };
+    for (const Writer& writer : writers) {
+        Bytes exact(writer.fits, 0x11);
+        EXPECT_TRUE(writer.write(exact)) << writer.name;
+        Bytes shorter(writer.fits - 1, 0x11);
+        EXPECT_FALSE(writer.write(shorter)) << writer.name;
+        EXPECT_TRUE(std::all_of(shorter.begin(), shorter.end(), [](auto b) { return b == 0x11; }))
+            << writer.name << ": a refused write leaves the buffer untouched";
+    }
+}
 
-    Bytes tiny(inbox_fw::kMinimumRequestSize - 1);
-    EXPECT_FALSE(inbox_fw::FillGetInfoRequest(tiny));
-    EXPECT_FALSE(inbox_fw::FillActivateRequest(tiny, 2));
-    EXPECT_FALSE(srb::WriteHeader(std::span<std::uint8_t>(tiny).first(27), inbox_fw::kRequest));
+// A granularity outside 1..255 units is held to that range; the image goes out in
+// order, the last piece short, nothing past its end, and a refused piece stops it.
+TEST(DriversRequestLayout, ChunksCoverTheImageInOrder) {
+    for (const auto& [granularity, bytes] : std::vector<std::pair<std::int32_t, std::size_t>>{
+             {-1, 4096}, {0, 4096}, {1, 4096}, {255, 255 * 4096}, {256, 255 * 4096}}) {
+        EXPECT_EQ(fwreq::ChunkSizeFor(granularity), bytes) << "granularity " << granularity;
+    }
+    const std::vector<std::uint8_t> image(10000, 1);
+    std::vector<std::pair<std::uint64_t, std::size_t>> sent;
+    auto record = [&](std::uint64_t offset, std::span<const std::uint8_t> piece) {
+        sent.emplace_back(offset, piece.size());
+        return offset < 8192;
+    };
+    EXPECT_FALSE(fwreq::ForEachChunk(image, 4096, record));
+    EXPECT_EQ(sent, (std::vector<std::pair<std::uint64_t, std::size_t>>{
+                        {0, 4096}, {4096, 4096}, {8192, 1808}}));
+    sent.clear();
+    EXPECT_FALSE(fwreq::ForEachChunk(image, 0, record)) << "no chunk size, no progress";
+    EXPECT_TRUE(fwreq::ForEachChunk({}, 0, record));
+    EXPECT_TRUE(sent.empty());
 }
 
 TEST(DriversRequestLayout, RstDownloadReusesOneBufferForEveryChunk) {

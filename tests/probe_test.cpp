@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "drivers/watch.h"
 #include "probe/drive_answers.h"
 #include "probe_support.h"
 #include "sim/models/text.h"
@@ -332,6 +333,27 @@ TEST(ProbeCommandLine, RefusesAnythingElseBeforeTouchingADrive) {
         for (const char* op : {"CreateFileW", "DeviceIoControl", "SetupDiGetClassDevsW"}) {
             EXPECT_TRUE(run.Calls(op).empty()) << row.name << ": " << op;
         }
+    }
+}
+
+// The watcher hears each property discovery reads under its name; any other key, even
+// one that differs from a known key only in its pid or the last byte of its GUID, is
+// Other, so the capture never files it under a property the updater reads.
+TEST(PreflightWatch, PropertyOfNamesOnlyTheKeysDiscoveryReads) {
+    DEVPROPKEY otherPid = win::DEVPKEY_Device_Parent;
+    otherPid.pid += 1;
+    DEVPROPKEY otherGuid = win::DEVPKEY_Device_InstanceId;
+    otherGuid.fmtid.Data4[7] ^= 1;
+    const std::vector<std::pair<DEVPROPKEY, watch::Property>> keys = {
+        {win::DEVPKEY_Device_Parent, watch::Property::Parent},
+        {win::DEVPKEY_Device_InstanceId, watch::Property::InstanceId},
+        {win::DEVPKEY_Device_LocationInfo, watch::Property::LocationInfo},
+        {win::DEVPKEY_Device_DriverDesc, watch::Property::DriverDescription},
+        {otherPid, watch::Property::Other},
+        {otherGuid, watch::Property::Other},
+    };
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(watch::PropertyOf(keys[i].first), keys[i].second) << "row " << i;
     }
 }
 
