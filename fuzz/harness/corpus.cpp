@@ -115,20 +115,20 @@ Bytes SizedBuffer(const Bytes& buffer) {
 
 // ---- Machines
 
-DriveDraft Drive(Revision revision = Revision::Base) {
-    DriveDraft drive;
+DriveChoice Drive(Revision revision = Revision::Base) {
+    DriveChoice drive;
     drive.revision = revision;
     return drive;
 }
 
-DiskDraft InboxDisk(Revision revision = Revision::Base) {
-    DiskDraft disk;
+DiskChoice InboxDisk(Revision revision = Revision::Base) {
+    DiskChoice disk;
     disk.drive = Drive(revision);
     return disk;
 }
 
-DiskDraft OtherMakerDisk() {
-    DiskDraft disk;
+DiskChoice OtherMakerDisk() {
+    DiskChoice disk;
     disk.attach = Attach::Other;
     disk.parent = Parent::OtherMaker;
     disk.drive.model = Model::OtherMaker;
@@ -136,8 +136,8 @@ DiskDraft OtherMakerDisk() {
     return disk;
 }
 
-DiskDraft RaidVolume() {
-    DiskDraft disk;
+DiskChoice RaidVolume() {
+    DiskChoice disk;
     disk.attach = Attach::RaidVolume;
     disk.parent = Parent::Controller;
     disk.instanceId = InstanceId::RaidVolume;
@@ -146,8 +146,8 @@ DiskDraft RaidVolume() {
     return disk;
 }
 
-DiskDraft RstDisk(std::uint8_t path) {
-    DiskDraft disk;
+DiskChoice RstDisk(std::uint8_t path) {
+    DiskChoice disk;
     disk.attach = Attach::Rst;
     disk.parent = Parent::Controller;
     disk.pathId = path;
@@ -155,9 +155,9 @@ DiskDraft RstDisk(std::uint8_t path) {
     return disk;
 }
 
-ControllerDraft RstController(std::vector<std::vector<std::uint8_t>> raidSets,
-                              std::vector<std::uint8_t> paths) {
-    ControllerDraft controller;
+ControllerChoice RstController(std::vector<std::vector<std::uint8_t>> raidSets,
+                               std::vector<std::uint8_t> paths) {
+    ControllerChoice controller;
     controller.raidSets = std::move(raidSets);
     for (std::uint8_t path : paths) {
         controller.drives.push_back({path, Drive()});

@@ -27,7 +27,7 @@ const char* Name(E value, const char* const (&names)[N]) {
     return names[static_cast<std::size_t>(value)];
 }
 
-std::string Drive(const DriveDraft& d) {
+std::string Drive(const DriveChoice& d) {
     static const char* const kRevisions[] = {"base", "target", "other"};
     static const char* const kVersions[] = {"1.3", "1.2", "2.0", "1.4", "0.0"};
     static const char* const kSlots[] = {"standard", "only-read-only", "none",
@@ -80,7 +80,7 @@ std::string DescribeProgramInput(const ProgramInput& in) {
                                          "download", "activate",      "raid-config"};
     std::string text;
     for (std::size_t c = 0; c < in.controllers.size(); ++c) {
-        const ControllerDraft& s = in.controllers[c];
+        const ControllerChoice& s = in.controllers[c];
         text += "controller " + std::to_string(c) + ": id " + Name(s.instanceId, kIds) + ", path " +
                 Name(s.path, kPaths) + ", description " + Name(s.description, kDescriptions) +
                 (s.openable ? "" : ", not openable") + Lies(s.lie, s.lieAbout) + ", raid sets";
@@ -94,7 +94,7 @@ std::string DescribeProgramInput(const ProgramInput& in) {
         text += "\n";
     }
     for (std::size_t d = 0; d < in.disks.size(); ++d) {
-        const DiskDraft& s = in.disks[d];
+        const DiskChoice& s = in.disks[d];
         text += "disk " + std::to_string(d) + ": " + Name(s.attach, kAttach) + " controller " +
                 std::to_string(s.controller) + " path " + std::to_string(s.pathId) + ", parent " +
                 Name(s.parent, kParents) + ", instance " + Name(s.instanceId, kInstances) +
