@@ -462,21 +462,25 @@ class Assembler {
     }
 
     bool Devices(const ScenarioDraft& draft, Machine& m) {
-        // Controllers: their instance IDs are also the parents of the disks behind them,
-        // readable or not.
-        std::vector<std::wstring> controllerIds;
-        // Instance IDs as Windows compares them (without regard to case), of the
-        // devices so far, and the controllers' IDs as given.
-        std::unordered_set<std::wstring> instances;
-        std::unordered_set<std::wstring> controllerSet;
+        ControllerDevices(draft, m);
+        std::vector<DiskTexts> texts;
+        for (std::size_t d = 0; d < draft.disks.size(); ++d) {
+            texts.push_back(DefaultDiskTexts(m, m.disks[d], d, controllerIds_));
+        }
+        ParentNodes(draft, texts, m);
+        DiskDevices(draft, texts, m);
+        return true;
+    }
+
+    void ControllerDevices(const ScenarioDraft& draft, Machine& m) {
         for (std::size_t c = 0; c < draft.controllers.size(); ++c) {
             const ControllerDraft& given = draft.controllers[c];
             const std::wstring defaultId = ControllerInstanceId(c);
             const std::optional<std::wstring> instanceId = Resolve(given.instanceId, defaultId);
-            controllerIds.push_back(instanceId.value_or(defaultId));
-            controllerSet.insert(controllerIds.back());
+            controllerIds_.push_back(instanceId.value_or(defaultId));
+            controllerSet_.insert(controllerIds_.back());
             if (instanceId) {
-                instances.insert(UpperCase(*instanceId));
+                instances_.insert(UpperCase(*instanceId));
             }
             Device& device = AddDevice(m, GUID_DEVCLASS_SCSIADAPTER);
             SetProperty(device, win::DEVPKEY_Device_InstanceId, instanceId);
@@ -485,27 +489,25 @@ class Assembler {
             SetProperty(device, win::DEVPKEY_Device_Parent, std::wstring(kPciRoot));
             SetProperty(device, win::DEVPKEY_Device_LocationInfo,
                         std::wstring(L"PCI bus 0, device 23, function 0"));
-            device.hardwareIds = PciHardwareIds(controllerIds.back());
+            device.hardwareIds = PciHardwareIds(controllerIds_.back());
             device.interfaces.push_back(
                 {win::GUID_DEVINTERFACE_STORAGEPORT,
-                 Resolve(given.path,
-                         InterfacePath(controllerIds.back(), win::GUID_DEVINTERFACE_STORAGEPORT))});
+                 Resolve(given.path, InterfacePath(controllerIds_.back(),
+                                                   win::GUID_DEVINTERFACE_STORAGEPORT))});
             device.target = {DeviceTarget::Kind::Controller, c};
             device.propertyFaults = given.propertyFaults;
             m.controllers[c].device = m.devices.size() - 1;
         }
+    }
 
-        std::vector<DiskTexts> texts;
-        for (std::size_t d = 0; d < draft.disks.size(); ++d) {
-            texts.push_back(DefaultDiskTexts(m, m.disks[d], d, controllerIds));
-        }
-        // The controllers the inbox and other-maker disks hang from: device nodes
-        // without a storage-port interface of their own here.
+    // The controllers the inbox and other-maker disks hang from: device nodes without
+    // a storage-port interface of their own here.
+    void ParentNodes(const ScenarioDraft& draft, const std::vector<DiskTexts>& texts, Machine& m) {
         for (std::size_t d = 0; d < draft.disks.size(); ++d) {
             const std::optional<std::wstring> parent =
                 Resolve(draft.disks[d].parent, texts[d].parent);
-            if (!parent || parent->empty() || controllerSet.count(*parent) != 0 ||
-                !instances.insert(UpperCase(*parent)).second) {
+            if (!parent || parent->empty() || controllerSet_.count(*parent) != 0 ||
+                !instances_.insert(UpperCase(*parent)).second) {
                 continue;
             }
             Device& node = AddDevice(m, GUID_DEVCLASS_SCSIADAPTER);
@@ -517,6 +519,9 @@ class Assembler {
                         L"PCI bus " + Decimal(m.devices.size()) + L", device 0, function 0");
             node.hardwareIds = PciHardwareIds(*parent);
         }
+    }
+
+    void DiskDevices(const ScenarioDraft& draft, const std::vector<DiskTexts>& texts, Machine& m) {
         for (std::size_t d = 0; d < draft.disks.size(); ++d) {
             const DiskDraft& given = draft.disks[d];
             const std::optional<std::wstring> instanceId =
@@ -537,7 +542,6 @@ class Assembler {
             device.propertyFaults = given.propertyFaults;
             m.disks[d].device = m.devices.size() - 1;
         }
-        return true;
     }
 
     std::vector<std::optional<std::size_t>> diskController_;
@@ -545,6 +549,13 @@ class Assembler {
     std::vector<std::int32_t> raidSetOf_;
     std::vector<std::vector<std::size_t>> disksOf_;  // by controller: its disks, in order
     std::map<std::string, std::string> driveIds_;    // drive id -> where it was given
+    // Controllers' instance IDs: also the parents of the disks behind them, readable
+    // or not; and as a set.
+    std::vector<std::wstring> controllerIds_;
+    std::unordered_set<std::wstring> controllerSet_;
+    // Instance IDs of the devices so far as Windows compares them (without regard to
+    // case).
+    std::unordered_set<std::wstring> instances_;
 };
 
 }  // namespace
