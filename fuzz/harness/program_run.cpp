@@ -361,6 +361,12 @@ class Run {
     bool WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c);
     void SpoilForeignTags(sim::IoCall& call, const Call& c);
     void Account(const sim::IoCall& call, const Call& c, DWORD error, std::size_t returned);
+    void AccountDeviceNumber(std::span<const std::uint8_t> reply);
+    void AccountRaidConfig(const sim::IoCall& call, const Call& c,
+                           std::span<const std::uint8_t> reply,
+                           std::optional<std::uint32_t> status);
+    void AccountDownload(const sim::IoCall& call, const Call& c,
+                         std::optional<std::uint32_t> status);
 
     void CheckMachineAfter(std::size_t openHandles, const sim::Machine& machine);
     void CheckFinalLine(const ParsedReport& report, std::int32_t exitCode);
@@ -790,58 +796,15 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
     switch (c.kind) {
         case CallKind::DeviceNumber:
             if (error == ERROR_SUCCESS) {
-                if (const auto number = storage::ReadDeviceNumber(reply)) {
-                    numbersReturned_.insert(number->deviceNumber);
-                } else if (const auto only = layout::GetU32(reply, storage::kDeviceNumberOffset)) {
-                    numbersReturned_.insert(*only);
-                }
+                AccountDeviceNumber(reply);
             }
             break;
-        case CallKind::RaidConfig: {
-            const auto key = std::make_pair(c.device, csmi::RaidSetIndex(call.in).value_or(0));
-            const auto announced = csmi::DriveCount(reply);
-            if (status != 0u || !announced) {
-                raidReplies_.erase(key);
-                break;
-            }
-            const std::size_t held = csmi::MemberRecordCapacity(out.size());
-            raidReplies_[key] = {*announced, held};
-            for (std::size_t i = 0; i < std::min<std::size_t>(*announced, held); ++i) {
-                // The path byte may come back without the rest of its record.
-                const std::size_t at =
-                    csmi::kDrivesOffset + csmi::kDriveRecordLength * i + csmi::kPathNumberInRecord;
-                if (const auto path = layout::GetU8(reply, at)) {
-                    knownPaths_.insert(*path);
-                }
-            }
+        case CallKind::RaidConfig:
+            AccountRaidConfig(call, c, reply, status);
             break;
-        }
-        case CallKind::Download: {
-            Session& session = sessions_[c.target];
-            const auto download = c.side == Side::Disk ? inbox_fw::ReadDownload(call.in)
-                                                       : rst_fw::ReadDownload(call.in);
-            if (!download) {
-                session.live = false;
-                break;
-            }
-            if (download->offset == 0) {
-                session = {true, 0};
-            }
-            const std::span<const std::uint8_t> image(FirmwareImage, kFirmwareImageSize);
-            const bool inOrder = session.live && download->offset == session.next &&
-                                 download->bufferSize > 0 &&
-                                 download->image.size() == download->bufferSize &&
-                                 download->bufferSize <= image.size() - download->offset;
-            const bool sound =
-                inOrder && std::memcmp(download->image.data(), image.data() + download->offset,
-                                       download->image.size()) == 0;
-            if (status == 0u && sound) {
-                session.next += download->bufferSize;
-            } else {
-                session.live = false;
-            }
+        case CallKind::Download:
+            AccountDownload(call, c, status);
             break;
-        }
         case CallKind::Activate: {
             Session& session = sessions_[c.target];
             const bool accepted =
@@ -857,6 +820,64 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
     }
     if (!c.target.empty() && targetDrive_.count(c.target) == 0) {
         targetDrive_[c.target] = c.drive;
+    }
+}
+
+void Run::AccountDeviceNumber(std::span<const std::uint8_t> reply) {
+    if (const auto number = storage::ReadDeviceNumber(reply)) {
+        numbersReturned_.insert(number->deviceNumber);
+    } else if (const auto only = layout::GetU32(reply, storage::kDeviceNumberOffset)) {
+        numbersReturned_.insert(*only);
+    }
+}
+
+void Run::AccountRaidConfig(const sim::IoCall& call, const Call& c,
+                            std::span<const std::uint8_t> reply,
+                            std::optional<std::uint32_t> status) {
+    const auto key = std::make_pair(c.device, csmi::RaidSetIndex(call.in).value_or(0));
+    const auto announced = csmi::DriveCount(reply);
+    if (status != 0u || !announced) {
+        raidReplies_.erase(key);
+        return;
+    }
+    const std::size_t held = csmi::MemberRecordCapacity(call.out.size());
+    raidReplies_[key] = {*announced, held};
+    for (std::size_t i = 0; i < std::min<std::size_t>(*announced, held); ++i) {
+        // The path byte may come back without the rest of its record.
+        const std::size_t at =
+            csmi::kDrivesOffset + csmi::kDriveRecordLength * i + csmi::kPathNumberInRecord;
+        if (const auto path = layout::GetU8(reply, at)) {
+            knownPaths_.insert(*path);
+        }
+    }
+}
+
+// A download piece continues the drive's session only when it is the next piece of the
+// image, whole and accepted.
+void Run::AccountDownload(const sim::IoCall& call, const Call& c,
+                          std::optional<std::uint32_t> status) {
+    Session& session = sessions_[c.target];
+    const auto download =
+        c.side == Side::Disk ? inbox_fw::ReadDownload(call.in) : rst_fw::ReadDownload(call.in);
+    if (!download) {
+        session.live = false;
+        return;
+    }
+    if (download->offset == 0) {
+        session = {true, 0};
+    }
+    const std::span<const std::uint8_t> image(FirmwareImage, kFirmwareImageSize);
+    const bool inOrder = session.live && download->offset == session.next &&
+                         download->bufferSize > 0 &&
+                         download->image.size() == download->bufferSize &&
+                         download->bufferSize <= image.size() - download->offset;
+    const bool sound =
+        inOrder && std::memcmp(download->image.data(), image.data() + download->offset,
+                               download->image.size()) == 0;
+    if (status == 0u && sound) {
+        session.next += download->bufferSize;
+    } else {
+        session.live = false;
     }
 }
 
