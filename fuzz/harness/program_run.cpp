@@ -47,7 +47,9 @@ std::wstring Number(unsigned value) {
 
 // How the scenario names controller `c`, for the disks behind it.
 std::string ControllerName(std::size_t c) {
-    return "c" + std::to_string(c);
+    std::string name = "controller-";
+    name += std::to_string(c);
+    return name;
 }
 
 // A choice of the input and what it stands for in the simulated machine, row by row.
