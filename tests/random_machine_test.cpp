@@ -51,8 +51,8 @@ class Dice {
     std::mt19937_64 random_;
 };
 
-DriveDraft RandomDrive(Dice& dice) {
-    DriveDraft drive;
+DriveChoice RandomDrive(Dice& dice) {
+    DriveChoice drive;
     drive.revision = dice.Percent(60) ? Revision::Base : dice.Any<Revision>();
     drive.model = dice.Mostly(Model::Maker, 90);
     drive.version = dice.Mostly(Version::V1_3, 70);
@@ -67,16 +67,16 @@ DriveDraft RandomDrive(Dice& dice) {
 }
 
 // Now and then a controller or a disk lies about one of its answers.
-template <typename Draft>
-void MaybeLie(Dice& dice, Draft& draft) {
+template <typename Choice>
+void MaybeLie(Dice& dice, Choice& choice) {
     if (dice.Percent(3)) {
-        draft.lie = dice.Any<Lie>();
-        draft.lieAbout = dice.Any<LieAbout>();
+        choice.lie = dice.Any<Lie>();
+        choice.lieAbout = dice.Any<LieAbout>();
     }
 }
 
-ControllerDraft RandomController(Dice& dice) {
-    ControllerDraft controller;
+ControllerChoice RandomController(Dice& dice) {
+    ControllerChoice controller;
     controller.instanceId = dice.Mostly(ControllerId::IntelRst);
     controller.path = dice.Mostly(ControllerPath::Intel, 90);
     controller.description = dice.Mostly(Description::RstPremium, 75);
@@ -97,8 +97,8 @@ ControllerDraft RandomController(Dice& dice) {
     return controller;
 }
 
-DiskDraft RandomDisk(Dice& dice) {
-    DiskDraft disk;
+DiskChoice RandomDisk(Dice& dice) {
+    DiskChoice disk;
     disk.attach = dice.Any<Attach>();
     disk.controller = static_cast<std::uint8_t>(dice.Below(2));
     disk.pathId = static_cast<std::uint8_t>(dice.Below(6));
@@ -244,12 +244,12 @@ bool AnswersUnaltered(const ProgramInput& input) {
     if (!input.answers.empty()) {
         return false;
     }
-    for (const ControllerDraft& controller : input.controllers) {
+    for (const ControllerChoice& controller : input.controllers) {
         if (controller.lie != Lie::None) {
             return false;
         }
     }
-    for (const DiskDraft& disk : input.disks) {
+    for (const DiskChoice& disk : input.disks) {
         if (disk.lie != Lie::None) {
             return false;
         }
@@ -288,14 +288,14 @@ bool QueriesForeseeTheWholeRun(const ProgramInput& input) {
     if (!AnswersUnaltered(input)) {
         return false;
     }
-    for (const ControllerDraft& controller : input.controllers) {
+    for (const ControllerChoice& controller : input.controllers) {
         for (const ControllerDrive& drive : controller.drives) {
             if (drive.drive.immediate) {
                 return false;
             }
         }
     }
-    for (const DiskDraft& disk : input.disks) {
+    for (const DiskChoice& disk : input.disks) {
         if (disk.hasDrive && disk.drive.immediate) {
             return false;
         }

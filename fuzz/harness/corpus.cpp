@@ -115,20 +115,20 @@ Bytes SizedBuffer(const Bytes& buffer) {
 
 // ---- Machines
 
-DriveDraft Drive(Revision revision = Revision::Base) {
-    DriveDraft drive;
+DriveChoice Drive(Revision revision = Revision::Base) {
+    DriveChoice drive;
     drive.revision = revision;
     return drive;
 }
 
-DiskDraft InboxDisk(Revision revision = Revision::Base) {
-    DiskDraft disk;
+DiskChoice InboxDisk(Revision revision = Revision::Base) {
+    DiskChoice disk;
     disk.drive = Drive(revision);
     return disk;
 }
 
-DiskDraft OtherMakerDisk() {
-    DiskDraft disk;
+DiskChoice OtherMakerDisk() {
+    DiskChoice disk;
     disk.attach = Attach::Other;
     disk.parent = Parent::OtherMaker;
     disk.drive.model = Model::OtherMaker;
@@ -136,8 +136,8 @@ DiskDraft OtherMakerDisk() {
     return disk;
 }
 
-DiskDraft RaidVolume() {
-    DiskDraft disk;
+DiskChoice RaidVolume() {
+    DiskChoice disk;
     disk.attach = Attach::RaidVolume;
     disk.parent = Parent::Controller;
     disk.instanceId = InstanceId::RaidVolume;
@@ -146,8 +146,8 @@ DiskDraft RaidVolume() {
     return disk;
 }
 
-DiskDraft RstDisk(std::uint8_t path) {
-    DiskDraft disk;
+DiskChoice RstDisk(std::uint8_t path) {
+    DiskChoice disk;
     disk.attach = Attach::Rst;
     disk.parent = Parent::Controller;
     disk.pathId = path;
@@ -155,9 +155,9 @@ DiskDraft RstDisk(std::uint8_t path) {
     return disk;
 }
 
-ControllerDraft RstController(std::vector<std::vector<std::uint8_t>> raidSets,
-                              std::vector<std::uint8_t> paths) {
-    ControllerDraft controller;
+ControllerChoice RstController(std::vector<std::vector<std::uint8_t>> raidSets,
+                               std::vector<std::uint8_t> paths) {
+    ControllerChoice controller;
     controller.raidSets = std::move(raidSets);
     for (std::uint8_t path : paths) {
         controller.drives.push_back({path, Drive()});
@@ -207,10 +207,7 @@ GeneratedInput Program(std::string directory, std::string name, ProgramInput in)
     return {std::move(directory), "program", std::move(name), EncodeProgramInput(std::move(in))};
 }
 
-}  // namespace
-
-std::vector<GeneratedInput> GeneratedInputs() {
-    std::vector<GeneratedInput> inputs;
+void AddReaderSeeds(std::vector<GeneratedInput>& inputs) {
     auto seed = [&](const char* target, const char* name, Bytes bytes) {
         inputs.push_back({"corpus", target, name, std::move(bytes)});
     };
@@ -237,8 +234,10 @@ std::vector<GeneratedInput> GeneratedInputs() {
     seed("identify_reply", "rst-pass-through-reply", SizedBuffer(RstIdentifyReply()));
     seed("identify_reply", "device-number-reply",
          SizedBuffer({7, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0}));
+}
 
-    // Whole-program seeds: machines that update cleanly, and a few that fail honestly.
+// Whole-program seeds: machines that update cleanly, and a few that fail honestly.
+void AddProgramSeeds(std::vector<GeneratedInput>& inputs) {
     inputs.push_back(Program("corpus", "empty-machine", {}));
     {
         ProgramInput in = OneInboxDisk();
@@ -270,8 +269,11 @@ std::vector<GeneratedInput> GeneratedInputs() {
         in.answers = {status};
         inputs.push_back(Program("corpus", "inbox-activation-refused", in));
     }
+}
 
-    // One reproducer per known fault of the whole program (fuzz/README.md lists them).
+// One reproducer per known fault of the whole program (fuzz/README.md lists them): the
+// faults of replies and of the platform's answers.
+void AddAnswerReproducers(std::vector<GeneratedInput>& inputs) {
     {
         // A miniport request that completes with nothing returned is taken as success.
         ProgramInput in = OneInboxDisk();
@@ -306,6 +308,10 @@ std::vector<GeneratedInput> GeneratedInputs() {
         in.answers = {more};
         inputs.push_back(Program("regressions", "raid-requery-announces-more", in));
     }
+}
+
+// The reproducers of drives found twice, of disk numbers and of the verdict.
+void AddDriveReproducers(std::vector<GeneratedInput>& inputs) {
     {
         // A drive that is a RAID member and also a single RST disk.
         ProgramInput in;
@@ -333,6 +339,16 @@ std::vector<GeneratedInput> GeneratedInputs() {
         in.disks = {InboxDisk(), InboxDisk(Revision::Target)};
         inputs.push_back(Program("regressions", "verdict-follows-drive-order", in));
     }
+}
+
+}  // namespace
+
+std::vector<GeneratedInput> GeneratedInputs() {
+    std::vector<GeneratedInput> inputs;
+    AddReaderSeeds(inputs);
+    AddProgramSeeds(inputs);
+    AddAnswerReproducers(inputs);
+    AddDriveReproducers(inputs);
     return inputs;
 }
 

@@ -27,7 +27,7 @@ const char* Name(E value, const char* const (&names)[N]) {
     return names[static_cast<std::size_t>(value)];
 }
 
-std::string Drive(const DriveDraft& d) {
+std::string DriveText(const DriveChoice& d) {
     static const char* const kRevisions[] = {"base", "target", "other"};
     static const char* const kVersions[] = {"1.3", "1.2", "2.0", "1.4", "0.0"};
     static const char* const kSlots[] = {"standard", "only-read-only", "none",
@@ -59,13 +59,26 @@ std::string ListText(const std::vector<std::uint8_t>& bytes) {
     return text;
 }
 
-}  // namespace
-
-std::string DescribeProgramInput(const ProgramInput& in) {
+std::string ControllerText(std::size_t c, const ControllerChoice& s) {
     static const char* const kIds[] = {"intel-rst", "other-vendor", "unreadable"};
     static const char* const kPaths[] = {"intel", "other-vendor", "not-enumerable"};
     static const char* const kDescriptions[] = {"rst-premium", "intel-raid", "standard-nvme",
                                                 "unreadable"};
+    std::string text = "controller " + std::to_string(c) + ": id " + Name(s.instanceId, kIds) +
+                       ", path " + Name(s.path, kPaths) + ", description " +
+                       Name(s.description, kDescriptions) + (s.openable ? "" : ", not openable") +
+                       Lies(s.lie, s.lieAbout) + ", raid sets";
+    for (const auto& set : s.raidSets) {
+        text += ' ';
+        text += ListText(set);
+    }
+    for (const ControllerDrive& drive : s.drives) {
+        text += "\n  path " + std::to_string(drive.path) + ": " + DriveText(drive.drive);
+    }
+    return text + "\n";
+}
+
+std::string DiskText(std::size_t d, const DiskChoice& s) {
     static const char* const kAttach[] = {"inbox", "rst", "raid-volume", "other"};
     static const char* const kParents[] = {"maker", "controller", "other-maker", "intel-other",
                                            "unreadable"};
@@ -76,61 +89,58 @@ std::string DescribeProgramInput(const ProgramInput& in) {
     static const char* const kLocations[] = {"bus-of-path", "bus",      "negative-bus", "huge-bus",
                                              "no-comma",    "no-token", "unreadable"};
     static const char* const kNumbers[] = {"own-index", "given", "none"};
+    return "disk " + std::to_string(d) + ": " + Name(s.attach, kAttach) + " controller " +
+           std::to_string(s.controller) + " path " + std::to_string(s.pathId) + ", parent " +
+           Name(s.parent, kParents) + ", instance " + Name(s.instanceId, kInstances) +
+           ", hardware " + Name(s.hardwareIds, kHardware) + ", location " +
+           Name(s.location, kLocations) + " bus " + std::to_string(s.bus) +
+           (s.enumerable ? "" : ", no interface") + ", number " + Name(s.deviceNumber, kNumbers) +
+           " " + std::to_string(s.number) + (s.openable ? "" : ", not openable") +
+           Lies(s.lie, s.lieAbout) + (s.hasDrive ? ", " + DriveText(s.drive) : "") + "\n";
+}
+
+std::string AnswerText(const Answer& a) {
     static const char* const kKinds[] = {"any",      "device-number", "identify",   "firmware-info",
                                          "download", "activate",      "raid-config"};
+    std::string text = std::string("answer: ") + Name(a.kind, kKinds) +
+                       (a.every ? " from " : " #") + std::to_string(a.occurrence) + ":";
+    if (a.flags & kReplaceBytes) {
+        text += " bytes " + ListText(a.bytes);
+    }
+    if (a.flags & kStructured) {
+        text += " structured " + std::to_string(a.value) + " " + ListText(a.list);
+    }
+    if (a.flags & kPatch) {
+        for (const Patch& p : a.patches) {
+            text += " patch@" + std::to_string(p.offset) + " " + ListText(p.bytes);
+        }
+    }
+    if (a.flags & kSetStatus) {
+        text += " status " +
+                std::to_string(a.status < kStatusCount ? kStatuses[a.status] : a.rawStatus);
+    }
+    if (a.flags & kSetCount) {
+        text += " returned " +
+                std::to_string(a.countChoice < kCountCount ? kCounts[a.countChoice] : a.count);
+    }
+    if (a.flags & kFail) {
+        text += " fail " + std::to_string(kErrors[a.error % kErrorCount]);
+    }
+    return text + "\n";
+}
+
+}  // namespace
+
+std::string DescribeProgramInput(const ProgramInput& in) {
     std::string text;
     for (std::size_t c = 0; c < in.controllers.size(); ++c) {
-        const ControllerDraft& s = in.controllers[c];
-        text += "controller " + std::to_string(c) + ": id " + Name(s.instanceId, kIds) + ", path " +
-                Name(s.path, kPaths) + ", description " + Name(s.description, kDescriptions) +
-                (s.openable ? "" : ", not openable") + Lies(s.lie, s.lieAbout) + ", raid sets";
-        for (const auto& set : s.raidSets) {
-            text += ' ';
-            text += ListText(set);
-        }
-        for (const ControllerDrive& drive : s.drives) {
-            text += "\n  path " + std::to_string(drive.path) + ": " + Drive(drive.drive);
-        }
-        text += "\n";
+        text += ControllerText(c, in.controllers[c]);
     }
     for (std::size_t d = 0; d < in.disks.size(); ++d) {
-        const DiskDraft& s = in.disks[d];
-        text += "disk " + std::to_string(d) + ": " + Name(s.attach, kAttach) + " controller " +
-                std::to_string(s.controller) + " path " + std::to_string(s.pathId) + ", parent " +
-                Name(s.parent, kParents) + ", instance " + Name(s.instanceId, kInstances) +
-                ", hardware " + Name(s.hardwareIds, kHardware) + ", location " +
-                Name(s.location, kLocations) + " bus " + std::to_string(s.bus) +
-                (s.enumerable ? "" : ", no interface") + ", number " +
-                Name(s.deviceNumber, kNumbers) + " " + std::to_string(s.number) +
-                (s.openable ? "" : ", not openable") + Lies(s.lie, s.lieAbout) +
-                (s.hasDrive ? ", " + Drive(s.drive) : "") + "\n";
+        text += DiskText(d, in.disks[d]);
     }
     for (const Answer& a : in.answers) {
-        text += std::string("answer: ") + Name(a.kind, kKinds) + (a.every ? " from " : " #") +
-                std::to_string(a.occurrence) + ":";
-        if (a.flags & kReplaceBytes) {
-            text += " bytes " + ListText(a.bytes);
-        }
-        if (a.flags & kStructured) {
-            text += " structured " + std::to_string(a.value) + " " + ListText(a.list);
-        }
-        if (a.flags & kPatch) {
-            for (const Patch& p : a.patches) {
-                text += " patch@" + std::to_string(p.offset) + " " + ListText(p.bytes);
-            }
-        }
-        if (a.flags & kSetStatus) {
-            text += " status " +
-                    std::to_string(a.status < kStatusCount ? kStatuses[a.status] : a.rawStatus);
-        }
-        if (a.flags & kSetCount) {
-            text += " returned " +
-                    std::to_string(a.countChoice < kCountCount ? kCounts[a.countChoice] : a.count);
-        }
-        if (a.flags & kFail) {
-            text += " fail " + std::to_string(kErrors[a.error % kErrorCount]);
-        }
-        text += "\n";
+        text += AnswerText(a);
     }
     return text;
 }

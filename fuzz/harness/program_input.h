@@ -34,7 +34,7 @@ enum class Slots : std::uint8_t {
     kCount
 };
 
-struct DriveDraft {
+struct DriveChoice {
     Revision revision = Revision::Base;
     Model model = Model::Maker;
     Version version = Version::V1_3;
@@ -44,7 +44,7 @@ struct DriveDraft {
     bool immediate = false;  // activation takes effect at once (status 0), not at power cycle
     bool denyOpen = false;   // opening its \\.\PHYSICALDRIVE<n> path fails
 
-    bool operator==(const DriveDraft&) const = default;
+    bool operator==(const DriveChoice&) const = default;
 };
 
 // ---- Lying property sizes
@@ -71,12 +71,12 @@ enum class Description : std::uint8_t { RstPremium, IntelRaid, StandardNvme, Unr
 
 struct ControllerDrive {
     std::uint8_t path = 0;
-    DriveDraft drive;
+    DriveChoice drive;
 
     bool operator==(const ControllerDrive&) const = default;
 };
 
-struct ControllerDraft {
+struct ControllerChoice {
     ControllerId instanceId = ControllerId::IntelRst;
     ControllerPath path = ControllerPath::Intel;
     Description description = Description::RstPremium;
@@ -86,7 +86,7 @@ struct ControllerDraft {
     Lie lie = Lie::None;
     LieAbout lieAbout = LieAbout::InstanceId;
 
-    bool operator==(const ControllerDraft&) const = default;
+    bool operator==(const ControllerChoice&) const = default;
 };
 
 // ---- Disks (disk-interface elements, in set order)
@@ -131,7 +131,7 @@ enum class Location : std::uint8_t {
 };
 enum class DeviceNumber : std::uint8_t { OwnIndex, Given, None, kCount };
 
-struct DiskDraft {
+struct DiskChoice {
     Attach attach = Attach::Inbox;
     std::uint8_t controller = 0;  // Rst, RaidVolume: which controller, modulo their count
     std::uint8_t pathId = 0;      // Rst: its path on the controller
@@ -145,11 +145,11 @@ struct DiskDraft {
     std::uint8_t number = 0;  // DeviceNumber::Given
     bool openable = true;
     bool hasDrive = true;  // Inbox, Other: an NVMe drive behind it
-    DriveDraft drive;
+    DriveChoice drive;
     Lie lie = Lie::None;
     LieAbout lieAbout = LieAbout::Parent;
 
-    bool operator==(const DiskDraft&) const = default;
+    bool operator==(const DiskChoice&) const = default;
 };
 
 // ---- How the drivers answer
@@ -216,8 +216,8 @@ struct Answer {
 };
 
 struct ProgramInput {
-    std::vector<ControllerDraft> controllers;
-    std::vector<DiskDraft> disks;
+    std::vector<ControllerChoice> controllers;
+    std::vector<DiskChoice> disks;
     std::vector<Answer> answers;
 
     bool operator==(const ProgramInput&) const = default;
@@ -232,7 +232,7 @@ inline constexpr std::size_t kMaxAnswers = 12;
 inline constexpr std::size_t kMaxReplyBytes = 4400;  // past the largest request, 4260
 
 template <typename IO>
-void VisitDrive(IO& io, DriveDraft& d) {
+void VisitDrive(IO& io, DriveChoice& d) {
     io.Choice(d.revision);
     io.Choice(d.model);
     io.Choice(d.version);
@@ -253,7 +253,7 @@ void VisitLie(IO& io, Lie& lie, LieAbout& about) {
 }
 
 template <typename IO>
-void VisitController(IO& io, ControllerDraft& c) {
+void VisitController(IO& io, ControllerChoice& c) {
     io.Choice(c.instanceId);
     io.Choice(c.path);
     io.Choice(c.description);
@@ -270,7 +270,7 @@ void VisitController(IO& io, ControllerDraft& c) {
 }
 
 template <typename IO>
-void VisitDisk(IO& io, DiskDraft& d) {
+void VisitDisk(IO& io, DiskChoice& d) {
     io.Choice(d.attach);
     io.template Int<std::uint8_t>(0, 255, d.controller);
     io.template Int<std::uint8_t>(0, 255, d.pathId);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "base/utf8.h"
 #include "drivers/byte_layout.h"
 #include "drivers/csmi_raid_config.h"
 #include "drivers/miniport_firmware.h"
@@ -24,6 +25,7 @@
 #include "report/console.h"
 #include "sim/models/io.h"
 #include "sim/models/machine.h"
+#include "sim/scenario/scenario_draft.h"
 #include "sim/sim.h"
 
 namespace fuzzprogram {
@@ -39,12 +41,33 @@ constexpr std::string_view kTagMarker = "FZTAG-";
 constexpr std::string_view kStoragePortClass = "{2accfe60-c130-11d2-b082-00a0c91efb8b}";
 constexpr std::string_view kDiskClass = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 
-std::wstring Wide(std::string_view ascii) {
-    return std::wstring(ascii.begin(), ascii.end());
+std::wstring Number(unsigned value) {
+    return utf8::FromLatin1(std::to_string(value));
 }
 
-std::wstring Number(unsigned value) {
-    return Wide(std::to_string(value));
+// How the scenario names controller `c`, for the disks behind it.
+std::string ControllerName(std::size_t c) {
+    std::string name = "controller-";
+    name += std::to_string(c);
+    return name;
+}
+
+// A choice of the input and what it stands for in the simulated machine, row by row.
+template <typename Choice, typename Value>
+struct StandsFor {
+    Choice choice;
+    Value value;
+};
+
+template <typename Choice, typename Value, std::size_t N>
+Value ValueOf(const StandsFor<Choice, Value> (&table)[N], Choice choice) {
+    static_assert(N == static_cast<std::size_t>(Choice::kCount), "a row for every choice");
+    for (const StandsFor<Choice, Value>& row : table) {
+        if (row.choice == choice) {
+            return row.value;
+        }
+    }
+    return table[0].value;  // the decoder gives no value past the choices
 }
 
 std::wstring ControllerInstance(ControllerId id, std::size_t c) {
@@ -62,13 +85,21 @@ std::optional<std::wstring> ControllerInterfacePath(ControllerPath path, std::si
     switch (path) {
         case ControllerPath::Intel:
             return L"\\\\?\\pci#ven_8086&dev_2822&subsys_0a8c8086&rev_00#3&1158365" + n +
-                   L"&0&b8#" + Wide(kStoragePortClass);
+                   L"&0&b8#" + utf8::FromLatin1(kStoragePortClass);
         case ControllerPath::OtherVendor:
             return L"\\\\?\\pci#ven_1b21&dev_0612&subsys_10621b21&rev_02#4&2f6a3b1" + n +
-                   L"&0&00e0#" + Wide(kStoragePortClass);
+                   L"&0&00e0#" + utf8::FromLatin1(kStoragePortClass);
         default:
             return std::nullopt;
     }
+}
+
+std::optional<std::wstring> DiskInterfacePath(const DiskChoice& disk, std::size_t d) {
+    if (!disk.enumerable) {
+        return std::nullopt;
+    }
+    return L"\\\\?\\scsi#disk&ven_fuzz&prod_disk" + Number(static_cast<unsigned>(d)) +
+           L"#5&2b6a5e0&0&000000#" + utf8::FromLatin1(kDiskClass);
 }
 
 std::optional<std::wstring> DescriptionText(Description description) {
@@ -84,21 +115,38 @@ std::optional<std::wstring> DescriptionText(Description description) {
     }
 }
 
-std::optional<std::wstring> DiskInstance(InstanceId id, std::size_t d) {
-    const std::wstring n = Number(static_cast<unsigned>(d));
-    switch (id) {
-        case InstanceId::NvmeDisk:
-            return L"SCSI\\DISK&VEN_NVME&PROD_KORVANE_QZRX4C7\\5&2B6A5E0" + n + L"&0&000000";
-        case InstanceId::RaidVolume:
-            return L"SCSI\\DISK&VEN_INTEL&PROD_RAID_1_VOLUME\\5&2B6A5E0" + n + L"&0&010000";
-        case InstanceId::IntelDisk:
-            return L"SCSI\\DISK&VEN_INTEL&PROD_SSDPEKNW512G8\\5&2B6A5E0" + n + L"&0&020000";
-        case InstanceId::OtherRaid:
-            return L"SCSI\\DISK&VEN_NVME&PROD_RAID_SSD\\5&2B6A5E0" + n + L"&0&030000";
-        default:
-            return std::nullopt;
+// A text with a disk's number in it, as in the unique part of an instance ID.
+struct NumberedText {
+    std::wstring_view head;
+    std::wstring_view tail;
+};
+
+// The text of a choice with a row in `table`, none for one without.
+template <typename Choice, std::size_t N>
+std::optional<std::wstring> NumberedChoice(const StandsFor<Choice, NumberedText> (&table)[N],
+                                           Choice choice, std::size_t d) {
+    for (const StandsFor<Choice, NumberedText>& row : table) {
+        if (row.choice == choice) {
+            return std::wstring(row.value.head) + Number(static_cast<unsigned>(d)) +
+                   std::wstring(row.value.tail);
+        }
     }
+    return std::nullopt;
 }
+
+constexpr StandsFor<InstanceId, NumberedText> kDiskInstances[] = {
+    {InstanceId::NvmeDisk, {L"SCSI\\DISK&VEN_NVME&PROD_KORVANE_QZRX4C7\\5&2B6A5E0", L"&0&000000"}},
+    {InstanceId::RaidVolume, {L"SCSI\\DISK&VEN_INTEL&PROD_RAID_1_VOLUME\\5&2B6A5E0", L"&0&010000"}},
+    {InstanceId::IntelDisk, {L"SCSI\\DISK&VEN_INTEL&PROD_SSDPEKNW512G8\\5&2B6A5E0", L"&0&020000"}},
+    {InstanceId::OtherRaid, {L"SCSI\\DISK&VEN_NVME&PROD_RAID_SSD\\5&2B6A5E0", L"&0&030000"}},
+};
+
+// The parents that are no RST controller.
+constexpr StandsFor<Parent, NumberedText> kOtherParents[] = {
+    {Parent::Maker, {L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&1A2B3C4", L"&0&00E8"}},
+    {Parent::OtherMaker, {L"PCI\\VEN_1F3B&DEV_0E21&SUBSYS_00011F3B&REV_03\\4&3C4D5E6", L"&0&0008"}},
+    {Parent::IntelOther, {L"PCI\\VEN_8086&DEV_F1A8&SUBSYS_390A8086&REV_03\\4&0B1C2D3", L"&0&00E4"}},
+};
 
 std::optional<std::vector<std::wstring>> HardwareIdList(HardwareIds ids) {
     switch (ids) {
@@ -117,9 +165,18 @@ std::optional<std::vector<std::wstring>> HardwareIdList(HardwareIds ids) {
     }
 }
 
+std::optional<std::wstring> ParentText(const DiskChoice& disk, std::size_t d,
+                                       const std::vector<std::wstring>& controllerIds) {
+    if (disk.parent != Parent::Controller) {
+        return NumberedChoice(kOtherParents, disk.parent, d);
+    }
+    return controllerIds.empty() ? ControllerInstance(ControllerId::IntelRst, 0)
+                                 : controllerIds[disk.controller % controllerIds.size()];
+}
+
 // The location text, and the path number byte it names by the rule Windows' own
 // texts follow ("Bus Number N, Target Id T, LUN L"); 0xFF where it names none.
-std::pair<std::optional<std::wstring>, std::uint8_t> LocationText(const DiskDraft& disk) {
+std::pair<std::optional<std::wstring>, std::uint8_t> LocationText(const DiskChoice& disk) {
     const std::wstring tail = L", Target Id 0, LUN 0";
     switch (disk.location) {
         case Location::BusOfPath:
@@ -140,21 +197,6 @@ std::pair<std::optional<std::wstring>, std::uint8_t> LocationText(const DiskDraf
     }
 }
 
-template <std::size_t N>
-void FillText(std::array<std::uint8_t, N>& field, std::string_view text) {
-    for (std::size_t i = 0; i < N; ++i) {
-        field[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0x20;
-    }
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string narrow;
-    for (wchar_t unit : text) {
-        narrow.push_back(static_cast<char>(unit & 0xFF));
-    }
-    return narrow;
-}
-
 // The serial number of drive `index`: the tag, blank padded to the field as the
 // program prints it.
 std::string Tag(std::size_t index) {
@@ -166,15 +208,13 @@ std::string Tag(std::size_t index) {
 std::string RevisionText(Revision revision) {
     switch (revision) {
         case Revision::Base:
-            return Narrow(baseRevision);
+            return utf8::FromUtf16(baseRevision);
         case Revision::Target:
-            return Narrow(targetRevision);
+            return utf8::FromUtf16(targetRevision);
         default:
             return "QZT1VKLA";
     }
 }
-
-constexpr std::uint32_t kVersions[] = {0x00010300, 0x00010200, 0x00020000, 0x00010400, 0};
 
 std::vector<sim::FirmwareSlot> SlotTable(Slots slots) {
     auto slot = [](std::uint8_t number, bool readOnly) {
@@ -201,45 +241,53 @@ std::vector<sim::FirmwareSlot> SlotTable(Slots slots) {
     }
 }
 
-sim::Drive MakeDrive(const DriveDraft& draft, std::size_t index) {
-    sim::Drive drive;
-    drive.id = "drive" + std::to_string(index);
-    FillText(drive.serialNumber, Tag(index));
-    FillText(drive.modelNumber,
-             draft.model == Model::Maker ? "KORVANE QZRX4C7 1TB" : "ALDERWEN NV3 512GB");
-    FillText(drive.firmwareRevision, RevisionText(draft.revision));
-    drive.version = kVersions[static_cast<std::size_t>(draft.version)];
-    drive.fwug = draft.fwug;
-    drive.upgradeSupport = draft.upgradeSupport;
-    drive.slots = SlotTable(draft.slots);
+constexpr StandsFor<Attach, sim::Attach> kSimAttach[] = {
+    {Attach::Inbox, sim::Attach::Inbox},
+    {Attach::Rst, sim::Attach::Rst},
+    {Attach::RaidVolume, sim::Attach::RaidVolume},
+    {Attach::Other, sim::Attach::Other},
+};
+// VER: major in bits 31:16, minor in 15:8.
+constexpr StandsFor<Version, std::uint32_t> kVersions[] = {
+    {Version::V1_3, 0x00010300}, {Version::V1_2, 0x00010200}, {Version::V2_0, 0x00020000},
+    {Version::V1_4, 0x00010400}, {Version::V0_0, 0},
+};
+constexpr StandsFor<LieAbout, sim::PropertyName> kSimProperty[] = {
+    {LieAbout::Parent, sim::PropertyName::Parent},
+    {LieAbout::InstanceId, sim::PropertyName::InstanceId},
+    {LieAbout::HardwareIds, sim::PropertyName::HardwareIds},
+    {LieAbout::LocationInfo, sim::PropertyName::LocationInfo},
+    {LieAbout::DriverDescription, sim::PropertyName::DriverDescription},
+    {LieAbout::InterfaceDetail, sim::PropertyName::InterfaceDetail},
+};
+
+// Drive `number` as the input chooses it, its tag as its serial number.
+sim::DriveDraft DriveDraftOf(const DriveChoice& choice, std::size_t number) {
+    sim::DriveDraft draft;
+    draft.place = "drive " + std::to_string(number);
+    draft.hasId = true;
+    draft.hasSerial = true;
+    sim::Drive& drive = draft.drive;
+    drive.id = "drive" + std::to_string(number);
+    sim::FillText(drive.serialNumber, Tag(number));
+    sim::FillText(drive.modelNumber,
+                  choice.model == Model::Maker ? "KORVANE QZRX4C7 1TB" : "ALDERWEN NV3 512GB");
+    sim::FillText(drive.firmwareRevision, RevisionText(choice.revision));
+    drive.version = ValueOf(kVersions, choice.version);
+    drive.fwug = choice.fwug;
+    drive.upgradeSupport = choice.upgradeSupport;
+    drive.slots = SlotTable(choice.slots);
     if (!drive.slots.empty()) {
         drive.activeSlot = drive.slots.front().number;
         drive.slots.front().revision = drive.firmwareRevision;
     }
-    drive.activation = draft.immediate ? sim::Activation::Immediate : sim::Activation::PowerCycle;
+    drive.activation = choice.immediate ? sim::Activation::Immediate : sim::Activation::PowerCycle;
     drive.revisionAfterPowerCycle = drive.firmwareRevision;
-    drive.faults.denyOpen = draft.denyOpen;
-    return drive;
+    drive.faults.denyOpen = choice.denyOpen;
+    return draft;
 }
 
-sim::PropertyName PropertyOf(LieAbout about) {
-    switch (about) {
-        case LieAbout::Parent:
-            return sim::PropertyName::Parent;
-        case LieAbout::InstanceId:
-            return sim::PropertyName::InstanceId;
-        case LieAbout::HardwareIds:
-            return sim::PropertyName::HardwareIds;
-        case LieAbout::LocationInfo:
-            return sim::PropertyName::LocationInfo;
-        case LieAbout::DriverDescription:
-            return sim::PropertyName::DriverDescription;
-        default:
-            return sim::PropertyName::InterfaceDetail;
-    }
-}
-
-void AddLie(sim::Device& device, Lie lie, LieAbout about) {
+void AddLie(std::map<sim::PropertyName, sim::PropertyFault>& faults, Lie lie, LieAbout about) {
     if (lie == Lie::None) {
         return;
     }
@@ -247,7 +295,13 @@ void AddLie(sim::Device& device, Lie lie, LieAbout about) {
     fault.kind = lie == Lie::TooSmallForever ? sim::PropertyFault::Kind::TooSmallForever
                                              : sim::PropertyFault::Kind::RequiredSize;
     fault.requiredSize = lie == Lie::TinySize ? 4 : 1u << 20;
-    device.propertyFaults[PropertyOf(about)] = fault;
+    faults[ValueOf(kSimProperty, about)] = fault;
+}
+
+// A property the input always decides: a value, or unreadable.
+template <typename T>
+sim::Override<T> Given(std::optional<T> value) {
+    return {true, std::move(value)};
 }
 
 bool Has(const std::optional<std::wstring>& text, const wchar_t* token) {
@@ -285,16 +339,22 @@ struct RaidReply {
     std::size_t held = 0;
 };
 
+struct ParsedReport;
+
 class Run {
   public:
     Run(const ProgramInput& input, Findings& findings) : input_(input), findings_(findings) {}
 
-    sim::Machine Build();
+    std::optional<sim::Machine> Build();
     DWORD Respond(sim::IoCall& call);
     void CheckAfter(std::int32_t exitCode, const std::string& output, std::size_t openHandles,
                     const sim::Machine& machine, Outcome& outcome);
 
   private:
+    sim::ControllerDraft ControllerDraftOf(std::size_t c, const std::wstring& instanceId);
+    sim::DiskDraft DiskDraftOf(std::size_t d, const std::vector<std::wstring>& controllerIds);
+    void NoteDiskFacts(const DiskChoice& choice, const sim::DiskDraft& draft, std::uint8_t bus);
+
     Call Classify(const sim::IoCall& call) const;
     void CheckAddressee(const sim::IoCall& call, const Call& c);
     const fuzzprogram::Answer* Match(CallKind kind);
@@ -303,10 +363,23 @@ class Run {
     bool WriteStructured(const fuzzprogram::Answer& a, sim::IoCall& call, const Call& c);
     void SpoilForeignTags(sim::IoCall& call, const Call& c);
     void Account(const sim::IoCall& call, const Call& c, DWORD error, std::size_t returned);
+    void AccountDeviceNumber(std::span<const std::uint8_t> reply);
+    void AccountRaidConfig(const sim::IoCall& call, const Call& c,
+                           std::span<const std::uint8_t> reply,
+                           std::optional<std::uint32_t> status);
+    void AccountDownload(const sim::IoCall& call, const Call& c,
+                         std::optional<std::uint32_t> status);
+
+    void CheckMachineAfter(std::size_t openHandles, const sim::Machine& machine);
+    void CheckFinalLine(const ParsedReport& report, std::int32_t exitCode);
+    void CheckVerdict(const ParsedReport& report, std::int32_t exitCode);
+    void CheckUpdateClaims(const ParsedReport& report, Outcome& outcome);
+    void CheckRaidReplies(std::int32_t exitCode);
 
     const ProgramInput& input_;
     Findings& findings_;
     std::vector<DiskFacts> disks_;
+    // The drives by the numbers their tags carry, as the harness numbers them.
     std::vector<std::map<std::uint8_t, std::size_t>> controllerDrives_;
     std::size_t driveCount_ = 0;
 
@@ -323,148 +396,125 @@ class Run {
     std::map<std::pair<std::size_t, std::uint32_t>, RaidReply> raidReplies_;
 };
 
-sim::Machine Run::Build() {
-    sim::Machine m;
-    m.recordTrace = false;
-    m.localTime = SYSTEMTIME{2026, 12, 1, 7, 21, 5, 9, 0};
-
+// The machine the input describes, built as a scenario's is, with every request
+// answered through the harness; what the checks need to know of it is noted on the way.
+std::optional<sim::Machine> Run::Build() {
+    sim::ScenarioDraft draft;
+    draft.localTime = SYSTEMTIME{2026, 12, 1, 7, 21, 5, 9, 0};
+    draft.pathsMayRepeat = true;
+    draft.deviceNumbersMayRepeat = true;
     std::vector<std::wstring> controllerIds;
     for (std::size_t c = 0; c < input_.controllers.size(); ++c) {
-        const ControllerDraft& draft = input_.controllers[c];
-        sim::Controller& controller = m.controllers.emplace_back();
-        controller.id = "c" + std::to_string(c);
-        controller.openable = draft.openable;
-        controller.raidSets = draft.raidSets;
-        for (const ControllerDrive& given : draft.drives) {
-            if (controller.drives.count(given.path) == 0) {
-                controller.drives[given.path] = m.drives.size();
-                m.drives.push_back(MakeDrive(given.drive, m.drives.size()));
-            }
-        }
-        controllerDrives_.push_back(controller.drives);
-
-        controllerIds.push_back(ControllerInstance(draft.instanceId, c));
-        sim::Device& device = sim::AddDevice(m, sim::GUID_DEVCLASS_SCSIADAPTER);
-        sim::SetProperty(device, win::DEVPKEY_Device_InstanceId,
-                         draft.instanceId == ControllerId::Unreadable
-                             ? std::nullopt
-                             : std::optional<std::wstring>(controllerIds.back()));
-        sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc,
-                         DescriptionText(draft.description));
-        sim::SetProperty(device, win::DEVPKEY_Device_Parent, std::wstring(L"ACPI\\PNP0A08\\0"));
-        device.hardwareIds = std::vector<std::wstring>{L"PCI\\VEN_8086&DEV_2822"};
-        device.interfaces.push_back(
-            {win::GUID_DEVINTERFACE_STORAGEPORT, ControllerInterfacePath(draft.path, c)});
-        device.target = {sim::DeviceTarget::Kind::Controller, c};
-        AddLie(device, draft.lie, draft.lieAbout);
-        controller.device = m.devices.size() - 1;
+        controllerIds.push_back(ControllerInstance(input_.controllers[c].instanceId, c));
+        draft.controllers.push_back(ControllerDraftOf(c, controllerIds.back()));
+    }
+    for (std::size_t d = 0; d < input_.disks.size(); ++d) {
+        draft.disks.push_back(DiskDraftOf(d, controllerIds));
+    }
+    sim::Machine m;
+    std::string error;
+    if (!sim::AssembleMachine(std::move(draft), m, error)) {
+        Report(findings_, "machine", "the simulator refused the input's machine: " + error);
+        return std::nullopt;
+    }
+    m.recordTrace = false;
+    for (sim::Controller& controller : m.controllers) {
         controller.io = [this](sim::IoCall& call) { return Respond(call); };
     }
-
-    for (std::size_t d = 0; d < input_.disks.size(); ++d) {
-        const DiskDraft& draft = input_.disks[d];
-        sim::Disk& disk = m.disks.emplace_back();
-        disk.attach = static_cast<sim::Attach>(draft.attach);
-        const bool behindController =
-            draft.attach == Attach::Rst || draft.attach == Attach::RaidVolume;
-        if (behindController && !m.controllers.empty()) {
-            disk.controller = draft.controller % m.controllers.size();
-        }
-        if (draft.attach == Attach::Rst) {
-            disk.pathId = draft.pathId;
-            if (disk.controller) {
-                const auto& drives = m.controllers[*disk.controller].drives;
-                if (const auto found = drives.find(draft.pathId); found != drives.end()) {
-                    disk.drive = found->second;
-                }
-            }
-        } else if (!behindController && draft.hasDrive) {
-            disk.drive = m.drives.size();
-            m.drives.push_back(MakeDrive(draft.drive, m.drives.size()));
-        }
-        switch (draft.deviceNumber) {
-            case DeviceNumber::OwnIndex:
-                disk.deviceNumber = static_cast<DWORD>(d);
-                break;
-            case DeviceNumber::Given:
-                disk.deviceNumber = draft.number;
-                break;
-            default:
-                break;
-        }
-        disk.openable = draft.openable;
-
-        std::optional<std::wstring> parent;
-        const std::wstring n = Number(static_cast<unsigned>(d));
-        switch (draft.parent) {
-            case Parent::Maker:
-                parent =
-                    L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&1A2B3C4" + n + L"&0&00E8";
-                break;
-            case Parent::Controller:
-                parent = controllerIds.empty()
-                             ? ControllerInstance(ControllerId::IntelRst, 0)
-                             : controllerIds[draft.controller % controllerIds.size()];
-                break;
-            case Parent::OtherMaker:
-                parent =
-                    L"PCI\\VEN_1F3B&DEV_0E21&SUBSYS_00011F3B&REV_03\\4&3C4D5E6" + n + L"&0&0008";
-                break;
-            case Parent::IntelOther:
-                parent =
-                    L"PCI\\VEN_8086&DEV_F1A8&SUBSYS_390A8086&REV_03\\4&0B1C2D3" + n + L"&0&00E4";
-                break;
-            default:
-                break;
-        }
-        const std::optional<std::wstring> instanceId = DiskInstance(draft.instanceId, d);
-        const std::optional<std::vector<std::wstring>> hardwareIds =
-            HardwareIdList(draft.hardwareIds);
-        const auto [location, bus] = LocationText(draft);
-
-        DiskFacts facts;
-        bool nvmeId = false;
-        for (const std::wstring& id : hardwareIds.value_or(std::vector<std::wstring>{})) {
-            nvmeId = nvmeId || id.find(L"NVMe") != std::wstring::npos;
-        }
-        facts.makerNvmeDisk = Has(parent, L"VEN_7C1E") && nvmeId && instanceId.has_value();
-        facts.rstSingleDisk = Has(parent, L"VEN_8086") && instanceId.has_value() &&
-                              !(Has(instanceId, L"VEN_INTEL") && Has(instanceId, L"PROD_RAID"));
-        facts.bus = bus;
-        disks_.push_back(facts);
-        if (facts.rstSingleDisk) {
-            knownPaths_.insert(bus);
-            if (draft.lie != Lie::None && draft.lieAbout == LieAbout::LocationInfo) {
-                knownPaths_.insert(0xFF);  // a location that cannot be read names no path
-            }
-        }
-
-        sim::Device& device = sim::AddDevice(m, sim::GUID_DEVCLASS_DISKDRIVE);
-        sim::SetProperty(device, win::DEVPKEY_Device_InstanceId, instanceId);
-        sim::SetProperty(device, win::DEVPKEY_Device_Parent, parent);
-        sim::SetProperty(device, win::DEVPKEY_Device_LocationInfo, location);
-        sim::SetProperty(device, win::DEVPKEY_Device_DriverDesc, std::wstring(L"Disk drive"));
-        device.hardwareIds = hardwareIds;
-        std::optional<std::wstring> path;
-        if (draft.enumerable) {
-            path = L"\\\\?\\scsi#disk&ven_fuzz&prod_disk" + n + L"#5&2b6a5e0&0&000000#" +
-                   Wide(kDiskClass);
-        }
-        device.interfaces.push_back({win::GUID_DEVINTERFACE_DISK, path});
-        device.target = {sim::DeviceTarget::Kind::Disk, d};
-        AddLie(device, draft.lie, draft.lieAbout);
-        disk.device = m.devices.size() - 1;
+    for (sim::Disk& disk : m.disks) {
         disk.io = [this](sim::IoCall& call) { return Respond(call); };
+    }
+    return m;
+}
+
+sim::ControllerDraft Run::ControllerDraftOf(std::size_t c, const std::wstring& instanceId) {
+    const ControllerChoice& choice = input_.controllers[c];
+    sim::ControllerDraft draft;
+    draft.place = "controllers[" + std::to_string(c) + "]";
+    draft.id = ControllerName(c);
+    draft.path = Given(ControllerInterfacePath(choice.path, c));
+    draft.driverDescription = Given(DescriptionText(choice.description));
+    draft.instanceId = Given(choice.instanceId == ControllerId::Unreadable
+                                 ? std::nullopt
+                                 : std::optional<std::wstring>(instanceId));
+    draft.openable = choice.openable;
+    draft.raidSets = choice.raidSets;
+    // A path the input gives no drive stays empty.
+    draft.defaultDrives = false;
+    std::map<std::uint8_t, std::size_t>& numbers = controllerDrives_.emplace_back();
+    for (const ControllerDrive& given : choice.drives) {
+        if (numbers.count(given.path) == 0) {
+            numbers[given.path] = driveCount_;
+            draft.drives.emplace(given.path, DriveDraftOf(given.drive, driveCount_++));
+        }
+    }
+    AddLie(draft.propertyFaults, choice.lie, choice.lieAbout);
+    return draft;
+}
+
+sim::DiskDraft Run::DiskDraftOf(std::size_t d, const std::vector<std::wstring>& controllerIds) {
+    const DiskChoice& choice = input_.disks[d];
+    sim::DiskDraft draft;
+    draft.place = "disks[" + std::to_string(d) + "]";
+    draft.attach = ValueOf(kSimAttach, choice.attach);
+    const bool behindController =
+        choice.attach == Attach::Rst || choice.attach == Attach::RaidVolume;
+    if (behindController && !controllerIds.empty()) {
+        draft.controllerId = ControllerName(choice.controller % controllerIds.size());
+    }
+    if (choice.attach == Attach::Rst) {
+        draft.pathId = choice.pathId;
     }
     // A disk's own drive answers on the disk; a drive behind an RST controller answers
     // only there, so a copy of its Identify data from a disk handle names no drive.
-    for (std::size_t d = 0; d < m.disks.size(); ++d) {
-        const bool own =
-            input_.disks[d].attach == Attach::Inbox || input_.disks[d].attach == Attach::Other;
-        targetDrive_["disk " + std::to_string(d)] = own ? m.disks[d].drive : std::nullopt;
+    std::optional<std::size_t>& own = targetDrive_["disk " + std::to_string(d)];
+    if (!behindController && choice.hasDrive) {
+        own = driveCount_;
+        draft.drive = DriveDraftOf(choice.drive, driveCount_++);
     }
-    driveCount_ = m.drives.size();
-    return m;
+    draft.defaultDrive = false;
+    switch (choice.deviceNumber) {
+        case DeviceNumber::OwnIndex:
+            draft.deviceNumber = Given(std::optional<DWORD>(static_cast<DWORD>(d)));
+            break;
+        case DeviceNumber::Given:
+            draft.deviceNumber = Given(std::optional<DWORD>(choice.number));
+            break;
+        default:
+            draft.deviceNumber = Given(std::optional<DWORD>());
+            break;
+    }
+    draft.openable = choice.openable;
+    const auto [location, bus] = LocationText(choice);
+    draft.parent = Given(ParentText(choice, d, controllerIds));
+    draft.instanceId = Given(NumberedChoice(kDiskInstances, choice.instanceId, d));
+    draft.hardwareIds = Given(HardwareIdList(choice.hardwareIds));
+    draft.locationInfo = Given(location);
+    draft.interfacePath = Given(DiskInterfacePath(choice, d));
+    AddLie(draft.propertyFaults, choice.lie, choice.lieAbout);
+    NoteDiskFacts(choice, draft, bus);
+    return draft;
+}
+
+void Run::NoteDiskFacts(const DiskChoice& choice, const sim::DiskDraft& draft, std::uint8_t bus) {
+    const std::optional<std::wstring>& parent = draft.parent.value;
+    const std::optional<std::wstring>& instanceId = draft.instanceId.value;
+    DiskFacts facts;
+    bool nvmeId = false;
+    for (const std::wstring& id : draft.hardwareIds.value.value_or(std::vector<std::wstring>{})) {
+        nvmeId = nvmeId || id.find(L"NVMe") != std::wstring::npos;
+    }
+    facts.makerNvmeDisk = Has(parent, L"VEN_7C1E") && nvmeId && instanceId.has_value();
+    facts.rstSingleDisk = Has(parent, L"VEN_8086") && instanceId.has_value() &&
+                          !(Has(instanceId, L"VEN_INTEL") && Has(instanceId, L"PROD_RAID"));
+    facts.bus = bus;
+    disks_.push_back(facts);
+    if (facts.rstSingleDisk) {
+        knownPaths_.insert(bus);
+        if (choice.lie != Lie::None && choice.lieAbout == LieAbout::LocationInfo) {
+            knownPaths_.insert(0xFF);  // a location that cannot be read names no path
+        }
+    }
 }
 
 // The call a firmware request block's function asks for; Any for a function the
@@ -748,60 +798,15 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
     switch (c.kind) {
         case CallKind::DeviceNumber:
             if (error == ERROR_SUCCESS) {
-                if (const auto number = storage::ReadDeviceNumber(reply)) {
-                    numbersReturned_.insert(number->DeviceNumber);
-                } else if (const auto only = layout::GetU32(reply, 4)  // DeviceNumber alone
-                ) {
-                    numbersReturned_.insert(*only);
-                }
+                AccountDeviceNumber(reply);
             }
             break;
-        case CallKind::RaidConfig: {
-            const auto key = std::make_pair(c.device, csmi::RaidSetIndex(call.in).value_or(0));
-            const auto announced = csmi::DriveCount(reply);
-            if (status != 0u || !announced) {
-                raidReplies_.erase(key);
-                break;
-            }
-            const std::size_t held = csmi::MemberRecordCapacity(out.size());
-            raidReplies_[key] = {*announced, held};
-            for (std::size_t i = 0; i < std::min<std::size_t>(*announced, held); ++i) {
-                // The path byte may come back without the rest of its record.
-                // bSASAddress[2] of member record i (136 bytes each, from 64).
-                const std::size_t at = 64 + 136 * i + 90;
-                if (const auto path = layout::GetU8(reply, at)) {
-                    knownPaths_.insert(*path);
-                }
-            }
+        case CallKind::RaidConfig:
+            AccountRaidConfig(call, c, reply, status);
             break;
-        }
-        case CallKind::Download: {
-            Session& session = sessions_[c.target];
-            const auto download = c.side == Side::Disk ? inbox_fw::ReadDownload(call.in)
-                                                       : rst_fw::ReadDownload(call.in);
-            if (!download) {
-                session.live = false;
-                break;
-            }
-            if (download->fixed.Offset == 0) {
-                session = {true, 0};
-            }
-            const std::span<const std::uint8_t> image(FirmwareImage, kFirmwareImageSize);
-            const bool inOrder =
-                session.live && download->fixed.Offset == session.next &&
-                download->fixed.BufferSize > 0 &&
-                download->image.size() == download->fixed.BufferSize &&
-                download->fixed.BufferSize <= image.size() - download->fixed.Offset;
-            const bool sound = inOrder && std::memcmp(download->image.data(),
-                                                      image.data() + download->fixed.Offset,
-                                                      download->image.size()) == 0;
-            if (status == 0u && sound) {
-                session.next += download->fixed.BufferSize;
-            } else {
-                session.live = false;
-            }
+        case CallKind::Download:
+            AccountDownload(call, c, status);
             break;
-        }
         case CallKind::Activate: {
             Session& session = sessions_[c.target];
             const bool accepted =
@@ -817,6 +822,65 @@ void Run::Account(const sim::IoCall& call, const Call& c, DWORD error, std::size
     }
     if (!c.target.empty() && targetDrive_.count(c.target) == 0) {
         targetDrive_[c.target] = c.drive;
+    }
+}
+
+void Run::AccountDeviceNumber(std::span<const std::uint8_t> reply) {
+    if (const auto number = storage::ReadDeviceNumber(reply)) {
+        numbersReturned_.insert(number->DeviceNumber);
+    } else if (const auto only = layout::GetU32(reply, 4)  // DeviceNumber alone
+    ) {
+        numbersReturned_.insert(*only);
+    }
+}
+
+void Run::AccountRaidConfig(const sim::IoCall& call, const Call& c,
+                            std::span<const std::uint8_t> reply,
+                            std::optional<std::uint32_t> status) {
+    const auto key = std::make_pair(c.device, csmi::RaidSetIndex(call.in).value_or(0));
+    const auto announced = csmi::DriveCount(reply);
+    if (status != 0u || !announced) {
+        raidReplies_.erase(key);
+        return;
+    }
+    const std::size_t held = csmi::MemberRecordCapacity(call.out.size());
+    raidReplies_[key] = {*announced, held};
+    for (std::size_t i = 0; i < std::min<std::size_t>(*announced, held); ++i) {
+        // The path byte may come back without the rest of its record.
+        // bSASAddress[2] of member record i (136 bytes each, from 64).
+        const std::size_t at = 64 + 136 * i + 90;
+        if (const auto path = layout::GetU8(reply, at)) {
+            knownPaths_.insert(*path);
+        }
+    }
+}
+
+// A download piece continues the drive's session only when it is the next piece of the
+// image, whole and accepted.
+void Run::AccountDownload(const sim::IoCall& call, const Call& c,
+                          std::optional<std::uint32_t> status) {
+    Session& session = sessions_[c.target];
+    const auto download =
+        c.side == Side::Disk ? inbox_fw::ReadDownload(call.in) : rst_fw::ReadDownload(call.in);
+    if (!download) {
+        session.live = false;
+        return;
+    }
+    if (download->fixed.Offset == 0) {
+        session = {true, 0};
+    }
+    const std::span<const std::uint8_t> image(FirmwareImage, kFirmwareImageSize);
+    const bool inOrder = session.live && download->fixed.Offset == session.next &&
+                         download->fixed.BufferSize > 0 &&
+                         download->image.size() == download->fixed.BufferSize &&
+                         download->fixed.BufferSize <= image.size() - download->fixed.Offset;
+    const bool sound =
+        inOrder && std::memcmp(download->image.data(), image.data() + download->fixed.Offset,
+                               download->image.size()) == 0;
+    if (status == 0u && sound) {
+        session.next += download->fixed.BufferSize;
+    } else {
+        session.live = false;
     }
 }
 
@@ -942,6 +1006,20 @@ std::string FinalLineFor(std::int32_t exitCode) {
 
 void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size_t openHandles,
                      const sim::Machine& machine, Outcome& outcome) {
+    CheckMachineAfter(openHandles, machine);
+    const std::optional<ParsedReport> report = ParseReport(output);
+    if (!report || !report->finalLine) {
+        Report(findings_, "report", "no report with a final line in the output");
+        return;
+    }
+    outcome.reportBlocks = report->blocks.size();
+    CheckFinalLine(*report, exitCode);
+    CheckVerdict(*report, exitCode);
+    CheckUpdateClaims(*report, outcome);
+    CheckRaidReplies(exitCode);
+}
+
+void Run::CheckMachineAfter(std::size_t openHandles, const sim::Machine& machine) {
     if (openHandles != 0) {
         Report(findings_, "handles-left-open",
                std::to_string(openHandles) + " handles or device sets left open");
@@ -955,25 +1033,23 @@ void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size
             Report(findings_, "protocol-error", errors.front());
         }
     }
+}
 
-    const std::optional<ParsedReport> report = ParseReport(output);
-    if (!report || !report->finalLine) {
-        Report(findings_, "report", "no report with a final line in the output");
-        return;
-    }
-    outcome.reportBlocks = report->blocks.size();
-    if (*report->finalLine != FinalLineFor(exitCode) ||
+void Run::CheckFinalLine(const ParsedReport& report, std::int32_t exitCode) {
+    if (*report.finalLine != FinalLineFor(exitCode) ||
         (exitCode != 0 && exitCode != 1 && exitCode != 1602 && exitCode != 4000)) {
         Report(findings_, "final-line",
-               "exit code " + std::to_string(exitCode) + " but final line \"" + *report->finalLine +
+               "exit code " + std::to_string(exitCode) + " but final line \"" + *report.finalLine +
                    "\"");
     }
+}
 
-    // The verdict the blocks call for.
-    bool unable = report->blocks.empty();
+// The verdict the blocks call for.
+void Run::CheckVerdict(const ParsedReport& report, std::int32_t exitCode) {
+    bool unable = report.blocks.empty();
     bool reboot = false;
     bool allLatest = true;
-    for (const Block& block : report->blocks) {
+    for (const Block& block : report.blocks) {
         if (block.result != kUpdated && block.result != kReboot && block.result != kUnable &&
             block.result != kLatest) {
             Report(findings_, "report", "a block with the result \"" + block.result + "\"");
@@ -988,8 +1064,10 @@ void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size
                "the blocks call for exit code " + std::to_string(verdict) + ", the run gave " +
                    std::to_string(exitCode));
     }
+}
 
-    // Each claim of an update against what the drives were sent and answered.
+// Each claim of an update against what the drives were sent and answered.
+void Run::CheckUpdateClaims(const ParsedReport& report, Outcome& outcome) {
     std::map<std::size_t, std::size_t> completedOfDrive;
     std::size_t completedAll = 0;
     for (const auto& [target, count] : completed_) {
@@ -1002,8 +1080,8 @@ void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size
     }
     std::map<std::size_t, std::size_t> blocksOfDrive;
     std::size_t claims = 0;
-    for (std::size_t b = 0; b < report->blocks.size(); ++b) {
-        const Block& block = report->blocks[b];
+    for (std::size_t b = 0; b < report.blocks.size(); ++b) {
+        const Block& block = report.blocks[b];
         std::optional<std::size_t> drive;
         for (std::size_t i = 0; i < driveCount_; ++i) {
             if (block.serial == Tag(i) && tagsDelivered_.count(i) != 0) {
@@ -1031,7 +1109,9 @@ void Run::CheckAfter(std::int32_t exitCode, const std::string& output, std::size
                std::to_string(claims) + " blocks say updated, but only " +
                    std::to_string(completedAll) + " updates were accepted");
     }
+}
 
+void Run::CheckRaidReplies(std::int32_t exitCode) {
     for (const auto& [key, reply] : raidReplies_) {
         const bool complete = csmi::IsMemberCount(static_cast<std::uint8_t>(reply.announced)) &&
                               reply.announced <= reply.held;
@@ -1050,7 +1130,11 @@ Outcome RunProgramInput(const ProgramInput& input) {
     Outcome outcome;
     LoadFirmwarePackage();
     Run run(input, outcome.findings);
-    sim::Machine machine = run.Build();
+    std::optional<sim::Machine> built = run.Build();
+    if (!built) {
+        return outcome;
+    }
+    sim::Machine& machine = *built;
 
     std::wstring programName = L"fwupdate.exe";
     wchar_t* argv[] = {programName.data(), nullptr};
@@ -1074,8 +1158,9 @@ void WithProgramMachine(const ProgramInput& input, const std::function<void(sim:
     Findings findings;
     LoadFirmwarePackage();
     Run run(input, findings);
-    sim::Machine machine = run.Build();
-    use(machine);
+    if (std::optional<sim::Machine> machine = run.Build()) {
+        use(*machine);
+    }
 }
 
 Findings CheckProgramBytes(std::span<const std::uint8_t> data) {

@@ -5,7 +5,12 @@
 // Every DeviceIoControl goes to the harness (Disk::io and Controller::io). It lets the
 // simulated drivers and drives answer first, then changes the answer as the input
 // says, and keeps its own account of what each drive was sent and what the driver
-// returned. After the run:
+// returned. Before the run:
+//
+//   machine                      the simulator refused the machine the input describes
+//                                (a fault of the harness: every input is a machine)
+//
+// After the run:
 //
 //   handles-left-open            a handle or device set is still open
 //   protocol-error               an unaltered run sent a request the drivers refuse
@@ -59,7 +64,8 @@ Outcome RunProgramInput(const ProgramInput& input);
 
 // The machine `input` describes, its answers altered as the input says, handed to `use`
 // while the harness that answers for it lives; for running another program on it (the
-// read-only preflight). Nothing is checked.
+// read-only preflight). Nothing is checked; `use` is not called when the simulator
+// refuses the machine.
 void WithProgramMachine(const ProgramInput& input, const std::function<void(sim::Machine&)>& use);
 fuzzharness::Findings CheckProgramBytes(std::span<const std::uint8_t> data);
 

@@ -67,15 +67,6 @@ std::string PrintableLine(std::string_view text) {
     return out;
 }
 
-std::wstring Latin1ToUtf16(std::span<const std::uint8_t> bytes) {
-    return utf8::FromLatin1(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
-
-std::wstring WidenAscii(std::string_view ascii) {
-    return utf8::FromLatin1(ascii);
-}
-
 bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) {
         return false;

@@ -20,11 +20,6 @@ namespace sim {
 // included.
 std::string PrintableLine(std::string_view text);
 
-// Bytes taken as the characters U+0000 to U+00FF, as UTF-16.
-std::wstring Latin1ToUtf16(std::span<const std::uint8_t> bytes);
-
-std::wstring WidenAscii(std::string_view ascii);
-
 // Case-insensitive comparison as Windows compares object names (ASCII and Latin-1
 // letters).
 bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/utf8.h"
 #include "sim/models/text.h"
 #include "sim/scenario/scenario_draft.h"
 
@@ -25,34 +26,28 @@ constexpr std::string_view kOtherModel = "ALDERWEN NV3 512GB";
 constexpr std::wstring_view kRstDescription = L"Intel(R) Chipset SATA/PCIe RST Premium Controller";
 constexpr std::wstring_view kPciRoot = L"ACPI\\PNP0A08\\0";
 
-template <std::size_t N>
-void FillText(std::array<std::uint8_t, N>& field, std::string_view text) {
-    for (std::size_t i = 0; i < N; ++i) {
-        field[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0x20;
-    }
-}
-
 std::wstring Hex8(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return WidenAscii(text);
+    return utf8::FromLatin1(text);
 }
 
 std::wstring Hex2(unsigned value) {
     char text[8];
     std::snprintf(text, sizeof text, "%02X", value & 0xFFu);
-    return WidenAscii(text);
+    return utf8::FromLatin1(text);
 }
 
 std::wstring Decimal(std::uint64_t value) {
-    return WidenAscii(std::to_string(value));
+    return utf8::FromLatin1(std::to_string(value));
 }
 
 // The symbolic link Windows derives from an instance ID for an interface class.
 std::wstring InterfacePath(const std::wstring& instanceId, const GUID& interfaceClass) {
     std::wstring body = instanceId;
     std::replace(body.begin(), body.end(), L'\\', L'#');
-    return L"\\\\?\\" + LowerCase(body) + L"#" + LowerCase(WidenAscii(GuidText(interfaceClass)));
+    return L"\\\\?\\" + LowerCase(body) + L"#" +
+           LowerCase(utf8::FromLatin1(GuidText(interfaceClass)));
 }
 
 // A model text as identifiers carry it: trailing blanks dropped, inner blanks as '_'.
@@ -114,15 +109,15 @@ DiskTexts DefaultDiskTexts(const Machine& machine, const Disk& disk, std::size_t
     DiskTexts texts;
     const std::wstring unique =
         Hex8(0x2B6A5E0Cu + 0x01F3A7B1u * static_cast<std::uint32_t>(diskIndex));
-    std::wstring model = WidenAscii(kOtherModel);
+    std::wstring model = utf8::FromLatin1(kOtherModel);
     std::wstring revision = L"2B0QALD1";
     if (disk.drive) {
         const Drive& drive = machine.drives[*disk.drive];
-        model = Latin1ToUtf16(drive.modelNumber);
-        revision = Latin1ToUtf16(drive.firmwareRevision);
+        model = utf8::FromLatin1(drive.modelNumber);
+        revision = utf8::FromLatin1(drive.firmwareRevision);
     } else if (disk.attach != Attach::Other) {
-        model = WidenAscii(kMakerModel);
-        revision = WidenAscii(kBaseRevision);
+        model = utf8::FromLatin1(kMakerModel);
+        revision = utf8::FromLatin1(kBaseRevision);
     }
     const std::wstring product = UpperCase(IdentifierToken(model, 16));
     texts.locationInfo = L"Bus Number 0, Target Id 0, LUN 0";
@@ -130,6 +125,7 @@ DiskTexts DefaultDiskTexts(const Machine& machine, const Disk& disk, std::size_t
     texts.instanceId = L"SCSI\\DISK&VEN_NVME&PROD_" + product + L"\\5&" + unique + L"&0&000000";
     texts.hardwareIds = NvmeDiskHardwareIds(model, revision);
     const std::uint32_t parentStep = 0x010F2E3Du * static_cast<std::uint32_t>(diskIndex);
+    const std::wstring controllerId = disk.controller ? controllerIds[*disk.controller] : L"";
     switch (disk.attach) {
         case Attach::Inbox:
             texts.parent = L"PCI\\VEN_7C1E&DEV_5216&SUBSYS_52161C7E&REV_01\\4&" +
@@ -140,18 +136,19 @@ DiskTexts DefaultDiskTexts(const Machine& machine, const Disk& disk, std::size_t
                            Hex8(0x3C4D5E6Fu + parentStep) + L"&0&0008";
             break;
         case Attach::Rst:
-            texts.parent = controllerIds[*disk.controller];
+            texts.parent = controllerId;
             texts.instanceId = L"SCSI\\DISK&VEN_NVME&PROD_" + product + L"\\5&" + unique + L"&0&" +
                                Hex2(static_cast<unsigned>(disk.pathId)) + L"0000";
             texts.locationInfo = L"Bus Number " + Decimal(static_cast<std::uint64_t>(disk.pathId)) +
                                  L", Target Id 0, LUN 0";
             break;
         case Attach::RaidVolume: {
-            const auto& sets = machine.controllers[*disk.controller].raidSets;
-            const bool mirror =
-                disk.raidSet >= 0 && sets[static_cast<std::size_t>(disk.raidSet)].size() == 2;
+            const bool mirror = disk.controller && disk.raidSet >= 0 &&
+                                machine.controllers[*disk.controller]
+                                        .raidSets[static_cast<std::size_t>(disk.raidSet)]
+                                        .size() == 2;
             const std::wstring name = mirror ? L"Raid_1_Volume" : L"Raid_0_Volume";
-            texts.parent = controllerIds[*disk.controller];
+            texts.parent = controllerId;
             texts.instanceId = L"SCSI\\DISK&VEN_INTEL&PROD_" + UpperCase(name) + L"\\5&" + unique +
                                L"&0&0" + Hex2(static_cast<unsigned>(std::max(disk.raidSet, 0))) +
                                L"000";
@@ -215,121 +212,161 @@ class Assembler {
         return true;
     }
 
+    // How a controller's path numbers are taken while its drives are settled.
+    struct PathUse {
+        std::set<std::uint8_t> members;
+        std::map<std::uint8_t, std::string> singles;  // path -> the disk using it
+        std::vector<std::size_t> volumes;             // its RAID volume disks, in order
+
+        // The lowest path of a given drive not used yet, else the lowest unused path.
+        std::optional<std::uint8_t> Free(const ControllerDraft& controller) const {
+            for (const auto& [path, drive] : controller.drives) {
+                if (members.count(path) == 0 && singles.count(path) == 0) {
+                    return path;
+                }
+            }
+            for (unsigned path = 0; path <= 255; ++path) {
+                const auto p = static_cast<std::uint8_t>(path);
+                if (members.count(p) == 0 && singles.count(p) == 0 &&
+                    controller.drives.count(p) == 0) {
+                    return p;
+                }
+            }
+            return std::nullopt;
+        }
+    };
+
     // Path numbers of single disks, RAID sets and the drives behind each controller;
-    // drives a scenario leaves out are added with defaults.
+    // drives a scenario leaves out are added with defaults, where the draft wants them.
     bool ControllerDrives(ScenarioDraft& draft) {
         pathIds_.assign(draft.disks.size(), -1);
         raidSetOf_.assign(draft.disks.size(), -1);
         for (std::size_t c = 0; c < draft.controllers.size(); ++c) {
             ControllerDraft& controller = draft.controllers[c];
-            std::set<std::uint8_t> members;
-            if (controller.raidSets) {
-                for (const auto& set : *controller.raidSets) {
-                    members.insert(set.begin(), set.end());
-                }
+            PathUse use;
+            if (!GivenPaths(draft, c, use) || !DefaultRaidSets(draft, controller, use) ||
+                !FreeSinglePaths(draft, c, use)) {
+                return false;
             }
-            std::map<std::uint8_t, std::string> singles;  // path -> the disk using it
-            std::vector<std::size_t> volumes;
-            for (const std::size_t d : disksOf_[c]) {
-                const DiskDraft& disk = draft.disks[d];
-                if (disk.attach == Attach::RaidVolume) {
-                    volumes.push_back(d);
-                }
-                if (disk.attach != Attach::Rst || !disk.pathId) {
-                    continue;
-                }
-                if (singles.count(*disk.pathId) != 0) {
-                    return Fail(disk.place + ".pathId", "path " + std::to_string(*disk.pathId) +
-                                                            " of controller \"" + controller.id +
-                                                            "\" is already used by " +
-                                                            singles[*disk.pathId]);
-                }
-                singles[*disk.pathId] = disk.place;
-                pathIds_[d] = *disk.pathId;
+            for (std::size_t v = 0; v < use.volumes.size() && v < controller.raidSets->size();
+                 ++v) {
+                raidSetOf_[use.volumes[v]] = static_cast<std::int32_t>(v);
             }
-            // The lowest path of a given drive not used yet, else the lowest unused path.
-            auto freePath = [&]() -> std::optional<std::uint8_t> {
-                for (const auto& [path, drive] : controller.drives) {
-                    if (members.count(path) == 0 && singles.count(path) == 0) {
-                        return path;
-                    }
-                }
-                for (unsigned path = 0; path <= 255; ++path) {
-                    const auto p = static_cast<std::uint8_t>(path);
-                    if (members.count(p) == 0 && singles.count(p) == 0 &&
-                        controller.drives.count(p) == 0) {
-                        return p;
-                    }
-                }
-                return std::nullopt;
-            };
-            if (!controller.raidSets) {
-                // Each volume a mirror of two drives: given drives not used otherwise
-                // first, then new ones.
-                controller.raidSets.emplace();
-                for (std::size_t v = 0; v < volumes.size(); ++v) {
-                    std::vector<std::uint8_t> set;
-                    for (int k = 0; k < 2; ++k) {
-                        const auto path = freePath();
-                        if (!path) {
-                            return Fail(draft.disks[volumes[v]].place,
-                                        "controller \"" + controller.id +
-                                            "\" has no free path number left");
-                        }
-                        members.insert(*path);
-                        set.push_back(*path);
-                    }
-                    controller.raidSets->push_back(std::move(set));
-                }
+            if (!MoveInlineDrives(draft, c)) {
+                return false;
             }
-            for (const std::size_t d : disksOf_[c]) {
-                DiskDraft& disk = draft.disks[d];
-                if (disk.attach != Attach::Rst || disk.pathId) {
-                    continue;
-                }
-                const auto path = freePath();
-                if (!path) {
-                    return Fail(disk.place, "controller \"" + controller.id +
-                                                "\" has no free path number left");
-                }
-                singles[*path] = disk.place;
-                pathIds_[d] = *path;
-            }
-            for (std::size_t v = 0; v < volumes.size(); ++v) {
-                if (v < controller.raidSets->size()) {
-                    raidSetOf_[volumes[v]] = static_cast<std::int32_t>(v);
-                }
-            }
-            // A single disk's inline drive is the controller's drive at its path.
-            for (const std::size_t d : disksOf_[c]) {
-                DiskDraft& disk = draft.disks[d];
-                if (disk.attach != Attach::Rst || !disk.drive) {
-                    continue;
-                }
-                const auto path = static_cast<std::uint8_t>(pathIds_[d]);
-                if (controller.drives.count(path) != 0) {
-                    return Fail(disk.place + ".drive", "controller \"" + controller.id +
-                                                           "\" already has a drive at path " +
-                                                           std::to_string(path) + " (" +
-                                                           controller.drives[path].place + ")");
-                }
-                controller.drives.emplace(path, std::move(*disk.drive));
-                disk.drive.reset();
-            }
-            std::set<std::uint8_t> needed = members;
-            for (const auto& [path, place] : singles) {
-                needed.insert(path);
-            }
-            for (std::uint8_t path : needed) {
-                if (controller.drives.count(path) == 0) {
-                    DriveDraft drive;
-                    drive.place = controller.place + ".drives." + std::to_string(path);
-                    drive.drive = DefaultDrive();
-                    controller.drives.emplace(path, std::move(drive));
-                }
+            if (controller.defaultDrives) {
+                AddDefaultDrives(controller, use);
             }
         }
         return true;
+    }
+
+    // The RAID members a scenario gives, its volumes, and the paths its single disks name.
+    bool GivenPaths(const ScenarioDraft& draft, std::size_t c, PathUse& use) {
+        const ControllerDraft& controller = draft.controllers[c];
+        if (controller.raidSets) {
+            for (const auto& set : *controller.raidSets) {
+                use.members.insert(set.begin(), set.end());
+            }
+        }
+        for (const std::size_t d : disksOf_[c]) {
+            const DiskDraft& disk = draft.disks[d];
+            if (disk.attach == Attach::RaidVolume) {
+                use.volumes.push_back(d);
+            }
+            if (disk.attach != Attach::Rst || !disk.pathId) {
+                continue;
+            }
+            if (use.singles.count(*disk.pathId) != 0 && !draft.pathsMayRepeat) {
+                return Fail(disk.place + ".pathId", "path " + std::to_string(*disk.pathId) +
+                                                        " of controller \"" + controller.id +
+                                                        "\" is already used by " +
+                                                        use.singles[*disk.pathId]);
+            }
+            use.singles[*disk.pathId] = disk.place;
+            pathIds_[d] = *disk.pathId;
+        }
+        return true;
+    }
+
+    bool NoFreePath(const std::string& place, const ControllerDraft& controller) {
+        return Fail(place, "controller \"" + controller.id + "\" has no free path number left");
+    }
+
+    // Without RAID sets given, each volume is a mirror of two drives: given drives not
+    // used otherwise first, then new ones.
+    bool DefaultRaidSets(const ScenarioDraft& draft, ControllerDraft& controller, PathUse& use) {
+        if (controller.raidSets) {
+            return true;
+        }
+        controller.raidSets.emplace();
+        for (const std::size_t volume : use.volumes) {
+            std::vector<std::uint8_t> set;
+            for (int k = 0; k < 2; ++k) {
+                const auto path = use.Free(controller);
+                if (!path) {
+                    return NoFreePath(draft.disks[volume].place, controller);
+                }
+                use.members.insert(*path);
+                set.push_back(*path);
+            }
+            controller.raidSets->push_back(std::move(set));
+        }
+        return true;
+    }
+
+    // A single disk that names no path takes a free one.
+    bool FreeSinglePaths(const ScenarioDraft& draft, std::size_t c, PathUse& use) {
+        const ControllerDraft& controller = draft.controllers[c];
+        for (const std::size_t d : disksOf_[c]) {
+            const DiskDraft& disk = draft.disks[d];
+            if (disk.attach != Attach::Rst || disk.pathId) {
+                continue;
+            }
+            const auto path = use.Free(controller);
+            if (!path) {
+                return NoFreePath(disk.place, controller);
+            }
+            use.singles[*path] = disk.place;
+            pathIds_[d] = *path;
+        }
+        return true;
+    }
+
+    // A single disk's inline drive is the controller's drive at its path.
+    bool MoveInlineDrives(ScenarioDraft& draft, std::size_t c) {
+        ControllerDraft& controller = draft.controllers[c];
+        for (const std::size_t d : disksOf_[c]) {
+            DiskDraft& disk = draft.disks[d];
+            if (disk.attach != Attach::Rst || !disk.drive) {
+                continue;
+            }
+            const auto path = static_cast<std::uint8_t>(pathIds_[d]);
+            if (controller.drives.count(path) != 0) {
+                return Fail(disk.place + ".drive",
+                            "controller \"" + controller.id + "\" already has a drive at path " +
+                                std::to_string(path) + " (" + controller.drives[path].place + ")");
+            }
+            controller.drives.emplace(path, std::move(*disk.drive));
+            disk.drive.reset();
+        }
+        return true;
+    }
+
+    void AddDefaultDrives(ControllerDraft& controller, const PathUse& use) {
+        std::set<std::uint8_t> needed = use.members;
+        for (const auto& [path, place] : use.singles) {
+            needed.insert(path);
+        }
+        for (std::uint8_t path : needed) {
+            if (controller.drives.count(path) == 0) {
+                DriveDraft drive;
+                drive.place = controller.place + ".drives." + std::to_string(path);
+                drive.drive = DefaultDrive();
+                controller.drives.emplace(path, std::move(drive));
+            }
+        }
     }
 
     bool AddDrive(DriveDraft& draft, const std::string& defaultId, Machine& m) {
@@ -376,17 +413,17 @@ class Assembler {
             disk.raidSet = raidSetOf_[d];
             disk.openable = given.openable;
             disk.deviceNumberFault = given.deviceNumberFault;
-            if (given.drive || given.attach == Attach::Inbox) {
-                if (!given.drive) {
-                    given.drive.emplace();
-                    given.drive->place = given.place;
-                    given.drive->drive = DefaultDrive();
-                }
+            if (!given.drive && given.attach == Attach::Inbox && given.defaultDrive) {
+                given.drive.emplace();
+                given.drive->place = given.place;
+                given.drive->drive = DefaultDrive();
+            }
+            if (given.drive) {
                 if (!AddDrive(*given.drive, given.place, m)) {
                     return false;
                 }
                 disk.drive = m.drives.size() - 1;
-            } else if (given.attach == Attach::Rst) {
+            } else if (given.attach == Attach::Rst && disk.controller) {
                 const auto& drives = m.controllers[*disk.controller].drives;
                 const auto found = drives.find(static_cast<std::uint8_t>(disk.pathId));
                 if (found != drives.end()) {
@@ -404,7 +441,7 @@ class Assembler {
             if (!number.given || !number.value) {
                 continue;
             }
-            if (used.count(*number.value) != 0) {
+            if (used.count(*number.value) != 0 && !draft.deviceNumbersMayRepeat) {
                 return Fail(
                     draft.disks[d].place + ".deviceNumber",
                     std::to_string(*number.value) + " is already used by " + used[*number.value]);
@@ -427,21 +464,25 @@ class Assembler {
     }
 
     bool Devices(const ScenarioDraft& draft, Machine& m) {
-        // Controllers: their instance IDs are also the parents of the disks behind them,
-        // readable or not.
-        std::vector<std::wstring> controllerIds;
-        // Instance IDs as Windows compares them (without regard to case), of the
-        // devices so far, and the controllers' IDs as given.
-        std::unordered_set<std::wstring> instances;
-        std::unordered_set<std::wstring> controllerSet;
+        ControllerDevices(draft, m);
+        std::vector<DiskTexts> texts;
+        for (std::size_t d = 0; d < draft.disks.size(); ++d) {
+            texts.push_back(DefaultDiskTexts(m, m.disks[d], d, controllerIds_));
+        }
+        ParentNodes(draft, texts, m);
+        DiskDevices(draft, texts, m);
+        return true;
+    }
+
+    void ControllerDevices(const ScenarioDraft& draft, Machine& m) {
         for (std::size_t c = 0; c < draft.controllers.size(); ++c) {
             const ControllerDraft& given = draft.controllers[c];
             const std::wstring defaultId = ControllerInstanceId(c);
             const std::optional<std::wstring> instanceId = Resolve(given.instanceId, defaultId);
-            controllerIds.push_back(instanceId.value_or(defaultId));
-            controllerSet.insert(controllerIds.back());
+            controllerIds_.push_back(instanceId.value_or(defaultId));
+            controllerSet_.insert(controllerIds_.back());
             if (instanceId) {
-                instances.insert(UpperCase(*instanceId));
+                instances_.insert(UpperCase(*instanceId));
             }
             Device& device = AddDevice(m, GUID_DEVCLASS_SCSIADAPTER);
             SetProperty(device, win::DEVPKEY_Device_InstanceId, instanceId);
@@ -450,27 +491,25 @@ class Assembler {
             SetProperty(device, win::DEVPKEY_Device_Parent, std::wstring(kPciRoot));
             SetProperty(device, win::DEVPKEY_Device_LocationInfo,
                         std::wstring(L"PCI bus 0, device 23, function 0"));
-            device.hardwareIds = PciHardwareIds(controllerIds.back());
+            device.hardwareIds = PciHardwareIds(controllerIds_.back());
             device.interfaces.push_back(
                 {win::GUID_DEVINTERFACE_STORAGEPORT,
-                 given.path.value_or(
-                     InterfacePath(controllerIds.back(), win::GUID_DEVINTERFACE_STORAGEPORT))});
+                 Resolve(given.path, InterfacePath(controllerIds_.back(),
+                                                   win::GUID_DEVINTERFACE_STORAGEPORT))});
             device.target = {DeviceTarget::Kind::Controller, c};
             device.propertyFaults = given.propertyFaults;
             m.controllers[c].device = m.devices.size() - 1;
         }
+    }
 
-        std::vector<DiskTexts> texts;
-        for (std::size_t d = 0; d < draft.disks.size(); ++d) {
-            texts.push_back(DefaultDiskTexts(m, m.disks[d], d, controllerIds));
-        }
-        // The controllers the inbox and other-maker disks hang from: device nodes
-        // without a storage-port interface of their own here.
+    // The controllers the inbox and other-maker disks hang from: device nodes without
+    // a storage-port interface of their own here.
+    void ParentNodes(const ScenarioDraft& draft, const std::vector<DiskTexts>& texts, Machine& m) {
         for (std::size_t d = 0; d < draft.disks.size(); ++d) {
             const std::optional<std::wstring> parent =
                 Resolve(draft.disks[d].parent, texts[d].parent);
-            if (!parent || parent->empty() || controllerSet.count(*parent) != 0 ||
-                !instances.insert(UpperCase(*parent)).second) {
+            if (!parent || parent->empty() || controllerSet_.count(*parent) != 0 ||
+                !instances_.insert(UpperCase(*parent)).second) {
                 continue;
             }
             Device& node = AddDevice(m, GUID_DEVCLASS_SCSIADAPTER);
@@ -482,6 +521,9 @@ class Assembler {
                         L"PCI bus " + Decimal(m.devices.size()) + L", device 0, function 0");
             node.hardwareIds = PciHardwareIds(*parent);
         }
+    }
+
+    void DiskDevices(const ScenarioDraft& draft, const std::vector<DiskTexts>& texts, Machine& m) {
         for (std::size_t d = 0; d < draft.disks.size(); ++d) {
             const DiskDraft& given = draft.disks[d];
             const std::optional<std::wstring> instanceId =
@@ -502,7 +544,6 @@ class Assembler {
             device.propertyFaults = given.propertyFaults;
             m.disks[d].device = m.devices.size() - 1;
         }
-        return true;
     }
 
     std::vector<std::optional<std::size_t>> diskController_;
@@ -510,9 +551,22 @@ class Assembler {
     std::vector<std::int32_t> raidSetOf_;
     std::vector<std::vector<std::size_t>> disksOf_;  // by controller: its disks, in order
     std::map<std::string, std::string> driveIds_;    // drive id -> where it was given
+    // Controllers' instance IDs: also the parents of the disks behind them, readable
+    // or not; and as a set.
+    std::vector<std::wstring> controllerIds_;
+    std::unordered_set<std::wstring> controllerSet_;
+    // Instance IDs of the devices so far as Windows compares them (without regard to
+    // case).
+    std::unordered_set<std::wstring> instances_;
 };
 
 }  // namespace
+
+void FillText(std::span<std::uint8_t> field, std::string_view text) {
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        field[i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0x20;
+    }
+}
 
 Drive DefaultDrive() {
     Drive drive;

@@ -414,8 +414,11 @@ class Reader {
         return true;
     }
 
-    bool Path(const Json& value, const std::string& place, std::optional<std::wstring>& out) {
-        return WideText(value, place, out.emplace());
+    // A path in a scenario file is a text; only a draft built in code registers the
+    // interface without one.
+    bool Path(const Json& value, const std::string& place, Override<std::wstring>& out) {
+        out.given = true;
+        return WideText(value, place, out.value.emplace());
     }
 
     bool Flag(const Json& value, const std::string& place, bool& out) {

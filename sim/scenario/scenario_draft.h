@@ -1,12 +1,16 @@
 // A scenario as read from its JSON text, before defaults are filled in and the
-// device tree is built. Internal to sim/: scenario.cpp reads it, assemble.cpp turns
-// it into a Machine.
+// device tree is built: scenario.cpp reads it, assemble.cpp turns it into a Machine.
+// Code that describes a machine (the fuzz harness) fills one too, so that every
+// machine is built one way. A few fields serve such code only and have no JSON key:
+// they let a draft describe a machine broken in ways a scenario file is refused for.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/models/machine.h"
@@ -30,7 +34,9 @@ struct DriveDraft {
 struct ControllerDraft {
     std::string place;
     std::string id;
-    std::optional<std::wstring> path;
+    // Its storage-port interface path; null (no JSON key) registers the interface
+    // without a path, so it cannot be enumerated.
+    Override<std::wstring> path;
     Override<std::wstring> driverDescription;
     Override<std::wstring> instanceId;
     bool openable = true;
@@ -38,11 +44,16 @@ struct ControllerDraft {
     std::map<std::uint8_t, DriveDraft> drives;
     std::vector<RaidConfigFault> raidConfigFaults;
     std::map<PropertyName, PropertyFault> propertyFaults;
+    // A path that a RAID set or a single disk names without a drive gets the default
+    // drive. Off (no JSON key): the path stays empty, as a driver that finds no drive.
+    bool defaultDrives = true;
 };
 
 struct DiskDraft {
     std::string place;
     Attach attach = Attach::Inbox;
+    // A scenario file gives every disk attached "rst" or "raid-volume" a controller; a
+    // draft's disk without one belongs to no controller and reaches no drive.
     std::optional<std::string> controllerId;
     std::optional<std::uint8_t> pathId;
     std::optional<DriveDraft> drive;
@@ -55,6 +66,9 @@ struct DiskDraft {
     bool openable = true;
     RequestFault deviceNumberFault;
     std::map<PropertyName, PropertyFault> propertyFaults;
+    // An inbox disk without a drive of its own gets the default drive. Off (no JSON
+    // key): it has none.
+    bool defaultDrive = true;
 };
 
 struct ScenarioDraft {
@@ -62,7 +76,15 @@ struct ScenarioDraft {
     std::vector<DiskDraft> disks;
     std::optional<SYSTEMTIME> localTime;
     bool moduleHandleFails = false;
+    // A scenario file that gives two single disks of one controller the same path, or
+    // two disks the same device number, is refused as a slip of its writer. A machine
+    // with such a driver may be meant (no JSON key).
+    bool pathsMayRepeat = false;
+    bool deviceNumbersMayRepeat = false;
 };
+
+// Writes `text` into an Identify text field, blank padded and cut to the field.
+void FillText(std::span<std::uint8_t> field, std::string_view text);
 
 // A drive with every field at its default: the maker's 1 TB model at the base
 // revision, three slots with slot 1 read-only, activation after a power cycle.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 
+#include "base/utf8.h"
 #include "sim/models/io.h"
 #include "sim/models/text.h"
 
@@ -41,7 +42,7 @@ bool UsableInstanceId(std::wstring_view id) {
 }
 
 std::wstring GuidSuffix(const GUID& interfaceClass) {
-    return L"#" + LowerCase(WidenAscii(GuidText(interfaceClass)));
+    return L"#" + LowerCase(utf8::FromLatin1(GuidText(interfaceClass)));
 }
 
 // The instance ID a path was derived from, when it is a path Wine could have given an
@@ -89,43 +90,62 @@ std::wstring OrdinalName(std::size_t index, std::size_t width,
                          const std::optional<std::wstring>& natural) {
     char digits[24];
     std::snprintf(digits, sizeof digits, "%0*zu", static_cast<int>(width), index);
-    const std::wstring ordinal = WidenAscii(digits);
+    const std::wstring ordinal = utf8::FromLatin1(digits);
     if (natural && ordinal.size() + 1 + natural->size() <= kWineMaxInstanceIdLength) {
         return ordinal + L"\\" + *natural;
     }
     return ordinal + L"\\FWSIM";
 }
 
-}  // namespace
+// The name each device is created under: its natural one, or an ordinal one where the
+// natural names cannot stand.
+struct Naming {
+    std::vector<std::optional<std::wstring>> natural;
+    std::vector<bool> ordinal;
+    std::size_t width = 4;  // of the ordinal numbers
 
-std::wstring WineInterfacePath(std::wstring_view instanceId, const GUID& interfaceClass) {
-    std::wstring body(instanceId);
-    std::replace(body.begin(), body.end(), L'\\', L'#');
-    return L"\\\\?\\" + LowerCase(body) + GuidSuffix(interfaceClass);
-}
+    std::wstring Name(std::size_t i) const {
+        return ordinal[i] ? OrdinalName(i, width, natural[i]) : *natural[i];
+    }
+};
 
-std::vector<WineDeviceName> WineDeviceNames(const Machine& machine) {
+// A device's natural name: the instance ID its first interface's path was derived
+// from, else its own instance ID, where Wine could create a device under it.
+Naming NaturalNames(const Machine& machine) {
     const std::size_t count = machine.devices.size();
-    std::vector<std::optional<std::wstring>> natural(count);
+    Naming naming;
+    naming.natural.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
         const Device& device = machine.devices[i];
         for (const DeviceInterface& iface : device.interfaces) {
             if (iface.path) {
-                natural[i] = InstanceIdOfPath(*iface.path, iface.classGuid);
+                naming.natural[i] = InstanceIdOfPath(*iface.path, iface.classGuid);
             }
             break;
         }
-        if (!natural[i]) {
+        if (!naming.natural[i]) {
             const std::wstring* id = FindProperty(device, win::DEVPKEY_Device_InstanceId);
             if (id != nullptr && UsableInstanceId(*id)) {
-                natural[i] = *id;
+                naming.natural[i] = *id;
             }
         }
     }
-
-    // The interface classes, each with its devices in machine order.
-    std::vector<std::pair<GUID, std::vector<std::size_t>>> classes;
+    for (std::size_t n = count; n >= 10000; n /= 10) {
+        ++naming.width;
+    }
+    naming.ordinal.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
+        naming.ordinal[i] = !naming.natural[i];
+    }
+    return naming;
+}
+
+using InterfaceClasses = std::vector<std::pair<GUID, std::vector<std::size_t>>>;
+
+// The interface classes, each with its devices in machine order.
+InterfaceClasses ClassesOf(const Machine& machine) {
+    InterfaceClasses classes;
+    for (std::size_t i = 0; i < machine.devices.size(); ++i) {
         for (const DeviceInterface& iface : machine.devices[i].interfaces) {
             auto found = std::find_if(classes.begin(), classes.end(), [&](const auto& entry) {
                 return win::SameGuid(entry.first, iface.classGuid);
@@ -139,57 +159,72 @@ std::vector<WineDeviceName> WineDeviceNames(const Machine& machine) {
             }
         }
     }
+    return classes;
+}
 
-    std::size_t width = 4;
-    for (std::size_t n = count; n >= 10000; n /= 10) {
-        ++width;
-    }
-    std::vector<bool> ordinal(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        ordinal[i] = !natural[i];
-    }
-    auto name = [&](std::size_t i) {
-        return ordinal[i] ? OrdinalName(i, width, natural[i]) : *natural[i];
-    };
-    // Each pass only moves devices to ordinal names, so this ends within one pass per
-    // device.
-    for (bool changed = true; changed;) {
-        changed = false;
-        for (const auto& [interfaceClass, members] : classes) {
-            bool inOrder = true;
-            for (std::size_t k = 0; k < members.size() && inOrder; ++k) {
-                inOrder = !ordinal[members[k]] &&
-                          (k == 0 || SortKey(name(members[k - 1]), interfaceClass) <
-                                         SortKey(name(members[k]), interfaceClass));
+// A class whose devices' names would not list them in machine order takes ordinal
+// names for all of them. True when a name changed.
+bool OrdinalWhereOutOfOrder(Naming& naming, const InterfaceClasses& classes) {
+    bool changed = false;
+    for (const auto& [interfaceClass, members] : classes) {
+        bool inOrder = true;
+        for (std::size_t k = 0; k < members.size() && inOrder; ++k) {
+            inOrder = !naming.ordinal[members[k]] &&
+                      (k == 0 || SortKey(naming.Name(members[k - 1]), interfaceClass) <
+                                     SortKey(naming.Name(members[k]), interfaceClass));
+        }
+        const bool allOrdinal = std::all_of(members.begin(), members.end(),
+                                            [&](std::size_t i) { return naming.ordinal[i]; });
+        if (!inOrder && !allOrdinal) {
+            for (std::size_t i : members) {
+                naming.ordinal[i] = true;
             }
-            const bool allOrdinal = std::all_of(members.begin(), members.end(),
-                                                [&](std::size_t i) { return ordinal[i]; });
-            if (!inOrder && !allOrdinal) {
-                for (std::size_t i : members) {
-                    ordinal[i] = true;
-                }
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+// Wine tells devices apart by ID without regard to case. Ordinal names differ among
+// themselves, so a name taken twice always has a natural holder. True when a name
+// changed.
+bool OrdinalWhereTaken(Naming& naming) {
+    bool changed = false;
+    std::map<std::wstring, std::vector<std::size_t>> holders;
+    for (std::size_t i = 0; i < naming.ordinal.size(); ++i) {
+        holders[UpperCase(naming.Name(i))].push_back(i);
+    }
+    for (const auto& [key, indices] : holders) {
+        for (std::size_t i : indices) {
+            if (indices.size() > 1 && !naming.ordinal[i]) {
+                naming.ordinal[i] = true;
                 changed = true;
             }
         }
-        // Wine tells devices apart by ID without regard to case. Ordinal names differ
-        // among themselves, so a name taken twice always has a natural holder.
-        std::map<std::wstring, std::vector<std::size_t>> holders;
-        for (std::size_t i = 0; i < count; ++i) {
-            holders[UpperCase(name(i))].push_back(i);
-        }
-        for (const auto& [key, indices] : holders) {
-            for (std::size_t i : indices) {
-                if (indices.size() > 1 && !ordinal[i]) {
-                    ordinal[i] = true;
-                    changed = true;
-                }
-            }
-        }
     }
+    return changed;
+}
 
-    std::vector<WineDeviceName> names(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        names[i].instanceId = name(i);
+}  // namespace
+
+std::wstring WineInterfacePath(std::wstring_view instanceId, const GUID& interfaceClass) {
+    std::wstring body(instanceId);
+    std::replace(body.begin(), body.end(), L'\\', L'#');
+    return L"\\\\?\\" + LowerCase(body) + GuidSuffix(interfaceClass);
+}
+
+std::vector<WineDeviceName> WineDeviceNames(const Machine& machine) {
+    Naming naming = NaturalNames(machine);
+    const InterfaceClasses classes = ClassesOf(machine);
+    // Each pass only moves devices to ordinal names, so this ends within one pass per
+    // device.
+    for (bool changed = true; changed;) {
+        changed = OrdinalWhereOutOfOrder(naming, classes);
+        changed = OrdinalWhereTaken(naming) || changed;
+    }
+    std::vector<WineDeviceName> names(machine.devices.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        names[i].instanceId = naming.Name(i);
         for (const DeviceInterface& iface : machine.devices[i].interfaces) {
             if (iface.path) {
                 names[i].interfacePath = WineInterfacePath(names[i].instanceId, iface.classGuid);
