@@ -41,7 +41,8 @@ bool NamesABundleFile(std::wstring_view path) {
 
 // "--capture FILE" once, or "--help" ("/?") alone; anything else is refused.
 bool ParseOptions(int argc, wchar_t* argv[], Options& options) {
-    for (int i = 1; i < argc; ++i) {
+    // Past "--help", which stands alone, arguments come in pairs: "--capture" and its file.
+    for (int i = 1; i < argc; i += 2) {
         const std::wstring_view arg = argv[i] == nullptr ? L"" : argv[i];
         if ((arg == L"--help" || arg == L"/?") && argc == 2) {
             options.help = true;
@@ -55,7 +56,6 @@ bool ParseOptions(int argc, wchar_t* argv[], Options& options) {
             return false;
         }
         options.capturePath = std::wstring(path);
-        ++i;
     }
     return true;
 }
