@@ -276,6 +276,11 @@ TEST(DriversReplyParsing, Version2WritersRefuseWhatDoesNotFit) {
     EXPECT_FALSE(inbox_fw::WritePublicFirmwareInfoReply(inboxShort, info));
     EXPECT_FALSE(rst_fw::WriteFirmwareInfoReply(rstShort, info));
     EXPECT_TRUE(inboxShort == Bytes(inbox.begin(), inbox.begin() + oneShort)) << "untouched";
+    // A reply too short for its own request block names no place for the information.
+    Bytes noBlock(55);
+    EXPECT_FALSE(rst_fw::WriteFirmwareInfoReply(noBlock, info));
+    Bytes noInboxBlock(51);
+    EXPECT_FALSE(inbox_fw::WriteFirmwareInfoReply(noInboxBlock, info));
     Bytes whole = rst;
     info.slots.resize(256);
     EXPECT_FALSE(rst_fw::WriteFirmwareInfoReply(whole, info)) << "SlotCount is one byte";
@@ -330,6 +335,7 @@ TEST(DriversReplyParsing, RequestReadersSeeWhatTheBuildersWrote) {
     const auto header = srb::ReadSrbIoControl(inbox);
     ASSERT_TRUE(header);
     EXPECT_TRUE(srb::HasSignature(*header, inbox_fw::kRequest.signature));
+    EXPECT_FALSE(srb::HasSignature(*header, "FIRMWAR")) << "a signature is all 8 bytes";
     EXPECT_FALSE(srb::HasSignature(*header, rst_fw::kRequest.signature));
     EXPECT_EQ(header->ControlCode, inbox_fw::kRequest.controlCode);
     const auto block = inbox_fw::ReadRequestBlock(inbox);

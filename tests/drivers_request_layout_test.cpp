@@ -270,6 +270,12 @@ TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
         {"STORAGE_FIRMWARE_INFO_V2 request body", 24,
          [](auto b) { return fwreq::WriteInfoV2Request(b, 0); }},
         {"STORAGE_FIRMWARE_ACTIVATE", 12, [](auto b) { return fwreq::WriteActivate(b, 0, 1); }},
+        {"STORAGE_FIRMWARE_DOWNLOAD and its chunk", 24 + 4096,
+         [&](auto b) { return fwreq::WriteDownload(b, 0, 0, chunk); }},
+        {"STORAGE_FIRMWARE_DOWNLOAD_V2 and its chunk", 32 + 4096,
+         [&](auto b) { return fwreq::WriteDownloadV2(b, 0, 0, chunk, 0xFF); }},
+        {"STORAGE_FIRMWARE_INFO with one slot", 16 + 16,
+         [](auto b) { return fwreq::WriteFirmwareInfo(b, 0, {.slots = {{}}}); }},
     };
     for (const Writer& writer : writers) {
         Bytes exact(writer.fits, 0x11);
@@ -279,6 +285,12 @@ TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
         EXPECT_TRUE(std::all_of(shorter.begin(), shorter.end(), [](auto b) { return b == 0x11; }))
             << writer.name << ": a refused write leaves the buffer untouched";
     }
+    // A chunk whose request would not fit the request's 32-bit sizes is refused before
+    // anything is allocated; its bytes are never read.
+    Bytes request;
+    const std::span<const std::uint8_t> huge(chunk.data(), std::size_t{0xFFFFFFFF});
+    EXPECT_FALSE(rst_fw::FillDownloadRequest(request, 1, 0, huge));
+    EXPECT_TRUE(request.empty());
 }
 
 // A granularity outside 1..255 units is held to that range; the image goes out in

@@ -7,6 +7,7 @@
 #include "discovery/discovery.h"
 #include "drivers/byte_layout.h"
 #include "drivers/miniport_firmware.h"
+#include "inbox/firmware_info.h"
 #include "inbox/inbox.h"
 #include "run_support.h"
 #include "sim/models/io.h"
@@ -426,6 +427,15 @@ TEST(UpdateInboxDisk, ASlotTableReachingPastTheBufferIsAFailedRequest) {
         EXPECT_NE(run.output.find("Result Details : Unable to update firmware."), std::string::npos)
             << c.name;
     }
+}
+
+// A buffer too small for the information request is refused before anything is sent,
+// and left as it was.
+TEST(InboxPath, AnInformationRequestThatDoesNotFitIsNeverSent) {
+    Bytes tiny(63, 0x11);
+    EXPECT_EQ(AskInboxFirmwareInfo(INVALID_HANDLE_VALUE, tiny).kind,
+              InboxInfoAnswer::Kind::NotSent);
+    EXPECT_EQ(tiny, Bytes(63, 0x11));
 }
 
 }  // namespace
