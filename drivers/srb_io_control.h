@@ -29,13 +29,17 @@ struct RequestFamily {
     std::uint32_t timeout;
 };
 
+// A family's signature fills the header's 8 bytes exactly.
+constexpr bool HasWholeSignature(const RequestFamily& family) {
+    return family.signature.size() == kSignatureLength;
+}
+
 // The header for a request of `requestSize` bytes (at least kHeaderLength): Length is
 // everything after the header, ReturnCode 0.
 constexpr sdk::SRB_IO_CONTROL Header(const RequestFamily& family, std::size_t requestSize) {
     sdk::SRB_IO_CONTROL header{};
     header.HeaderLength = static_cast<std::uint32_t>(kHeaderLength);
-    std::copy_n(family.signature.begin(), std::min(kSignatureLength, family.signature.size()),
-                header.Signature);
+    std::copy_n(family.signature.begin(), kSignatureLength, header.Signature);
     header.Timeout = family.timeout;
     header.ControlCode = family.controlCode;
     header.Length = static_cast<std::uint32_t>(requestSize - kHeaderLength);

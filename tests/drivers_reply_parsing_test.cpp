@@ -325,6 +325,8 @@ TEST(DriversReplyParsing, ReturnCodeNeedsTheHeader) {
     EXPECT_EQ(reply[20], 0x20);
     EXPECT_FALSE(srb::ReturnCode(Bytes(23)));
     EXPECT_EQ(srb::ReturnCode(Bytes(24)), 0u);
+    EXPECT_EQ(srb::ReturnCodeOrFailure(Bytes(23)), srb::kNoReturnCode) << "never success";
+    EXPECT_EQ(srb::ReturnCodeOrFailure(reply), 0x20u);
 }
 
 // The checker side: what a simulated driver reads back from the requests.

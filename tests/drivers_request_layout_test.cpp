@@ -270,6 +270,8 @@ TEST(DriversRequestLayout, WritersRefuseWhatDoesNotFit) {
         {"STORAGE_FIRMWARE_INFO_V2 request body", 24,
          [](auto b) { return fwreq::WriteInfoV2Request(b, 0); }},
         {"STORAGE_FIRMWARE_ACTIVATE", 12, [](auto b) { return fwreq::WriteActivate(b, 0, 1); }},
+        {"STORAGE_FIRMWARE_DOWNLOAD without a chunk", 24,
+         [](auto b) { return fwreq::WriteDownload(b, 0, 0, {}); }},
         {"STORAGE_FIRMWARE_DOWNLOAD and its chunk", 24 + 4096,
          [&](auto b) { return fwreq::WriteDownload(b, 0, 0, chunk); }},
         {"STORAGE_FIRMWARE_DOWNLOAD_V2 and its chunk", 32 + 4096,
