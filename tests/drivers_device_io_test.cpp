@@ -50,6 +50,12 @@ TEST_F(DriversDeviceIo, OpenPassesTheRequestedModesAndClosesOnce) {
         EXPECT_TRUE(moved.IsOpen());
         EXPECT_EQ(sim::OpenHandleCount(), 1u);
 
+        // Moving a handle onto itself keeps it open.
+        DeviceHandle& same = moved;
+        moved = std::move(same);
+        EXPECT_TRUE(moved.IsOpen());
+        EXPECT_EQ(sim::OpenHandleCount(), 1u);
+
         moved.Close();
         moved.Close();
         EXPECT_FALSE(moved.IsOpen());
