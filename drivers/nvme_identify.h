@@ -9,6 +9,13 @@
 #include <span>
 #include <string>
 
+#ifdef _WIN32
+// mingw-w64's nvme.h needs the Windows types first.
+#include "platform/win32.h"
+// To check the record below against mingw-w64's own.
+#include <nvme.h>
+#endif
+
 namespace nvme {
 
 inline constexpr std::size_t kIdentifyDataLength = 4096;
@@ -41,6 +48,7 @@ static_assert(offsetof(IdentifyControllerHead, SN) == 4 &&
               offsetof(IdentifyControllerHead, VER) == 80 &&
               offsetof(IdentifyControllerHead, FWUG) == 319);
 inline constexpr std::size_t kIdentifyBytesRead = sizeof(IdentifyControllerHead);
+
 inline constexpr std::size_t kGranularityUnit = 4096;
 
 // A text field of the Identify data.
@@ -98,3 +106,19 @@ std::wstring IdentifyText(std::span<const std::uint8_t> identifyData, IdentifyFi
                           bool stopAtNul);
 
 }  // namespace nvme
+
+// The same fields where mingw-w64 declares the whole structure.
+#ifdef _WIN32
+#define FWUPDATE_SAME_IDENTIFY_FIELD(field)                             \
+    static_assert(offsetof(nvme::IdentifyControllerHead, field) ==      \
+                      offsetof(NVME_IDENTIFY_CONTROLLER_DATA, field) && \
+                  sizeof(nvme::IdentifyControllerHead::field) ==        \
+                      sizeof(NVME_IDENTIFY_CONTROLLER_DATA::field))
+FWUPDATE_SAME_IDENTIFY_FIELD(SN);
+FWUPDATE_SAME_IDENTIFY_FIELD(MN);
+FWUPDATE_SAME_IDENTIFY_FIELD(FR);
+FWUPDATE_SAME_IDENTIFY_FIELD(VER);
+FWUPDATE_SAME_IDENTIFY_FIELD(FWUG);
+#undef FWUPDATE_SAME_IDENTIFY_FIELD
+static_assert(sizeof(NVME_IDENTIFY_CONTROLLER_DATA) == nvme::kIdentifyDataLength);
+#endif

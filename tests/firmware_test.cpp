@@ -62,7 +62,8 @@ TEST(RevisionOfImage, WidensEachMetadataByteByValue) {
     for (const Case& c : cases) {
         std::vector<std::uint8_t> image(c.imageSize, 0x5A);
         // The signature is not consulted: a block without it still yields its revision.
-        std::memcpy(&image[kImageRevisionOffset], c.bytes.data(), c.bytes.size());
+        std::copy(c.bytes.begin(), c.bytes.end(),
+                  image.begin() + static_cast<std::ptrdiff_t>(kImageRevisionOffset));
         const std::wstring revision = RevisionOfImage(image);
         EXPECT_EQ(revision.size(), 8u) << c.name;
         EXPECT_EQ(revision, c.revision) << c.name;

@@ -96,10 +96,19 @@ TEST(DetectRstController, OpensTheControllerOverlappedOnlyToProveIt) {
 
 struct EnumerateCase {
     const char* name;
-    const char* disks;  // the scenario's disk list, behind controller "c"
+    std::string disks;  // the scenario's disk list, behind controller "c"
     std::vector<std::pair<std::int32_t, std::int64_t>> records;  // (kind, pathId)
     bool ranToEnd;
 };
+
+// One single disk at path 2 whose location text is `location` (a JSON value): the bus
+// number read from it stands for the path.
+EnumerateCase AtLocation(const char* name, const std::string& location, std::int64_t bus) {
+    return {name,
+            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":)" + location + "}]",
+            {{RstNvme, bus}},
+            true};
+}
 
 class EnumerateRst : public testing::TestWithParam<EnumerateCase> {};
 
@@ -136,72 +145,21 @@ INSTANTIATE_TEST_SUITE_P(
                       R"([{"attach":"rst","controller":"c","pathId":2}])",
                       {{RstNvme, 2}},
                       true},
-        EnumerateCase{
-            "BusNumberZero",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 0, Target Id 0, LUN 0"}])",
-            {{RstNvme, 0}},
-            true},
-        EnumerateCase{
-            "BusNumberAboveAByte",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 300, Target Id 0, LUN 0"}])",
-            {{RstNvme, 300}},
-            true},
-        EnumerateCase{
-            "NoBusNumberText",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"PCI bus 0, device 0, function 0"}])",
-            {{RstNvme, -1}},
-            true},
-        EnumerateCase{"UnreadableLocation",
-                      R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":null}])",
-                      {{RstNvme, -1}},
-                      true},
-        EnumerateCase{
-            "LocationWithoutComma",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 7"}])",
-            {{RstNvme, 7}},
-            true},
+        AtLocation("BusNumberZero", R"("Bus Number 0, Target Id 0, LUN 0")", 0),
+        AtLocation("BusNumberAboveAByte", R"("Bus Number 300, Target Id 0, LUN 0")", 300),
+        AtLocation("NoBusNumberText", R"("PCI bus 0, device 0, function 0")", -1),
+        AtLocation("UnreadableLocation", R"(null)", -1),
+        AtLocation("LocationWithoutComma", R"("Bus Number 7")", 7),
         // Only the text before the first comma counts, wherever "Bus Number " stands.
-        EnumerateCase{
-            "LocationWithoutSecondBlank",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus 7, Bus Number 7"}])",
-            {{RstNvme, -1}},
-            true},
-        EnumerateCase{
-            "LocationWithoutBlankBeforeTheComma",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus7, Bus Number 7"}])",
-            {{RstNvme, -1}},
-            true},
+        AtLocation("LocationWithoutSecondBlank", R"("Bus 7, Bus Number 7")", -1),
+        AtLocation("LocationWithoutBlankBeforeTheComma", R"("Bus7, Bus Number 7")", -1),
         // The number is read as wcstol reads it in base 10.
-        EnumerateCase{
-            "BusNumberAfterMoreWhiteSpace",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number \t 5, Target Id 0"}])",
-            {{RstNvme, 5}},
-            true},
-        EnumerateCase{
-            "NegativeBusNumber",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number -3, Target Id 0"}])",
-            {{RstNvme, -3}},
-            true},
-        EnumerateCase{
-            "PlusSignedBusNumber",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number +4, Target Id 0"}])",
-            {{RstNvme, 4}},
-            true},
-        EnumerateCase{
-            "DigitsEndAtALetter",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 12x4"}])",
-            {{RstNvme, 12}},
-            true},
-        EnumerateCase{
-            "DigitsEndAtABlank",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number 6 7"}])",
-            {{RstNvme, 6}},
-            true},
-        EnumerateCase{
-            "NoDigitsGiveZero",
-            R"([{"attach":"rst","controller":"c","pathId":2,"locationInfo":"Bus Number  "}])",
-            {{RstNvme, 0}},
-            true},
+        AtLocation("BusNumberAfterMoreWhiteSpace", R"("Bus Number \t 5, Target Id 0")", 5),
+        AtLocation("NegativeBusNumber", R"("Bus Number -3, Target Id 0")", -3),
+        AtLocation("PlusSignedBusNumber", R"("Bus Number +4, Target Id 0")", 4),
+        AtLocation("DigitsEndAtALetter", R"("Bus Number 12x4")", 12),
+        AtLocation("DigitsEndAtABlank", R"("Bus Number 6 7")", 6),
+        AtLocation("NoDigitsGiveZero", R"("Bus Number  ")", 0),
         EnumerateCase{"UnreadableInstanceIdIsPassedOver",
                       R"([{"attach":"rst","controller":"c","pathId":2,"instanceId":null},
                           {"attach":"rst","controller":"c","pathId":3}])",

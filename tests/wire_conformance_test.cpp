@@ -1,7 +1,8 @@
 // The public facts of the wire that no header pins: control codes, signatures,
-// versions, functions, statuses and sentinels, and the bytes the program builds. Each
-// row holds the fact, written down here from the file named above its table, and the
-// program's own constant or built byte. In the Windows build the rows mingw-w64's
+// versions, functions, statuses and sentinels. Each row holds the fact, written down
+// here from the file named above its table, and the program's own constant. The bytes
+// the program builds are pinned whole by the golden requests of
+// drivers_request_layout_test.cpp. In the Windows build the rows mingw-w64's
 // headers define are checked against those headers too. The layouts of the structures
 // themselves are pinned where they are declared (drivers/sdk_structs.h and the request
 // headers), by literal sizes and offsets and, in the Windows build, against mingw-w64.
@@ -175,32 +176,17 @@ TEST(WireConformance, IntelRstBuffersMatchOpenseaTransport) {
 
 // linux-nvme/libnvme src/nvme/types.h: struct nvme_id_ctrl (sn, mn, fr, ver with
 // NVME_VS_MNR bits 15:8 and NVME_VS_MJR bits 31:16, fwug and its 00h/FFh values),
-// nvme_admin_identify, NVME_IDENTIFY_CNS_CTRL, NVME_IDENTIFY_DATA_SIZE. mingw-w64's
-// nvme.h has the same as NVME_IDENTIFY_CONTROLLER_DATA.
+// nvme_admin_identify, NVME_IDENTIFY_CNS_CTRL. drivers/nvme_identify.h pins the fields'
+// places, against mingw-w64's NVME_IDENTIFY_CONTROLLER_DATA too; here, where VER's
+// parts lie in mingw-w64's NVME_VERSION bit field.
 TEST(WireConformance, IdentifyControllerFieldsMatchLibnvme) {
     ExpectFacts({
         {"nvme_admin_identify", 0x06, nvme::kIdentifyOpcode, SDK(NVME_ADMIN_COMMAND_IDENTIFY)},
         {"NVME_IDENTIFY_CNS_CTRL", 0x01, nvme::kCnsController, SDK(NVME_IDENTIFY_CNS_CONTROLLER)},
-        {"NVME_IDENTIFY_DATA_SIZE", 4096, nvme::kIdentifyDataLength,
-         SDK(sizeof(NVME_IDENTIFY_CONTROLLER_DATA))},
-        {"nvme_id_ctrl.sn", 4, nvme::kSerialNumber.offset,
-         SDK(offsetof(NVME_IDENTIFY_CONTROLLER_DATA, SN))},
-        {"nvme_id_ctrl.sn width", 20, nvme::kSerialNumber.width,
-         SDK(sizeof(NVME_IDENTIFY_CONTROLLER_DATA::SN))},
-        {"nvme_id_ctrl.mn", 24, nvme::kModelNumber.offset,
-         SDK(offsetof(NVME_IDENTIFY_CONTROLLER_DATA, MN))},
-        {"nvme_id_ctrl.mn width", 40, nvme::kModelNumber.width,
-         SDK(sizeof(NVME_IDENTIFY_CONTROLLER_DATA::MN))},
-        {"nvme_id_ctrl.fr", 64, nvme::kFirmwareRevision.offset,
-         SDK(offsetof(NVME_IDENTIFY_CONTROLLER_DATA, FR))},
-        {"nvme_id_ctrl.fr width", 8, nvme::kFirmwareRevision.width,
-         SDK(sizeof(NVME_IDENTIFY_CONTROLLER_DATA::FR))},
         {"nvme_id_ctrl.ver, MNR byte", 81, offsetof(nvme::IdentifyControllerHead, VER) + 1,
          SDK(VersionByte([](NVME_VERSION& v) { v.MNR = 1; }))},
         {"nvme_id_ctrl.ver, MJR low byte", 82, offsetof(nvme::IdentifyControllerHead, VER) + 2,
          SDK(VersionByte([](NVME_VERSION& v) { v.MJR = 1; }))},
-        {"nvme_id_ctrl.fwug", 319, offsetof(nvme::IdentifyControllerHead, FWUG),
-         SDK(offsetof(NVME_IDENTIFY_CONTROLLER_DATA, FWUG))},
         {"fwug unit (4 KiB)", 4096, nvme::kGranularityUnit},
         {"fwug 00h: no information", 0x00, nvme::kFwugNotReported},
         {"fwug FFh: no restriction", 0xFF, nvme::kFwugNoRestriction},
@@ -228,73 +214,6 @@ TEST(WireConformance, GranularityIsReadFromVerAndFwugWhereLibnvmeHasThem) {
         layout::PutU32(identify, 80, c.ver);
         identify[319] = c.fwug;
         EXPECT_EQ(nvme::DownloadGranularityOf(identify), c.units) << c.name;
-    }
-}
-
-// The values the built requests carry in fields whose meaning the public definitions
-// give, read at the public offsets.
-TEST(WireConformance, BuiltRequestsCarryThePublicValues) {
-    const std::vector<std::uint8_t> chunk(4096, 0x5A);
-    Bytes inboxDownload(inbox_fw::RequestSize(chunk.size()));
-    ASSERT_TRUE(inbox_fw::FillDownloadRequest(inboxDownload, 0, chunk));
-    Bytes inboxActivate(inbox_fw::RequestSize(chunk.size()));
-    ASSERT_TRUE(inbox_fw::FillActivateRequest(inboxActivate, 2));
-    // Where the request block says its payload is.
-    const std::size_t inboxData = U32(inboxDownload, 28 + 16);
-    Bytes rstDownload;
-    ASSERT_TRUE(rst_fw::FillDownloadRequest(rstDownload, 2, 0, chunk));
-    const Bytes rstActivate = rst_fw::BuildActivateRequest(2);
-    const Bytes identify = rst_nvme::BuildIdentifyControllerRequest(2);
-    const Bytes query = storage::BuildIdentifyQuery();
-    const Bytes raidConfig = csmi::BuildRaidConfigRequest(0);
-
-    struct Wire {
-        const char* name;
-        const Bytes& request;
-        std::size_t offset;
-        std::uint64_t published;
-    };
-    for (const Wire& w : std::vector<Wire>{
-             {"FIRMWARE: STORAGE_FIRMWARE_DOWNLOAD.Size at DataBufferOffset", inboxDownload,
-              inboxData + 4, 24},
-             {"FIRMWARE: STORAGE_FIRMWARE_DOWNLOAD.BufferSize", inboxDownload, inboxData + 16,
-              4096},
-             {"FIRMWARE: STORAGE_FIRMWARE_ACTIVATE.Size at DataBufferOffset", inboxActivate,
-              inboxData + 4, 12},
-             {"IntelFw: Length = size - sizeof(SRB_IO_CONTROL)", rstDownload, 24, 4096 + 88 - 28},
-             {"IntelFw: DataBufferOffset = sizeof(SRB_IO_CONTROL) + "
-              "sizeof(RAID_FIRMWARE_REQUEST_BLOCK)",
-              rstDownload, 48, 56},
-             {"IntelFw: DataBufferLength = sizeof(STORAGE_FIRMWARE_DOWNLOAD_V2) + chunk",
-              rstDownload, 52, 32 + 4096},
-             {"IntelFw: STORAGE_FIRMWARE_DOWNLOAD_V2.Size at DataBufferOffset", rstDownload, 60,
-              32},
-             {"IntelFw: STORAGE_FIRMWARE_ACTIVATE.Size at DataBufferOffset", rstActivate, 60, 12},
-             {"IntelNvm: CDW0 = nvme_admin_identify", identify, 32, 0x06},
-             {"IntelNvm: CDW10 = NVME_IDENTIFY_CNS_CTRL", identify, 72, 0x01},
-             {"IntelNvm: IsIOCommandSet FALSE (admin queue)", identify, 96, 0},
-             {"IntelNvm: DataBufferOffset = offsetof(NVME_IOCTL_PASS_THROUGH, data)", identify, 116,
-              164},
-             {"IntelNvm: DataBufferLength = NVME_IDENTIFY_DATA_SIZE", identify, 120, 4096},
-             {"query: ProtocolDataRequestValue = NVME_IDENTIFY_CNS_CTRL", query, 16, 0x01},
-             {"query: ProtocolDataOffset = sizeof(STORAGE_PROTOCOL_SPECIFIC_DATA)", query, 24, 40},
-             {"query: ProtocolDataLength = NVME_IDENTIFY_DATA_SIZE", query, 28, 4096},
-             {"CSMIARY: Length = size - sizeof(IOCTL_HEADER)", raidConfig, 24, 336 - 28},
-             {"CSMIARY: bDataType = CSMI_SAS_RAID_DATA_DRIVES, and reserved bytes", raidConfig, 44,
-              0},
-         }) {
-        EXPECT_EQ(U32(w.request, w.offset), w.published) << w.name;
-    }
-
-    // INTEL_STORAGE_FIRMWARE_INFO_INVALID_SLOT: the download leaves the slot to the driver.
-    EXPECT_EQ(rstDownload.at(80), 0xFF);
-    for (const auto& [request, signature] : std::vector<std::pair<Bytes, std::string>>{
-             {inboxDownload, "FIRMWARE"},              // IOCTL_MINIPORT_SIGNATURE_FIRMWARE
-             {rstDownload, "IntelFw "},                // INTEL_RAID_FW_SIGNATURE
-             {identify, "IntelNvm"},                   // INTELNVM_SIGNATURE
-             {raidConfig, std::string("CSMIARY", 8)},  // CSMI_RAID_SIGNATURE with its NUL
-         }) {
-        EXPECT_EQ(std::string(request.begin() + 4, request.begin() + 12), signature);
     }
 }
 
