@@ -55,10 +55,14 @@ static_assert(offsetof(ActivateRequest, activate) +
 // naming STORAGE_FIRMWARE_INFO_V2 (Version 2, Size 24), with room for every slot a
 // SlotCount can announce. The updater sends its own form (data area at 52, body zero);
 // the preflight sends this one where a driver refuses that.
-inline constexpr std::size_t kPublicDataAreaOffset = 56;
+// The program is x64 in both worlds: a PVOID is 8 bytes.
+inline constexpr std::size_t kPointerAlignment = 8;
+inline constexpr std::size_t kPublicDataAreaOffset =
+    (sizeof(Envelope) + kPointerAlignment - 1) / kPointerAlignment * kPointerAlignment;
 inline constexpr std::size_t kPublicGetInfoRequestSize =
     kPublicDataAreaOffset + fwreq::InfoV2Length(fwreq::kMaxSlotCount);
-static_assert(kPublicGetInfoRequestSize == 6200);
+static_assert(kPublicDataAreaOffset == 56 && kPublicGetInfoRequestSize == 6200);
+static_assert(sizeof(void*) == kPointerAlignment);
 
 // B for chunks of `chunkSize` bytes.
 constexpr std::size_t RequestSize(std::size_t chunkSize) {
