@@ -17,9 +17,8 @@
 
 namespace csmi {
 
-inline constexpr srb::RequestFamily kRequest{
-    IOCTL_SCSI_MINIPORT, {"CSMIARY\0", 8}, CC_CSMI_SAS_GET_RAID_CONFIG, 30};
-static_assert(srb::HasWholeSignature(kRequest));
+inline constexpr srb::RequestFamily kRequest{IOCTL_SCSI_MINIPORT, "CSMIARY\0",
+                                             CC_CSMI_SAS_GET_RAID_CONFIG, 30};
 // CSMI_SAS_STATUS_SUCCESS, as the driver leaves it in SRB_IO_CONTROL.ReturnCode.
 inline constexpr std::uint32_t kStatusSuccess = 0;
 

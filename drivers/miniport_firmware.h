@@ -18,9 +18,8 @@
 
 namespace inbox_fw {
 
-inline constexpr srb::RequestFamily kRequest{
-    IOCTL_SCSI_MINIPORT, {"FIRMWARE", 8}, IOCTL_SCSI_MINIPORT_FIRMWARE, 30};
-static_assert(srb::HasWholeSignature(kRequest));
+inline constexpr srb::RequestFamily kRequest{IOCTL_SCSI_MINIPORT, "FIRMWARE",
+                                             IOCTL_SCSI_MINIPORT_FIRMWARE, 30};
 
 // What every request opens with. The data area starts right behind it, not at the
 // next 8-byte boundary.

@@ -20,9 +20,8 @@
 
 namespace rst_fw {
 
-inline constexpr srb::RequestFamily kRequest{
-    IOCTL_SCSI_MINIPORT, {"IntelFw ", 8}, RST_IOCTL_FIRMWARE, 30};
-static_assert(srb::HasWholeSignature(kRequest));
+inline constexpr srb::RequestFamily kRequest{IOCTL_SCSI_MINIPORT, "IntelFw ", RST_IOCTL_FIRMWARE,
+                                             30};
 // The slot the activation commits to; the download leaves the slot to the driver.
 inline constexpr std::uint8_t kActivateSlot = 2;
 

@@ -19,9 +19,8 @@
 
 namespace rst_nvme {
 
-inline constexpr srb::RequestFamily kRequest{
-    IOCTL_SCSI_MINIPORT, {"IntelNvm", 8}, RST_IOCTL_NVME_PASS_THROUGH, 10};
-static_assert(srb::HasWholeSignature(kRequest));
+inline constexpr srb::RequestFamily kRequest{IOCTL_SCSI_MINIPORT, "IntelNvm",
+                                             RST_IOCTL_NVME_PASS_THROUGH, 10};
 
 // Everything before the data area, as the driver reads it.
 struct PassThroughRequest {

@@ -22,17 +22,21 @@ inline constexpr std::size_t kSignatureLength = sizeof(sdk::SRB_IO_CONTROL::Sign
 
 // What every request of one family carries: the device control code it travels with,
 // and the signature, control code and timeout of its header.
+// The signature is a literal of exactly kSignatureLength characters, zero bytes
+// included: one of another length does not compile.
 struct RequestFamily {
+    consteval RequestFamily(DWORD code, const char (&text)[kSignatureLength + 1],
+                            std::uint32_t headerCode, std::uint32_t seconds)
+        : ioControlCode(code),
+          signature(text, kSignatureLength),
+          controlCode(headerCode),
+          timeout(seconds) {}
+
     DWORD ioControlCode;
-    std::string_view signature;  // kSignatureLength characters, zero bytes included
+    std::string_view signature;
     std::uint32_t controlCode;
     std::uint32_t timeout;
 };
-
-// A family's signature fills the header's 8 bytes exactly.
-constexpr bool HasWholeSignature(const RequestFamily& family) {
-    return family.signature.size() == kSignatureLength;
-}
 
 // The header for a request of `requestSize` bytes (at least kHeaderLength): Length is
 // everything after the header, ReturnCode 0.
