@@ -158,4 +158,24 @@ std::optional<FirmwareInfo> ReadFirmwareInfoV2(std::span<const std::uint8_t> buf
     return ReadInfo(buffer, at, kInfoV2);
 }
 
+std::optional<FirmwareInfo> ReadNamedInfo(std::span<const std::uint8_t> reply, std::size_t blockAt,
+                                          InfoLayout form) {
+    const auto block = ReadRequestBlock(reply, blockAt);
+    if (!block) {
+        return std::nullopt;
+    }
+    return form == InfoLayout::Version1 ? ReadInfo(reply, block->DataBufferOffset, kInfoV1)
+                                        : ReadInfo(reply, block->DataBufferOffset, kInfoV2);
+}
+
+bool WriteNamedInfo(std::span<std::uint8_t> reply, std::size_t blockAt, InfoLayout form,
+                    const FirmwareInfo& info) {
+    const auto block = ReadRequestBlock(reply, blockAt);
+    if (!block) {
+        return false;
+    }
+    return form == InfoLayout::Version1 ? WriteInfo(reply, block->DataBufferOffset, info, kInfoV1)
+                                        : WriteInfo(reply, block->DataBufferOffset, info, kInfoV2);
+}
+
 }  // namespace fwreq

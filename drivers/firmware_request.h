@@ -167,4 +167,13 @@ std::optional<FirmwareInfo> ReadFirmwareInfo(std::span<const std::uint8_t> buffe
 std::optional<FirmwareInfo> ReadFirmwareInfoV2(std::span<const std::uint8_t> buffer,
                                                std::uint64_t at);
 
+// An information reply, whichever family: the structure lies at the DataBufferOffset
+// that the reply's own request block, at `blockAt`, names. Nothing (false) when the
+// reply is too short for its request block, or the structure does not fit there.
+enum class InfoLayout { Version1, Version2 };
+std::optional<FirmwareInfo> ReadNamedInfo(std::span<const std::uint8_t> reply, std::size_t blockAt,
+                                          InfoLayout form);
+[[nodiscard]] bool WriteNamedInfo(std::span<std::uint8_t> reply, std::size_t blockAt,
+                                  InfoLayout form, const FirmwareInfo& info);
+
 }  // namespace fwreq

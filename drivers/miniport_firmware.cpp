@@ -36,40 +36,22 @@ Bytes BuildPublicGetInfoRequest() {
     return request;
 }
 
-namespace {
-
-// An information structure of a reply, at the DataBufferOffset its request block names:
-// `read` or `write` it there, nothing when the reply is too short to name one.
-std::optional<fwreq::FirmwareInfo> ReadAtDataOffset(
-    std::span<const std::uint8_t> reply,
-    std::optional<fwreq::FirmwareInfo> (*read)(std::span<const std::uint8_t>, std::uint64_t)) {
-    const auto block = ReadRequestBlock(reply);
-    return block ? read(reply, block->DataBufferOffset) : std::nullopt;
-}
-
-bool WriteAtDataOffset(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info,
-                       bool (*write)(std::span<std::uint8_t>, std::size_t,
-                                     const fwreq::FirmwareInfo&)) {
-    const auto block = ReadRequestBlock(reply);
-    return block && write(reply, block->DataBufferOffset, info);
-}
-
-}  // namespace
-
 std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply) {
-    return ReadAtDataOffset(reply, fwreq::ReadFirmwareInfo);
+    return fwreq::ReadNamedInfo(reply, offsetof(Envelope, block), fwreq::InfoLayout::Version1);
 }
 
 bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
-    return WriteAtDataOffset(reply, info, fwreq::WriteFirmwareInfo);
+    return fwreq::WriteNamedInfo(reply, offsetof(Envelope, block), fwreq::InfoLayout::Version1,
+                                 info);
 }
 
 std::optional<fwreq::FirmwareInfo> ParsePublicFirmwareInfo(std::span<const std::uint8_t> reply) {
-    return ReadAtDataOffset(reply, fwreq::ReadFirmwareInfoV2);
+    return fwreq::ReadNamedInfo(reply, offsetof(Envelope, block), fwreq::InfoLayout::Version2);
 }
 
 bool WritePublicFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
-    return WriteAtDataOffset(reply, info, fwreq::WriteFirmwareInfoV2);
+    return fwreq::WriteNamedInfo(reply, offsetof(Envelope, block), fwreq::InfoLayout::Version2,
+                                 info);
 }
 
 std::optional<sdk::FIRMWARE_REQUEST_BLOCK> ReadRequestBlock(std::span<const std::uint8_t> request) {

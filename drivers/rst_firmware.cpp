@@ -18,16 +18,12 @@ Bytes BuildGetInfoRequest(std::uint8_t pathNumber) {
 }
 
 std::optional<fwreq::FirmwareInfo> ParseFirmwareInfo(std::span<const std::uint8_t> reply) {
-    const auto block = ReadRequestBlock(reply);
-    if (!block) {
-        return std::nullopt;
-    }
-    return fwreq::ReadFirmwareInfoV2(reply, block->DataBufferOffset);
+    return fwreq::ReadNamedInfo(reply, offsetof(Envelope, block), fwreq::InfoLayout::Version2);
 }
 
 bool WriteFirmwareInfoReply(std::span<std::uint8_t> reply, const fwreq::FirmwareInfo& info) {
-    const auto block = ReadRequestBlock(reply);
-    return block && fwreq::WriteFirmwareInfoV2(reply, block->DataBufferOffset, info);
+    return fwreq::WriteNamedInfo(reply, offsetof(Envelope, block), fwreq::InfoLayout::Version2,
+                                 info);
 }
 
 std::optional<sdk::FIRMWARE_REQUEST_BLOCK> ReadRequestBlock(std::span<const std::uint8_t> request) {
