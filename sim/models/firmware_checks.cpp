@@ -6,15 +6,15 @@
 namespace sim {
 
 void CheckSrbHeader(RequestCheck& check, const IoCall& call, const sdk::SRB_IO_CONTROL& header,
-                    std::uint32_t timeout, std::uint32_t controlCode) {
+                    const srb::RequestFamily& family) {
     const std::size_t size = call.in.size();
     if (call.outSize != size) {
         check.Add("input of " + std::to_string(size) + " bytes but output of " +
                   std::to_string(call.outSize) + "; one buffer goes both ways");
     }
     check.Equal("HeaderLength", header.HeaderLength, srb::kHeaderLength);
-    check.Equal("Timeout", header.Timeout, timeout);
-    check.EqualHex("ControlCode", header.ControlCode, controlCode);
+    check.Equal("Timeout", header.Timeout, family.timeout);
+    check.EqualHex("ControlCode", header.ControlCode, family.controlCode);
     check.Equal("ReturnCode", header.ReturnCode, 0);
     check.Equal("Length", header.Length, size - srb::kHeaderLength);
 }
@@ -43,15 +43,15 @@ void CheckActivatePayload(RequestCheck& check, std::span<const std::uint8_t> in,
 }
 
 void CheckInfoV2Body(RequestCheck& check, std::span<const std::uint8_t> in, std::size_t at) {
-    const auto version = layout::GetU32(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Version));
-    const auto size = layout::GetU32(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Size));
+    const auto version = layout::GetU32(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, Version));
+    const auto size = layout::GetU32(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, Size));
     if (!version || !size) {
         check.Add(std::to_string(in.size()) + " bytes, too short for STORAGE_FIRMWARE_INFO_V2");
         return;
     }
     check.Equal("STORAGE_FIRMWARE_INFO_V2.Version", *version, fwreq::kInfoVersionV2);
     check.Equal("STORAGE_FIRMWARE_INFO_V2.Size", *size, sizeof(sdk::STORAGE_FIRMWARE_INFO_V2));
-    check.Zero(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO, Size) + 4, in.size(),
+    check.Zero(in, at + offsetof(sdk::STORAGE_FIRMWARE_INFO_V2, Size) + 4, in.size(),
                "the bytes after Size");
 }
 

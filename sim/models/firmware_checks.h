@@ -23,7 +23,7 @@ namespace sim {
 // The SRB_IO_CONTROL of a miniport request: one buffer both ways, the fixed fields,
 // ReturnCode 0 and Length the rest of the buffer.
 void CheckSrbHeader(RequestCheck& check, const IoCall& call, const sdk::SRB_IO_CONTROL& header,
-                    std::uint32_t timeout, std::uint32_t controlCode);
+                    const srb::RequestFamily& family);
 
 // FIRMWARE_REQUEST_BLOCK: version, size and flags, and a data buffer from
 // `payloadOffset` to the end of the request.

@@ -307,8 +307,7 @@ DWORD FirmwareRequest(IoCall& call, Drive* drive) {
         call.ProtocolError(drive, check.Text());
         return ERROR_INVALID_FUNCTION;
     }
-    CheckSrbHeader(check, call, *header, inbox_fw::kRequest.timeout,
-                   inbox_fw::kRequest.controlCode);
+    CheckSrbHeader(check, call, *header, inbox_fw::kRequest);
     if (!block) {
         check.Add(std::to_string(size) + " bytes, too short for FIRMWARE_REQUEST_BLOCK");
     } else if (publicForm) {

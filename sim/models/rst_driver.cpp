@@ -124,7 +124,7 @@ void WriteMemberRecord(IoCall& call, std::size_t member, std::uint8_t pathNumber
 DWORD RaidConfig(IoCall& call, Controller& controller, const sdk::SRB_IO_CONTROL& header) {
     RequestCheck check("CSMI RAID configuration request" + OnController(controller));
     const std::span<const std::uint8_t> in = call.in;
-    CheckSrbHeader(check, call, header, csmi::kRequest.timeout, csmi::kRequest.controlCode);
+    CheckSrbHeader(check, call, header, csmi::kRequest);
     if (in.size() < csmi::kDrivesOffset) {
         check.Add(std::to_string(in.size()) + " bytes, too short for CSMI_SAS_RAID_CONFIG");
     } else if (in.size() < csmi::kDefaultRequestSize ||
@@ -188,7 +188,7 @@ DWORD PassThrough(IoCall& call, const Controller& controller, const sdk::SRB_IO_
     const std::span<const std::uint8_t> in = call.in;
     Drive* drive = AddressedDrive(call, controller);
     RequestCheck check("IntelNvm pass-through" + ForPath(in) + OnController(controller));
-    CheckSrbHeader(check, call, header, rst_nvme::kRequest.timeout, rst_nvme::kRequest.controlCode);
+    CheckSrbHeader(check, call, header, rst_nvme::kRequest);
     if (in.size() != rst_nvme::kRequestSize) {
         check.Add("request of " + std::to_string(in.size()) + " bytes, expected " +
                   std::to_string(rst_nvme::kRequestSize));
@@ -316,7 +316,7 @@ DWORD Firmware(IoCall& call, const Controller& controller, const sdk::SRB_IO_CON
     const std::size_t size = in.size();
     Drive* drive = AddressedDrive(call, controller);
     RequestCheck check(FirmwareRequestName(in) + ForPath(in) + OnController(controller));
-    CheckSrbHeader(check, call, header, rst_fw::kRequest.timeout, rst_fw::kRequest.controlCode);
+    CheckSrbHeader(check, call, header, rst_fw::kRequest);
     CheckAddress(check, in);
     const auto block = rst_fw::ReadRequestBlock(in);
     if (!block) {
