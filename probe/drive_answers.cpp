@@ -18,14 +18,6 @@ namespace {
 // The updater's slot for an Intel RST activation.
 constexpr std::uint8_t kRstSlot = rst_fw::kActivateSlot;
 
-std::wstring Hex(DWORD value) {
-    return L"0x" + utf8::FromLatin1(console::HexLower(value));
-}
-
-std::wstring Number(std::int64_t value) {
-    return utf8::FromLatin1(console::Decimal(value));
-}
-
 // Where a family's request block lies in its requests and replies.
 using ReadBlock = std::optional<sdk::FIRMWARE_REQUEST_BLOCK> (*)(std::span<const std::uint8_t>);
 
@@ -61,14 +53,14 @@ InfoReply Ask(HANDLE device, Bytes& request, ReadBlock readBlock, Parse parse) {
 // The updater's reason to stop at an information reply it cannot use.
 std::wstring InfoFailure(const InfoReply& reply) {
     if (!reply.completed) {
-        return L"the firmware information request failed (error " + Hex(reply.error) + L")";
+        return L"the firmware information request failed (error " + HexText(reply.error) + L")";
     }
     if (!reply.status) {
         return L"the driver's reply to the firmware information request stops short of its "
                L"status";
     }
-    return L"the driver refuses the firmware information request (status " + Number(*reply.status) +
-           L")";
+    return L"the driver refuses the firmware information request (status " +
+           NumberText(*reply.status) + L")";
 }
 
 // Opens the drive's path as the updater opens it for the update; when that fails, the
@@ -79,7 +71,7 @@ DeviceHandle OpenAsTheUpdater(DriveReport& report, DWORD shareMode, const wchar_
     if (!report.opened) {
         report.openError = device.OpenError();
         report.verdict = std::wstring(L"the update would fail: ") + what +
-                         L" cannot be opened (error " + Hex(report.openError) + L")";
+                         L" cannot be opened (error " + HexText(report.openError) + L")";
     }
     return device;
 }
@@ -171,6 +163,14 @@ void AskRstDrive(DriveReport& report) {
 }
 
 }  // namespace
+
+std::wstring HexText(DWORD value) {
+    return L"0x" + utf8::FromLatin1(console::HexLower(value));
+}
+
+std::wstring NumberText(std::int64_t value) {
+    return utf8::FromLatin1(console::Decimal(value));
+}
 
 DriveReport AskDrive(const DiskInfo& disk) {
     DriveReport report;

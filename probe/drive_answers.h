@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/disk_info.h"
@@ -57,5 +58,9 @@ struct DriveReport {
 // Asks the drive what the updater will ask it, in the updater's order, and predicts the
 // updater's result for it.
 DriveReport AskDrive(const DiskInfo& disk);
+
+// Numbers as the preflight's lines show them: "0x1f" and "42".
+std::wstring HexText(DWORD value);
+std::wstring NumberText(std::int64_t value);
 
 }  // namespace probe

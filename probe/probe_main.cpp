@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "app/disk_info.h"
-#include "base/utf8.h"
 #include "firmware/firmware_package.h"
 #include "probe/capture.h"
 #include "probe/drive_answers.h"
@@ -131,7 +130,7 @@ std::int32_t ProbeMain(int argc, wchar_t* argv[]) {
                              error)) {
         console::WideLine(L"");
         console::WideLine(L"[ERROR] The capture file cannot be written: " + *options.capturePath +
-                          L" (error 0x" + utf8::FromLatin1(console::HexLower(error)) + L")");
+                          L" (error " + probe::HexText(error) + L")");
         return probe::kBadUsage;
     }
     console::WideLine(L"");

@@ -2,20 +2,11 @@
 
 #include <string>
 
-#include "base/utf8.h"
 #include "firmware/firmware_package.h"
 #include "report/console.h"
 
 namespace probe {
 namespace {
-
-std::wstring Number(std::int64_t value) {
-    return utf8::FromLatin1(console::Decimal(value));
-}
-
-std::wstring Hex(DWORD value) {
-    return L"0x" + utf8::FromLatin1(console::HexLower(value));
-}
 
 // A slot revision as text: its bytes up to the first NUL, each widened by value.
 std::wstring Revision(const fwreq::FirmwareSlot& slot) {
@@ -38,7 +29,7 @@ std::wstring SlotList(const fwreq::FirmwareInfo& info) {
         if (!text.empty()) {
             text += L", ";
         }
-        text += Number(slot.number);
+        text += NumberText(slot.number);
         std::wstring notes;
         if (slot.readOnly) {
             notes = L"read-only";
@@ -60,21 +51,21 @@ std::wstring SlotList(const fwreq::FirmwareInfo& info) {
 // One information request's answer on one line.
 std::wstring Answer(const InfoReply& reply) {
     if (!reply.completed) {
-        return L"failed, error " + Hex(reply.error);
+        return L"failed, error " + HexText(reply.error);
     }
     if (!reply.status) {
-        return L"no status: " + Number(static_cast<std::int64_t>(reply.returned)) +
+        return L"no status: " + NumberText(static_cast<std::int64_t>(reply.returned)) +
                L" bytes returned";
     }
     if (*reply.status != fwreq::kStatusSuccess) {
-        return L"refused, status " + Number(*reply.status);
+        return L"refused, status " + NumberText(*reply.status);
     }
     std::wstring text = L"accepted";
     if (reply.version) {
-        text += L", Version " + Number(*reply.version);
+        text += L", Version " + NumberText(*reply.version);
     }
     if (reply.size) {
-        text += L", Size " + Number(*reply.size);
+        text += L", Size " + NumberText(*reply.size);
     }
     if (!reply.info) {
         return text + L"; the slot table lies outside the reply";
@@ -90,9 +81,9 @@ void PrintSlots(const InfoReply& reply) {
 
 void PrintRaidVolume(std::size_t number, const RaidVolumeSeen& volume) {
     console::WideLine(L"");
-    console::WideLine(L"[RAID Volume #" + Number(static_cast<std::int64_t>(number)) + L"]");
+    console::WideLine(L"[RAID Volume #" + NumberText(static_cast<std::int64_t>(number)) + L"]");
     console::WideLine(L"Controller : " + volume.entry.devicePath);
-    console::WideLine(L"RAID Set : " + Number(volume.raidSetIndex));
+    console::WideLine(L"RAID Set : " + NumberText(volume.raidSetIndex));
     if (!volume.result.controllerOpened) {
         console::WideLine(
             L"Members : none: the controller cannot be opened; the updater "
@@ -104,7 +95,7 @@ void PrintRaidVolume(std::size_t number, const RaidVolumeSeen& volume) {
     } else {
         std::wstring members;
         for (std::uint8_t member : volume.result.members) {
-            members += (members.empty() ? L"" : L", ") + Number(member);
+            members += (members.empty() ? L"" : L", ") + NumberText(member);
         }
         console::WideLine(L"Members : " + (members.empty() ? std::wstring(L"none") : members));
     }
@@ -114,10 +105,10 @@ void PrintDrive(std::size_t number, const DriveReport& drive) {
     const DiskInfo& disk = drive.disk;
     const bool inbox = disk.driverKind == Inbox;
     console::WideLine(L"");
-    console::WideLine(L"[Disk #" + Number(static_cast<std::int64_t>(number)) + L"]");
+    console::WideLine(L"[Disk #" + NumberText(static_cast<std::int64_t>(number)) + L"]");
     console::WideLine(L"Path : " + disk.devicePath);
     if (!inbox) {
-        console::WideLine(L"Path Number : " + Number(disk.pathId & 0xFF));
+        console::WideLine(L"Path Number : " + NumberText(disk.pathId & 0xFF));
     }
     console::WideLine(std::wstring(L"Driver : ") + (inbox ? L"Inbox Driver" : L"IRST Driver"));
     console::WideLine(std::wstring(L"Raid : ") + (disk.driverKind == RstRaid ? L"Yes" : L"No"));
@@ -125,13 +116,13 @@ void PrintDrive(std::size_t number, const DriveReport& drive) {
     console::WideLine(L"Serial Number : " + disk.serialNumber);
     console::WideLine(L"Current Firmware Version : " + disk.firmwareRevision);
     console::WideLine(L"Updated Firmware Version : " + targetRevision);
-    console::WideLine(L"Granularity : " + Number(disk.downloadGranularity) + L" x 4096 bytes");
+    console::WideLine(L"Granularity : " + NumberText(disk.downloadGranularity) + L" x 4096 bytes");
     if (drive.queried && drive.opened) {
         if (inbox) {
             console::WideLine(L"Firmware Information : " + Answer(drive.updaterReply));
             PrintSlots(drive.updaterReply);
             if (drive.updaterForm && drive.updaterForm->kind == InboxInfoAnswer::Kind::Usable) {
-                console::WideLine(L"Slot To Activate : " + Number(drive.updaterForm->slot));
+                console::WideLine(L"Slot To Activate : " + NumberText(drive.updaterForm->slot));
             }
             if (drive.publicReply.sent) {
                 console::WideLine(L"Firmware Information (public form) : " +
